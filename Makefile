@@ -1,0 +1,56 @@
+# make run   installs what is missing, builds, opens the window on build/prog with build/storage
+# make test  installs what is missing, builds, runs every test with ctest
+# make bench builds and runs the benchmarks (never part of make test)
+
+BUILD    ?= build
+JOBS     ?= 2
+# Every Debian package the project needs to build, test and run: the one list.
+PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
+            libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
+            busybox procps util-linux coreutils
+
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ifdef CI
+CMAKE_FLAGS += -DCALLVANE_WERROR=ON
+endif
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build run test bench screenshots clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:" $$missing; \
+	    $(SUDO) apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@mkdir -p $(BUILD)/storage
+	@if [ -z "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ] && [ -z "$${QT_QPA_PLATFORM:-}" ]; then \
+	    echo "No display: the window is served over VNC; connect a viewer to localhost:5900."; \
+	    export QT_QPA_PLATFORM=vnc:size=320x480; \
+	fi; \
+	CALLVANE_STORAGE=$(CURDIR)/$(BUILD)/storage/ $(BUILD)/prog/callvane
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+screenshots: build
+	scripts/screenshots
+
+clean:
+	rm -rf $(BUILD)

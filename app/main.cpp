@@ -1,0 +1,18 @@
+#include "zapplication.h"
+#include "zgui.h"
+
+ZApplication *app = nullptr;
+
+int main(int argc, char **argv)
+{
+    app = new ZApplication(argc, argv, 1);
+    // Taken after the toolkit has removed its own options; the window ignores it.
+    auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
+    auto *gui = new ZGui(*argument, nullptr, nullptr, 0);
+    delete argument;
+    const int result = app->exec();
+    delete gui;
+    delete app;
+    app = nullptr;
+    return result;
+}

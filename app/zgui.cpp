@@ -1,0 +1,586 @@
+#include "zgui.h"
+
+#include "blockedcalllog.h"
+#include "settingskeys.h"
+#include "shell.h"
+#include "storage.h"
+#include "textkeys.h"
+#include "zapplication.h"
+#include "zconfig.h"
+#include "zformcontainer.h"
+#include "zglobal.h"
+#include "zlineedit.h"
+#include "zlistbox.h"
+#include "zlistboxitem.h"
+#include "zmessagedlg.h"
+#include "znavtabwidget.h"
+#include "zoptionsmenu.h"
+#include "zsinglecapturedlg.h"
+#include "zsingleselectdlg.h"
+#include "zsoftkey.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace keys = control::settings;
+namespace text = control::text;
+
+namespace {
+
+constexpr int kNumberRole = Qt::UserRole + 1;
+constexpr int kDetailRole = Qt::UserRole + 2;
+const QString kOn = QStringLiteral("ON");
+const QString kOff = QStringLiteral("OFF");
+
+// The add dialog's title is the text's Latin-1 bytes read as UTF-8, but only where they are
+// UTF-8: a text that is already decoded ("Añadir") would otherwise turn into garbage.
+QString redecodedTitle(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff)
+            return text;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder(text.toLatin1());
+    return decoder.hasError() ? text : decoded;
+}
+
+QStringList readLines(const QString &path)
+{
+    QStringList lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        lines.append(QFile::decodeName(line));
+    }
+    return lines;
+}
+
+} // namespace
+
+const ZGui::NumberList ZGui::kBlacklist{keys::kBlacklistGroup, &ZGui::m_blacklistBox, &ZGui::CargarBlacklist};
+const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelistBox, &ZGui::CargarWhitelist};
+
+ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/, unsigned int /*flags*/,
+           control::Shell *shell)
+    : ZKbMainWidget(3, nullptr, "ZMainWidget", 0)
+    , m_ownShell(shell != nullptr ? nullptr : std::make_unique<control::SystemShell>())
+    , m_shell(shell != nullptr ? shell : m_ownShell.get())
+{
+    getProgramDir();
+    ZConfig settings(settingsPath(), false);
+    m_languagePath = m_programDir + QStringLiteral("/languages/")
+        + settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString());
+    m_shell->run(commands().startup());
+    CreateWindow(parent);
+    if (auto *application = qobject_cast<ZApplication *>(qApp))
+        application->showMainWidget(this);
+    else
+        show();
+}
+
+ZGui::~ZGui() = default;
+
+QString ZGui::getProgramDir()
+{
+    const QString invocation = QCoreApplication::arguments().value(0);
+    const int slash = invocation.lastIndexOf(QLatin1Char('/'));
+    m_programDir = slash < 0 ? QString(QLatin1String("")) : invocation.left(slash + 1);
+    return m_programDir;
+}
+
+QString ZGui::settingsPath() const
+{
+    return m_programDir + QLatin1Char('/') + QLatin1String(keys::kFileName);
+}
+
+QString ZGui::text(ZConfig &language, const char *key) const
+{
+    return language.readEntry(QLatin1String(text::kGroup), QLatin1String(key), QLatin1String(""));
+}
+
+QPixmap ZGui::image(const QString &relativePath) const
+{
+    return QPixmap(m_programDir + relativePath);
+}
+
+control::Commands ZGui::commands() const
+{
+    return {QFile::encodeName(m_programDir).toStdString(), control::storage::dir()};
+}
+
+void ZGui::CreateWindow(QWidget * /*parent*/)
+{
+    setMainWidgetTitle(QStringLiteral("Callvane"));
+    auto *form = new ZFormContainer(this, 0, 27);
+    setContentWidget(form);
+
+    m_softKey = new ZSoftKey(tr("CST_2A").toLatin1().constData(), form, this);
+    m_softKey->setObjectName(QStringLiteral("softKey"));
+    form->addChild(m_softKey, true, nullptr);
+    m_softKey->setGeometry(ZGlobal::mapFromGlobalR(m_softKey, ZGlobal::getCst2a_1R()));
+
+    m_tabs = new ZNavTabWidget(form, nullptr, 63);
+    m_tabs->setObjectName(QStringLiteral("tabs"));
+    m_tabs->setGeometry(ZGlobal::mapFromGlobalR(m_tabs, ZGlobal::getContentR(false)));
+
+    const struct
+    {
+        ZListBox *ZGui::*box;
+        const char *layout;
+        const char *name;
+        const char *icon;
+    } tabs[] = {
+        {&ZGui::m_statusBox, "%I%M%I", "statusBox", "/images/settings.png"},
+        {&ZGui::m_blacklistBox, "%I%M", "blacklistBox", "/images/black.png"},
+        {&ZGui::m_whitelistBox, "%I%M", "whitelistBox", "/images/white.png"},
+        {&ZGui::m_registerBox, "%I%M", "registerBox", "/images/reg.png"},
+    };
+    for (const auto &tab : tabs) {
+        ZListBox *box = new ZListBox(QLatin1String(tab.layout), this, 0, 40);
+        box->setObjectName(QLatin1String(tab.name));
+        box->setFixedWidth(320);
+        this->*tab.box = box;
+    }
+    for (const auto &tab : tabs)
+        m_tabs->addTab(this->*tab.box, QIcon(image(QLatin1String(tab.icon))), QString());
+
+    const struct
+    {
+        ZListBox *ZGui::*box;
+        void (ZGui::*loader)();
+    } fills[] = {
+        {&ZGui::m_statusBox, &ZGui::CargarMain},
+        {&ZGui::m_blacklistBox, &ZGui::CargarBlacklist},
+        {&ZGui::m_whitelistBox, &ZGui::CargarWhitelist},
+        {&ZGui::m_registerBox, &ZGui::CargarLlamadas},
+    };
+    for (const auto &fill : fills) {
+        (this->*fill.loader)();
+        connect(this->*fill.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
+    }
+
+    Create_MenuApp();
+    connect(m_tabs, SIGNAL(currentChanged(QWidget *)), this, SLOT(slotCurrentChanged(QWidget *)));
+    Create_SoftKey();
+    m_statusBox->setFocus();
+}
+
+void ZGui::Create_SoftKey()
+{
+    ZConfig language(m_languagePath, false);
+    m_softKey->setOptMenu(0, m_menu);
+    m_softKey->setText(0, text(language, text::kMenuMenu), 0);
+    m_softKey->setTextForOptMenuHide(text(language, text::kMenuMenu));
+    m_softKey->setTextForOptMenuShow(text(language, text::kMenuSelect), text(language, text::kMenuCancel));
+    m_softKey->setText(1, text(language, text::kMenuExit), 0);
+    m_softKey->setClickedSlot(1, qApp, SLOT(quit()));
+}
+
+void ZGui::buildMenu(std::initializer_list<MenuItem> items)
+{
+    ZConfig language(m_languagePath, false);
+    // The old menu may be delivering the very activation that replaces it.
+    if (m_menu != nullptr)
+        m_menu->deleteLater();
+    m_menu = new ZOptionsMenu(QRect(), m_softKey, nullptr, 0, 55);
+    m_menu->setObjectName(QStringLiteral("optionsMenu"));
+    m_menu->setItemSpacing(10);
+    QPixmap icon;
+    int id = 0;
+    for (const MenuItem &item : items) {
+        if (item.icon == nullptr) {
+            m_menu->insertSeparator(id, id);
+        } else {
+            icon.load(m_programDir + QLatin1String(item.icon));
+            m_menu->insertItem(text(language, item.textKey), nullptr, icon, true, id, id, false, false, false);
+            m_menu->connectItem(id, item.receiver, item.slot);
+        }
+        ++id;
+    }
+}
+
+void ZGui::Create_MenuApp()
+{
+    buildMenu({
+        {"images/lang.png", text::kMenuLang, this, SLOT(language())},
+        {nullptr, nullptr, nullptr, nullptr},
+        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
+        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
+    });
+}
+
+void ZGui::Create_MenuBlack()
+{
+    buildMenu({
+        {"images/add.png", text::kMenuAdd, this, SLOT(addNumber1())},
+        {"images/remove.png", text::kMenuDelete, this, SLOT(removeNumber1())},
+        {nullptr, nullptr, nullptr, nullptr},
+        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
+        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
+    });
+}
+
+void ZGui::Create_MenuWhite()
+{
+    buildMenu({
+        {"images/add.png", text::kMenuAdd, this, SLOT(addNumber2())},
+        {"images/remove.png", text::kMenuDelete, this, SLOT(removeNumber2())},
+        {nullptr, nullptr, nullptr, nullptr},
+        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
+        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
+    });
+}
+
+void ZGui::Create_MenuCalls()
+{
+    buildMenu({
+        {"images/remove.png", text::kMenuDelete, this, SLOT(removeCall())},
+        {nullptr, nullptr, nullptr, nullptr},
+        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
+        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
+    });
+}
+
+void ZGui::slotCurrentChanged(QWidget * /*page*/)
+{
+    m_softKey->setOptMenu(0, nullptr);
+    switch (m_tabs->currentPageIndex()) {
+    case 0: Create_MenuApp(); break;
+    case 1: Create_MenuBlack(); break;
+    case 2: Create_MenuWhite(); break;
+    case 3: Create_MenuCalls(); break;
+    default: return;
+    }
+    m_softKey->setOptMenu(0, m_menu);
+}
+
+void ZGui::about()
+{
+    ZMessageDlg dialog(QStringLiteral("About"),
+                       QString::fromLatin1("Callvane\n"
+                                           "A call firewall: black list, white list and a register of blocked calls.\n"
+                                           "Copyright (C) 2026 the Callvane developers"),
+                       2, 0, nullptr, nullptr, true, 0);
+    dialog.exec();
+}
+
+void ZGui::salir()
+{
+    ZMessageDlg dialog(
+        QStringLiteral("Callvane"),
+        QString::fromUtf8("Desea salir?\nRecuerde que algunos cambios no tendran efecto hasta reiniciar."), 2, 0,
+        nullptr, "ZMessageDlg", true, 0);
+    if (dialog.exec() != 0)
+        qApp->quit();
+}
+
+// ---- Status tab
+
+void ZGui::CargarMain()
+{
+    ZConfig language(m_languagePath, false);
+    ZConfig settings(settingsPath(), false);
+    const QString onText = text(language, text::kOptionsEnabled);
+    const QString offText = text(language, text::kOptionsDisabled);
+
+    auto *stateRow = new ZListBoxItem(m_statusBox, QStringLiteral("%I%M"));
+    stateRow->setPixmap(0, image(QStringLiteral("/images/power.png")), true, false);
+    stateRow->appendSubItem(1, text(language, text::kMainState), true, nullptr);
+    probeDaemon(stateRow, onText, offText);
+    m_statusBox->insertItem(stateRow, -1, true);
+
+    const bool blacklist = keys::isBlacklistMode(
+        settings.readEntry(keys::kCallvaneGroup, keys::kFirewallKey, QString()).toStdString());
+    appendStatusRow("/images/list.png", text(language, text::kMainList),
+                    text(language, blacklist ? text::kMainBlack : text::kMainWhite));
+    const bool blockUnknown = keys::blocksUnknown(
+        settings.readEntry(keys::kCallvaneGroup, keys::kBlockUnknownKey, QString()).toStdString());
+    appendStatusRow("/images/number.png", text(language, text::kMenuUnknown), blockUnknown ? onText : offText);
+}
+
+void ZGui::probeDaemon(ZListBoxItem *row, const QString &onText, const QString &offText)
+{
+    const control::Commands commands = this->commands();
+    m_shell->run(commands.probe());
+    QFile probe(QFile::decodeName(commands.probeFile().c_str()));
+    if (probe.open(QIODevice::ReadOnly)) {
+        const QByteArray firstLine = probe.readLine();
+        const bool running = firstLine.contains(commands.daemonMark().c_str());
+        row->appendSubItem(1, running ? onText : offText, true, nullptr);
+        m_daemonState = running ? kOn : kOff;
+        probe.close();
+    }
+    m_shell->run(commands.removeProbeFile());
+}
+
+void ZGui::appendStatusRow(const char *icon, const QString &label, const QString &value)
+{
+    auto *row = new ZListBoxItem(m_statusBox, QStringLiteral("%I%M"));
+    row->setPixmap(0, image(QLatin1String(icon)), true, false);
+    row->appendSubItem(1, label, true, nullptr);
+    row->appendSubItem(1, value, true, nullptr);
+    m_statusBox->insertItem(row, -1, true);
+}
+
+void ZGui::refreshStatus()
+{
+    reload(m_statusBox, &ZGui::CargarMain);
+}
+
+void ZGui::appClicked(ZListBoxItem *item)
+{
+    if (item == nullptr)
+        return;
+    // Copied: a refresh below deletes the item.
+    const QString label = item->getSubItemText(1, 0, true);
+    const auto labelOf = [this](const char *key) {
+        ZConfig language(m_languagePath, false);
+        return text(language, key);
+    };
+    if (label == labelOf(text::kMainState))
+        ChangeState();
+    if (label == labelOf(text::kMainList))
+        ChangeList();
+    if (label == labelOf(text::kMenuUnknown))
+        blockUnk();
+}
+
+int ZGui::choose(const char *titleKey, const char *firstKey, const char *secondKey)
+{
+    ZConfig language(m_languagePath, false);
+    ZSingleSelectDlg dialog(text(language, titleKey), QString(), nullptr, "ZSingleSelectDlg", true, 0, 0);
+    dialog.addItemsList({text(language, firstKey), text(language, secondKey)});
+    ZListBox *choices = dialog.getListBox();
+    if (dialog.exec() != 1)
+        return -1;
+    for (int item = 0; item < 2; ++item) {
+        if (choices->itemChecked(item))
+            return item;
+    }
+    return -1;
+}
+
+void ZGui::ChangeState()
+{
+    const int choice = choose(text::kMainState, text::kOptionsEnable, text::kOptionsDisable);
+    if (choice < 0)
+        return;
+    m_shell->run(choice == 0 ? commands().switchOn() : commands().switchOff());
+    refreshStatus();
+}
+
+void ZGui::ChangeList()
+{
+    const int choice = choose(text::kMainList, text::kMainBlack, text::kMainWhite);
+    if (choice >= 0)
+        writeSetting(keys::kFirewallKey, choice == 0 ? keys::kBlacklistMode : keys::kWhitelistMode);
+}
+
+void ZGui::blockUnk()
+{
+    const int choice = choose(text::kMenuUnknown, text::kOptionsEnabled, text::kOptionsDisabled);
+    if (choice >= 0)
+        writeSetting(keys::kBlockUnknownKey, choice == 0 ? keys::kYes : keys::kNo);
+}
+
+void ZGui::writeSetting(const char *key, const char *value)
+{
+    ZConfig settings(settingsPath(), true);
+    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value));
+    QApplication::processEvents();
+    restartDaemonIfOn();
+    refreshStatus();
+}
+
+void ZGui::restartDaemonIfOn()
+{
+    if (m_daemonState == kOn)
+        m_shell->run(commands().restart());
+}
+
+// ---- Number lists
+
+void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
+{
+    const int current = box->currentItem();
+    while (box->count() != 0)
+        box->removeItem(0);
+    (this->*loader)();
+    // The cursor stays where it was, as far as the list still reaches.
+    if (current >= 0 && box->count() > 0)
+        box->setCurrentRow(qMin(current, box->count() - 1));
+}
+
+void ZGui::loadNumbers(const NumberList &list)
+{
+    ZConfig settings(settingsPath(), false);
+    ZListBox *box = this->*list.box;
+    const QStringList numbers =
+        settings.readListEntry(QLatin1String(list.group), QLatin1String(keys::kNumKey), QLatin1Char(';'));
+    const QPixmap icon = image(QStringLiteral("/images/number.png"));
+    for (const QString &number : numbers) {
+        auto *row = new ZListBoxItem(box, QStringLiteral("%I%M"));
+        row->setPixmap(0, icon, true, false);
+        row->appendSubItem(1, number, true, nullptr);
+        box->insertItem(row, -1, true);
+    }
+}
+
+void ZGui::CargarBlacklist()
+{
+    loadNumbers(kBlacklist);
+}
+
+void ZGui::CargarWhitelist()
+{
+    loadNumbers(kWhitelist);
+}
+
+void ZGui::addNumber(const NumberList &list)
+{
+    ZConfig language(m_languagePath, false);
+    const QString title = redecodedTitle(text(language, text::kMainAdd));
+    ZSingleCaptureDlg dialog(title, title, ZSingleCaptureDlg::TypeLineEdit, nullptr, "ZSingleCaptureDlg", true, 0,
+                             0);
+    dialog.getLineEdit()->setText(QString());
+    dialog.getLineEdit()->setEdited(true);
+    if (dialog.exec() != 1)
+        return;
+    const QString number = dialog.getLineEdit()->text();
+
+    ZConfig settings(settingsPath(), true);
+    const QString group = QLatin1String(list.group);
+    QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
+    numbers.append(number);
+    settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';')));
+    QApplication::processEvents();
+    restartDaemonIfOn();
+    reload(this->*list.box, list.loader);
+}
+
+void ZGui::removeNumber(const NumberList &list)
+{
+    ZListBox *box = this->*list.box;
+    const int index = box->currentItem();
+    if (index == -1)
+        return;
+    ZConfig settings(settingsPath(), true);
+    const QString group = QLatin1String(list.group);
+    QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
+    if (index < numbers.size())
+        numbers.removeAt(index);
+    settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';')));
+    QApplication::processEvents();
+    restartDaemonIfOn();
+    reload(box, list.loader);
+}
+
+void ZGui::addNumber1()
+{
+    addNumber(kBlacklist);
+}
+
+void ZGui::addNumber2()
+{
+    addNumber(kWhitelist);
+}
+
+void ZGui::removeNumber1()
+{
+    removeNumber(kBlacklist);
+}
+
+void ZGui::removeNumber2()
+{
+    removeNumber(kWhitelist);
+}
+
+// ---- Register of blocked calls
+
+void ZGui::showCalls(const std::vector<control::calllog::Entry> &calls)
+{
+    ZConfig language(m_languagePath, false);
+    const QString unknownText = text(language, text::kUnknownNumber);
+    const QPixmap icon = image(QStringLiteral("/images/number.png"));
+    for (const auto &call : calls) {
+        const QByteArray number = QByteArray::fromStdString(call.number);
+        const QByteArray detail = QByteArray::fromStdString(call.detail);
+        auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
+        row->setPixmap(0, icon, true, false);
+        row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : QString::fromUtf8(number),
+                           true, nullptr);
+        row->appendSubItem(1, QString::fromUtf8(detail), true, nullptr);
+        // The lines as read, byte for byte, for the rewrite.
+        row->setData(kNumberRole, number);
+        row->setData(kDetailRole, detail);
+        m_registerBox->insertItem(row, -1, true);
+    }
+}
+
+void ZGui::CargarLlamadas()
+{
+    showCalls(control::calllog::read(control::storage::blockedCallsPath()));
+}
+
+void ZGui::removeCall()
+{
+    const int index = m_registerBox->currentItem();
+    if (index < 0)
+        return;
+    const ZListBoxItem *row = m_registerBox->item(index);
+    const control::calllog::Entry expected{row->data(kNumberRole).toByteArray().toStdString(),
+                                           row->data(kDetailRole).toByteArray().toStdString()};
+    const auto result = control::calllog::remove(control::storage::blockedCallsPath(),
+                                                 control::storage::blockedCallsLockPath(),
+                                                 static_cast<size_t>(index), expected);
+    while (m_registerBox->count() != 0)
+        m_registerBox->removeItem(0);
+    showCalls(result.entries);
+    if (m_registerBox->count() > 0)
+        m_registerBox->setCurrentRow(qMin(index, m_registerBox->count() - 1));
+}
+
+// ---- Language
+
+void ZGui::language()
+{
+    const control::Commands commands = this->commands();
+    QString title;
+    {
+        ZConfig language(m_languagePath, false);
+        title = text(language, text::kMenuLanguage);
+    }
+    ZSingleSelectDlg dialog(title, QString(), nullptr, "ZSingleSelectDlg", true, 0, 0);
+    m_shell->run(commands.listLanguages());
+    const QStringList files = readLines(QFile::decodeName(commands.languageListFile().c_str()));
+    QStringList names;
+    for (const QString &file : files) {
+        ZConfig language(m_programDir + QStringLiteral("/languages/") + file, false);
+        names.append(text(language, text::kLangName));
+    }
+    dialog.addItemsList(names);
+    if (dialog.exec() == 1) {
+        const int chosen = dialog.getCheckedItemIndex();
+        if (chosen >= 0 && chosen < files.size())
+            switchLanguage(files.at(chosen));
+    }
+    m_shell->run(commands.removeLanguageList());
+}
+
+void ZGui::switchLanguage(const QString &file)
+{
+    m_languagePath = m_programDir + QStringLiteral("/languages/") + file;
+    ZConfig settings(settingsPath(), true);
+    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file);
+    QApplication::processEvents();
+    Create_MenuApp();
+    Create_SoftKey();
+    reload(m_statusBox, &ZGui::CargarMain);
+    reload(m_blacklistBox, &ZGui::CargarBlacklist);
+    reload(m_whitelistBox, &ZGui::CargarWhitelist);
+}

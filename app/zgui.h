@@ -1,0 +1,113 @@
+#pragma once
+
+#include "blockedcalllog.h"
+#include "commands.h"
+#include "zkbmainwidget.h"
+
+#include <memory>
+
+class ZConfig;
+class ZListBox;
+class ZListBoxItem;
+class ZNavTabWidget;
+class ZOptionsMenu;
+class ZSoftKey;
+
+namespace control {
+class Shell;
+}
+
+// The firewall's one window: the status, black list, white list and register tabs.
+// Every slot opens the files it needs and rebuilds what it changed from them.
+class ZGui : public ZKbMainWidget
+{
+    Q_OBJECT
+public:
+    // `shell` runs the window's commands (system() when null); tests pass a recorder.
+    ZGui(const QString &argument, QWidget *parent = nullptr, const char *name = nullptr, unsigned int flags = 0,
+         control::Shell *shell = nullptr);
+    ~ZGui() override;
+
+    QString getProgramDir();
+    void CreateWindow(QWidget *parent);
+    void Create_SoftKey();
+    void Create_MenuApp();
+    void Create_MenuBlack();
+    void Create_MenuWhite();
+    void Create_MenuCalls();
+
+    QString languagePath() const { return m_languagePath; }
+    QString daemonState() const { return m_daemonState; }
+
+public slots:
+    void about();
+    void salir();
+    void language();
+    void CargarMain();
+    void CargarBlacklist();
+    void CargarWhitelist();
+    void CargarLlamadas();
+    void ChangeState();
+    void ChangeList();
+    void addNumber1();
+    void addNumber2();
+    void removeNumber1();
+    void removeNumber2();
+    void removeCall();
+    void blockUnk();
+    void slotCurrentChanged(QWidget *page);
+    void appClicked(ZListBoxItem *item);
+
+private:
+    // What tells the twin slots of the two number lists apart.
+    struct NumberList
+    {
+        const char *group;
+        ZListBox *ZGui::*box;
+        void (ZGui::*loader)();
+    };
+    static const NumberList kBlacklist;
+    static const NumberList kWhitelist;
+
+    struct MenuItem
+    {
+        const char *icon; // empty: a separator
+        const char *textKey;
+        const QObject *receiver;
+        const char *slot;
+    };
+
+    QString settingsPath() const;
+    QString text(ZConfig &language, const char *key) const;
+    QPixmap image(const QString &relativePath) const;
+    control::Commands commands() const;
+    void buildMenu(std::initializer_list<MenuItem> items);
+    void refreshStatus();
+    void probeDaemon(ZListBoxItem *row, const QString &onText, const QString &offText);
+    void appendStatusRow(const char *icon, const QString &label, const QString &value);
+    void restartDaemonIfOn();
+    // The checked item of a two-choice question, or -1 when cancelled or nothing is checked.
+    int choose(const char *titleKey, const char *firstKey, const char *secondKey);
+    void writeSetting(const char *key, const char *value);
+    void loadNumbers(const NumberList &list);
+    void reload(ZListBox *box, void (ZGui::*loader)());
+    void addNumber(const NumberList &list);
+    void removeNumber(const NumberList &list);
+    void showCalls(const std::vector<control::calllog::Entry> &calls);
+    void switchLanguage(const QString &file);
+
+    QString m_programDir;
+    QString m_languagePath;
+    ZListBox *m_statusBox = nullptr;
+    ZListBox *m_blacklistBox = nullptr;
+    ZListBox *m_whitelistBox = nullptr;
+    ZListBox *m_registerBox = nullptr;
+    QString m_daemonState;
+    ZNavTabWidget *m_tabs = nullptr;
+    ZSoftKey *m_softKey = nullptr;
+    ZOptionsMenu *m_menu = nullptr;
+
+    std::unique_ptr<control::Shell> m_ownShell;
+    control::Shell *m_shell;
+};
+

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace control {
+
+// Replaces the file at `path` with `content` so that a crash at any moment leaves either the
+// old or the new file: a temporary file in the same directory is written, synced and renamed
+// over `path`, then the directory is synced. An existing file keeps its mode. On failure the
+// old file is untouched, no temporary file is left behind, and false is returned.
+bool writeFileAtomically(const std::string &path, const std::string &content);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool readFile(const std::string &path, std::string &content);
+
+} // namespace control

@@ -1,0 +1,118 @@
+#include "blockedcalllog.h"
+
+#include "atomicfile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace control::calllog {
+
+namespace {
+
+class FileLock
+{
+public:
+    explicit FileLock(const std::string &path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FileLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::vector<Entry> parse(std::string_view text)
+{
+    std::vector<Entry> entries;
+    size_t pos = 0;
+    const auto nextLine = [&](std::string &line) {
+        if (pos >= text.size())
+            return false;
+        auto end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        line.assign(text.substr(pos, end - pos));
+        pos = end + 1;
+        return true;
+    };
+    std::string number;
+    while (nextLine(number)) {
+        if (number.empty())
+            continue;
+        Entry entry{number, {}};
+        nextLine(entry.detail);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::string format(const std::vector<Entry> &entries)
+{
+    std::string text;
+    for (const Entry &entry : entries)
+        text += entry.number + '\n' + entry.detail + '\n';
+    return text + '\n';
+}
+
+std::vector<Entry> read(const std::string &logPath)
+{
+    std::string text;
+    if (!readFile(logPath, text))
+        return {};
+    return parse(text);
+}
+
+bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry)
+{
+    const FileLock lock(lockPath);
+    const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    std::string text = entry.number + '\n' + entry.detail + '\n';
+    struct stat st {};
+    char last = '\n';
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        text.insert(text.begin(), '\n');
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return (::close(fd) == 0) && ok;
+}
+
+RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected)
+{
+    const FileLock lock(lockPath);
+    RemoveResult result;
+    result.entries = read(logPath);
+    auto &entries = result.entries;
+    auto victim = entries.end();
+    if (index < entries.size() && entries[index] == expected)
+        victim = entries.begin() + static_cast<std::ptrdiff_t>(index);
+    else
+        victim = std::find(entries.begin(), entries.end(), expected);
+    if (victim == entries.end())
+        return result;
+    const Entry removed = *victim;
+    const auto position = entries.erase(victim);
+    result.written = writeFileAtomically(logPath, format(entries));
+    if (!result.written)
+        entries.insert(position, removed);
+    return result;
+}
+
+} // namespace control::calllog

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The blocked-call log: two lines per call, the caller's number ("unknown" for a call without
+// one) and a detail line. An empty line where a number is expected is skipped; a number line
+// at the end with no line after it has an empty detail. The daemon appends, the window
+// rewrites; both hold an exclusive flock() on a separate lock file (never renamed) meanwhile.
+namespace control::calllog {
+
+inline constexpr char kUnknownCaller[] = "unknown";
+
+struct Entry
+{
+    std::string number;
+    std::string detail;
+    bool operator==(const Entry &o) const { return number == o.number && detail == o.detail; }
+};
+
+std::vector<Entry> parse(std::string_view text);
+// Each entry as two lines, then one empty line (the form the log has after a rewrite).
+std::string format(const std::vector<Entry> &entries);
+// A missing or unreadable log reads as empty.
+std::vector<Entry> read(const std::string &logPath);
+
+// Appends one entry with a single write() under the lock; a log whose last line lacks its
+// line end gets one first, so the entry never merges into it.
+bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry);
+
+struct RemoveResult
+{
+    bool written = false;
+    std::vector<Entry> entries; // the log's entries afterwards, as on disk
+};
+
+// Under the lock: re-reads the log, removes the entry at `index` if it still equals
+// `expected` (else the first entry that does; else none) and replaces the log atomically.
+// Entries appended since the caller read the log are kept.
+RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected);
+
+} // namespace control::calllog

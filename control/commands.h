@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace control {
+
+// Every shell command the window runs, built from the program directory (ending in "/", or
+// empty) and the storage directory (ending in "/"). Both are bytes in the file-system
+// encoding; each is shell-quoted only where it needs it (see shellQuote).
+class Commands
+{
+public:
+    Commands(std::string programDir, std::string storageDir);
+
+    std::string deployExecutable() const; // cp %1blacklist <storage>.blacklist
+    std::string deploySettings() const; // cp %1Callvane.cfg <storage>.Callvane.cfg
+    std::string daemonStart() const; // exec <storage>.blacklist&
+    std::string daemonStop() const; // busybox killall .blacklist
+
+    // rm, rm (the undotted names), then deploy executable and settings.
+    std::vector<std::string> startup() const;
+    std::vector<std::string> switchOn() const;
+    std::vector<std::string> switchOff() const;
+    std::vector<std::string> restart() const;
+
+    // Leaves the running commands that match ".blacklist" in probeFile(), one per line.
+    std::vector<std::string> probe() const;
+    std::string removeProbeFile() const;
+    std::string probeFile() const;
+    // A probe line holding this names the deployed daemon.
+    std::string daemonMark() const;
+
+    std::string listLanguages() const; // ls %1/languages/ > %1/ltemp
+    std::string removeLanguageList() const;
+    std::string languageListFile() const;
+
+private:
+    std::string m_programDir;
+    std::string m_storageDir;
+    std::string m_quotedProgramDir;
+    std::string m_quotedStorageDir;
+};
+
+} // namespace control

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace control {
+
+class SettingsStore;
+
+// What the daemon acts on, read from a settings file the way the status tab reads it: a
+// missing file or key is white-list mode, unknown callers let through, empty lists.
+struct FirewallSettings
+{
+    bool blacklistMode = false;
+    bool blockUnknown = false;
+    std::vector<std::string> blacklist;
+    std::vector<std::string> whitelist;
+
+    static FirewallSettings read(SettingsStore &store);
+};
+
+} // namespace control

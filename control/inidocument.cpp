@@ -1,0 +1,174 @@
+#include "inidocument.h"
+
+namespace control {
+
+namespace {
+
+std::string_view trimmed(std::string_view s)
+{
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+} // namespace
+
+std::string escapeIniValue(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size() + 8);
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case ' ':
+            out += (i == 0 || i + 1 == value.size()) ? "\\s" : " ";
+            break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string unescapeIniValue(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[i + 1]) {
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 's': out += ' '; break;
+        default:
+            out += '\\';
+            continue; // the next character is read as itself
+        }
+        ++i;
+    }
+    return out;
+}
+
+IniDocument IniDocument::parse(std::string_view text)
+{
+    IniDocument doc;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    const auto firstEnd = text.find('\n');
+    doc.m_crlf = firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
+
+    size_t pos = 0;
+    while (pos < text.size()) {
+        auto end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view raw = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+
+        Line line;
+        line.text = std::string(raw);
+        const std::string_view body = trimmed(raw);
+        if (body.empty() || body.front() == '#' || body.front() == ';') {
+            line.kind = Line::Other;
+        } else if (body.front() == '[' && body.back() == ']') {
+            line.kind = Line::Group;
+            line.name = std::string(body.substr(1, body.size() - 2));
+        } else if (const auto eq = body.find('='); eq != std::string_view::npos) {
+            line.kind = Line::Entry;
+            line.name = std::string(trimmed(body.substr(0, eq)));
+            line.value = unescapeIniValue(trimmed(body.substr(eq + 1)));
+        }
+        doc.m_lines.push_back(std::move(line));
+    }
+    doc.reindex();
+    return doc;
+}
+
+void IniDocument::reindex()
+{
+    m_entries.clear();
+    m_groupEnds.clear();
+    std::string group;
+    m_groupEnds[group] = 0;
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const Line &line = m_lines[i];
+        if (line.kind == Line::Group) {
+            group = line.name;
+            m_groupEnds[group] = i + 1;
+        } else if (line.kind == Line::Entry) {
+            m_entries[{group, line.name}] = i;
+            m_groupEnds[group] = i + 1;
+        }
+    }
+}
+
+std::string IniDocument::rebuildEntry(const Line &line) const
+{
+    return line.name + " = " + escapeIniValue(line.value);
+}
+
+std::string IniDocument::serialize() const
+{
+    const char *eol = m_crlf ? "\r\n" : "\n";
+    std::string out;
+    size_t size = 0;
+    for (const Line &line : m_lines)
+        size += line.text.size() + 2;
+    out.reserve(size);
+    for (const Line &line : m_lines) {
+        out += line.text;
+        out += eol;
+    }
+    return out;
+}
+
+std::optional<std::string> IniDocument::value(const std::string &group, const std::string &key) const
+{
+    const auto it = m_entries.find({group, key});
+    if (it == m_entries.end())
+        return std::nullopt;
+    return m_lines[it->second].value;
+}
+
+void IniDocument::setValue(const std::string &group, const std::string &key, const std::string &value)
+{
+    if (const auto it = m_entries.find({group, key}); it != m_entries.end()) {
+        Line &line = m_lines[it->second];
+        line.value = value;
+        line.text = rebuildEntry(line);
+        return;
+    }
+    Line entry;
+    entry.kind = Line::Entry;
+    entry.name = key;
+    entry.value = value;
+    entry.text = rebuildEntry(entry);
+
+    if (const auto end = m_groupEnds.find(group); end != m_groupEnds.end()) {
+        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(end->second), std::move(entry));
+    } else {
+        if (!m_lines.empty() && !m_lines.back().text.empty())
+            m_lines.push_back(Line{});
+        Line header;
+        header.kind = Line::Group;
+        header.name = group;
+        header.text = "[" + group + "]";
+        m_lines.push_back(std::move(header));
+        m_lines.push_back(std::move(entry));
+    }
+    reindex();
+}
+
+} // namespace control

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace control {
+
+// An INI text that can be edited without losing anything it does not understand.
+//
+// Syntax: "[Group]" headers; "Key = Value" entries (blanks around key and value ignored);
+// lines starting with '#' or ';' are comments. Keys and groups are case-sensitive. Entries
+// before the first header belong to the group "". A repeated key or group is read as its
+// last occurrence, and a write changes that occurrence. A UTF-8 BOM is skipped and CRLF line
+// ends are accepted (and kept when the text used them). Values are stored with KConfig-style
+// escapes (\\ \n \r \t, and \s for a blank at either end) so that any text survives a round
+// trip on one line; an unknown escape reads as written.
+//
+// Lines that are not touched by setValue() are written back byte for byte.
+class IniDocument
+{
+public:
+    static IniDocument parse(std::string_view text);
+    std::string serialize() const;
+
+    std::optional<std::string> value(const std::string &group, const std::string &key) const;
+    void setValue(const std::string &group, const std::string &key, const std::string &value);
+
+private:
+    struct Line
+    {
+        enum Kind { Other, Group, Entry } kind = Other;
+        std::string text; // as read, without line end; rebuilt for entries that were set
+        std::string name; // group name or key
+        std::string value; // decoded value of an entry
+    };
+
+    void reindex();
+    std::string rebuildEntry(const Line &line) const;
+
+    std::vector<Line> m_lines;
+    bool m_crlf = false;
+    // Where each (group, key) is read from, and after which line a new key of a group goes.
+    std::map<std::pair<std::string, std::string>, size_t> m_entries;
+    std::map<std::string, size_t> m_groupEnds;
+};
+
+std::string escapeIniValue(std::string_view value);
+std::string unescapeIniValue(std::string_view text);
+
+} // namespace control

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace control {
+
+inline constexpr char kListSeparator = ';';
+
+// A number list as stored in one settings value: the entries joined by ';', not quoted.
+// Splitting drops empty fields, so "1;;2;" reads as 1, 2 (the platform's split does so).
+std::vector<std::string> splitList(std::string_view value, char separator = kListSeparator);
+std::string joinList(const std::vector<std::string> &entries);
+
+} // namespace control

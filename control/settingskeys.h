@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+// The groups, keys and values of the settings file, and the values' meaning. The window and
+// the daemon both read them through these names.
+namespace control::settings {
+
+inline constexpr char kFileName[] = "Callvane.cfg";
+
+inline constexpr char kCallvaneGroup[] = "Callvane";
+inline constexpr char kLanguageKey[] = "Language";
+inline constexpr char kFirewallKey[] = "Firewall";
+inline constexpr char kBlockUnknownKey[] = "BlockUnknown";
+
+inline constexpr char kBlacklistGroup[] = "Blacklist";
+inline constexpr char kWhitelistGroup[] = "Whitelist";
+inline constexpr char kNumKey[] = "Num";
+
+inline constexpr char kBlacklistMode[] = "Blacklist";
+inline constexpr char kWhitelistMode[] = "Whitelist";
+inline constexpr char kYes[] = "Yes";
+inline constexpr char kNo[] = "No";
+
+// Exact, case-sensitive: every other value, a missing one included, is the other branch.
+inline bool isBlacklistMode(const std::string &firewall) { return firewall == kBlacklistMode; }
+inline bool blocksUnknown(const std::string &blockUnknown) { return blockUnknown == kYes; }
+
+} // namespace control::settings

@@ -1,0 +1,15 @@
+#include "zapplication.h"
+
+#include <QWidget>
+
+ZApplication::ZApplication(int &argc, char **argv, int /*type*/)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Callvane"));
+}
+
+void ZApplication::showMainWidget(QWidget *widget)
+{
+    widget->show();
+    widget->activateWindow();
+}

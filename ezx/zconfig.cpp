@@ -1,0 +1,40 @@
+#include "zconfig.h"
+
+#include "numberlist.h"
+
+#include <QFile>
+
+namespace {
+std::string utf8(const QString &s)
+{
+    return s.toStdString();
+}
+} // namespace
+
+ZConfig::ZConfig(const QString &path, bool writable)
+    : m_store(QFile::encodeName(path).toStdString())
+    , m_writable(writable)
+{
+}
+
+QString ZConfig::readEntry(const QString &group, const QString &key, const QString &fallback)
+{
+    const auto value = m_store.value(utf8(group), utf8(key));
+    return value ? QString::fromStdString(*value) : fallback;
+}
+
+QStringList ZConfig::readListEntry(const QString &group, const QString &key, QChar separator)
+{
+    QStringList list;
+    const auto value = m_store.value(utf8(group), utf8(key));
+    if (!value || separator.unicode() > 0x7f)
+        return value ? QStringList{QString::fromStdString(*value)} : list;
+    for (const std::string &entry : control::splitList(*value, static_cast<char>(separator.unicode())))
+        list.append(QString::fromStdString(entry));
+    return list;
+}
+
+bool ZConfig::writeEntry(const QString &group, const QString &key, const QString &value)
+{
+    return m_writable && m_store.setValue(utf8(group), utf8(key), utf8(value));
+}

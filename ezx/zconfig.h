@@ -1,0 +1,24 @@
+#pragma once
+
+#include "settingsstore.h"
+
+#include <QString>
+#include <QStringList>
+
+// The platform's INI reader and writer, on control's settings store: UTF-8, every write
+// reaches the disk (atomically) before writeEntry() returns, a missing file reads as empty.
+class ZConfig
+{
+public:
+    // `writable` false: writeEntry() refuses.
+    ZConfig(const QString &path, bool writable);
+
+    QString readEntry(const QString &group, const QString &key, const QString &fallback = QString());
+    // The value split at `separator`, empty fields dropped; empty when missing.
+    QStringList readListEntry(const QString &group, const QString &key, QChar separator);
+    bool writeEntry(const QString &group, const QString &key, const QString &value);
+
+private:
+    control::SettingsStore m_store;
+    bool m_writable;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QRect>
+
+class QWidget;
+
+// Screen geometry of the phone. "Global" rectangles are in the coordinates of the main
+// window, which covers the whole phone screen.
+class ZGlobal
+{
+public:
+    static QRect getScreenR();
+    static QRect getHeaderR();
+    // The area between header and soft keys (true: down to the screen's bottom).
+    static QRect getContentR(bool withSoftKeyArea);
+    // The soft-key bar of the two-key style.
+    static QRect getCst2a_1R();
+    // `rect` in the coordinates of `widget`'s parent, ready for setGeometry().
+    static QRect mapFromGlobalR(const QWidget *widget, const QRect &rect);
+};

@@ -1,0 +1,51 @@
+#include "zkbmainwidget.h"
+
+#include "zglobal.h"
+#include "zsoftkey.h"
+
+#include <QKeyEvent>
+
+#include <QLabel>
+
+ZKbMainWidget::ZKbMainWidget(int /*headerType*/, QWidget *parent, const char *name, unsigned int /*flags*/)
+    : QWidget(parent)
+    , m_title(new QLabel(this))
+{
+    if (name != nullptr)
+        setObjectName(QString::fromLatin1(name));
+    setFixedSize(ZGlobal::getScreenR().size());
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setGeometry(ZGlobal::getHeaderR());
+    m_title->setAlignment(Qt::AlignCenter);
+    m_title->setStyleSheet(QStringLiteral("QLabel { background: #1d3557; color: white; font-weight: bold; }"));
+}
+
+void ZKbMainWidget::setMainWidgetTitle(const QString &title)
+{
+    m_title->setText(title);
+    setWindowTitle(title);
+}
+
+QString ZKbMainWidget::mainWidgetTitle() const
+{
+    return m_title->text();
+}
+
+void ZKbMainWidget::setContentWidget(QWidget *content)
+{
+    m_content = content;
+    content->setParent(this);
+    content->setGeometry(ZGlobal::getContentR(true));
+    content->show();
+}
+
+void ZKbMainWidget::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key() == Qt::Key_F1 ? 0 : event->key() == Qt::Key_F2 ? 1 : -1;
+    ZSoftKey *softKey = key < 0 ? nullptr : findChild<ZSoftKey *>();
+    if (softKey == nullptr) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    softKey->pressKey(key);
+}

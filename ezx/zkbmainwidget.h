@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// The keypad main window: a phone screen with a title header and one content widget.
+class ZKbMainWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    ZKbMainWidget(int headerType, QWidget *parent, const char *name, unsigned int flags);
+
+    void setMainWidgetTitle(const QString &title);
+    QString mainWidgetTitle() const;
+    // The widget takes the whole screen below the header.
+    void setContentWidget(QWidget *content);
+    QWidget *getContentWidget() const { return m_content; }
+
+protected:
+    // F1 and F2 press the soft keys.
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QLabel *m_title;
+    QWidget *m_content = nullptr;
+};

@@ -1,0 +1,6 @@
+#include "zlineedit.h"
+
+ZLineEdit::ZLineEdit(QWidget *parent)
+    : QLineEdit(parent)
+{
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QLineEdit>
+
+class ZLineEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit ZLineEdit(QWidget *parent = nullptr);
+
+    void setEdited(bool edited) { setModified(edited); }
+    bool edited() const { return isModified(); }
+};

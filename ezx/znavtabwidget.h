@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QTabWidget>
+
+// Icon-only navigation tabs. Left and Right (left over by the current page) change the tab,
+// and the new page takes the keyboard focus.
+class ZNavTabWidget : public QTabWidget
+{
+    Q_OBJECT
+public:
+    ZNavTabWidget(QWidget *parent, const char *name, int widgetClass);
+
+    int currentPageIndex() const { return currentIndex(); }
+
+signals:
+    void currentChanged(QWidget *page);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+};

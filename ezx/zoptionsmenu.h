@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QListWidget>
+#include <QMap>
+#include <QPixmap>
+
+class QAction;
+
+// A soft key's options menu: rows of icon and text, and separators, shown inside the window
+// above the soft-key bar. Up and Down move (skipping separators, wrapping around), Enter or
+// a click runs the row, Escape closes. Each row's action is connected with connectItem().
+class ZOptionsMenu : public QListWidget
+{
+    Q_OBJECT
+public:
+    ZOptionsMenu(const QRect &rect, QWidget *parent, const char *name, unsigned int flags, int widgetClass);
+
+    int insertItem(const QString &text, ZOptionsMenu *subMenu, const QPixmap &icon, bool enabled = true,
+                   int id = -1, int index = -1, bool = false, bool = false, bool = false);
+    void insertSeparator(int id = -1, int index = -1);
+    bool connectItem(int id, const QObject *receiver, const char *member);
+    void setItemSpacing(int spacing);
+
+    // The ids of the rows in order (a separator counts), and their texts.
+    QList<int> itemIds() const;
+    QString itemText(int id) const;
+    bool isSeparator(int id) const;
+    // Closes the menu and runs the row's action.
+    void activateItem(int id);
+    void activateCurrent();
+
+signals:
+    void shown();
+    void hidden();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void addRow(QListWidgetItem *row, int id, int index);
+    void moveCursor(int step);
+    int rowOf(int id) const;
+
+    QMap<int, QAction *> m_actions;
+    int m_spacing = 0;
+};

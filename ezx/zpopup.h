@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// A modal phone dialog: a title, the dialog's own content and a two-key bar (OK, Cancel).
+// exec() gives 1 when accepted (OK, Enter, F1) and 0 when cancelled (Cancel, Escape, F2).
+class ZPopup : public QDialog
+{
+    Q_OBJECT
+public:
+    ZPopup(QWidget *parent, const char *name, bool modal, unsigned int flags);
+
+    void setTitle(const QString &title);
+    QString title() const;
+
+protected:
+    QVBoxLayout *contentLayout() const { return m_content; }
+    QPushButton *button(int key) const { return m_buttons[key]; }
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QLabel *m_title;
+    QVBoxLayout *m_content;
+    QPushButton *m_buttons[2];
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "zpopup.h"
+
+class QLabel;
+class ZLineEdit;
+
+// Asks for one line of text: a prompt and a field that has the focus. Enter or OK accepts,
+// Escape or Cancel cancels.
+class ZSingleCaptureDlg : public ZPopup
+{
+    Q_OBJECT
+public:
+    enum CaptureDlgType { TypeLineEdit = 0, TypePassword = 1 };
+
+    ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType type, QWidget *parent,
+                      const char *name, bool modal, unsigned int flags, unsigned int flags2);
+
+    ZLineEdit *getLineEdit() const { return m_edit; }
+    QString prompt() const;
+
+private:
+    QLabel *m_prompt;
+    ZLineEdit *m_edit;
+};

@@ -1,0 +1,37 @@
+#include "zsingleselectdlg.h"
+
+#include "zlistbox.h"
+#include "zlistboxitem.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+ZSingleSelectDlg::ZSingleSelectDlg(const QString &title, const QString &prompt, QWidget *parent, const char *name,
+                                   bool modal, unsigned int flags, int /*reserved*/)
+    : ZPopup(parent, name, modal, flags)
+    , m_prompt(new QLabel(prompt, this))
+    , m_list(new ZListBox(QStringLiteral("%M"), this))
+{
+    setTitle(title);
+    m_prompt->setVisible(!prompt.isEmpty());
+    m_list->setObjectName(QStringLiteral("choices"));
+    m_list->setCheckMode(true);
+    contentLayout()->addWidget(m_prompt);
+    contentLayout()->addWidget(m_list);
+    connect(m_list, &ZListBox::returnPressed, this, &QDialog::accept);
+    m_list->setFocus();
+}
+
+void ZSingleSelectDlg::addItemsList(const QStringList &items)
+{
+    for (const QString &text : items) {
+        auto *row = new ZListBoxItem(m_list, QStringLiteral("%M"));
+        row->appendSubItem(1, text);
+        m_list->insertItem(row);
+    }
+}
+
+int ZSingleSelectDlg::getCheckedItemIndex() const
+{
+    return m_list->checkedItem();
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "zpopup.h"
+
+class QLabel;
+class ZListBox;
+
+// A single-choice question. It opens with nothing checked; Up and Down move the check, a
+// click checks a row, Enter or OK accepts, Escape or Cancel cancels.
+class ZSingleSelectDlg : public ZPopup
+{
+    Q_OBJECT
+public:
+    ZSingleSelectDlg(const QString &title, const QString &prompt, QWidget *parent, const char *name, bool modal,
+                     unsigned int flags, int reserved);
+
+    void addItemsList(const QStringList &items);
+    ZListBox *getListBox() const { return m_list; }
+    // The checked row, or -1.
+    int getCheckedItemIndex() const;
+
+private:
+    QLabel *m_prompt;
+    ZListBox *m_list;
+};

@@ -1,0 +1,78 @@
+// Renders the window offscreen into PNG files: each tab, an open options menu, a dialog.
+// usage: screenshots PROGRAM_DIR OUTPUT_DIR   (PROGRAM_DIR is copied, never changed)
+
+#include "shell.h"
+#include "storage.h"
+#include "zapplication.h"
+#include "zgui.h"
+#include "znavtabwidget.h"
+#include "zsoftkey.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: screenshots PROGRAM_DIR OUTPUT_DIR\n");
+        return 2;
+    }
+    QTemporaryDir work;
+    const QString programDir = work.path() + "/prog";
+    const QString storage = work.path() + "/storage/";
+    if (!work.isValid() || QProcess::execute("cp", {"-r", QString::fromLocal8Bit(argv[1]), programDir}) != 0
+        || !QDir().mkpath(storage) || !QDir().mkpath(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "screenshots: cannot lay out %s\n", argv[1]);
+        return 1;
+    }
+    qputenv(control::storage::kDirVariable, QFile::encodeName(storage));
+    std::ofstream(QFile::encodeName(programDir + "/Callvane.cfg").constData())
+        << "[Callvane]\nLanguage = English\nFirewall = Blacklist\nBlockUnknown = Yes\n\n"
+           "[Blacklist]\nNum = +34 600 11 22 33;0800 555 123;+44 20 7946 0000\n\n[Whitelist]\nNum = 112;+33 1 23 45 67 89\n";
+    std::ofstream(QFile::encodeName(storage + ".blockedcalls").constData())
+        << "+34 600 11 22 33\n2026-12-01 09:14:02\nunknown\n2026-12-02 21:40:55\n0800 555 123\n2026-12-05 12:03:17\n";
+
+    std::string fakeArgv0 = QFile::encodeName(programDir + "/callvane").toStdString();
+    char *args[] = {fakeArgv0.data(), nullptr};
+    int count = 1;
+    ZApplication application(count, args);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    // The status tab shows a running firewall; no command really runs.
+    control::RecordingShell shell;
+    shell.effect = [&](const std::string &command) {
+        if (command.find("ps -e") == 0)
+            std::ofstream(QFile::encodeName(programDir + "/state").constData()) << storage.toStdString() << ".blacklist\n";
+    };
+    ZGui gui(QString(), nullptr, nullptr, 0, &shell);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    const auto save = [&](QWidget *widget, const char *name) {
+        QApplication::processEvents();
+        widget->grab().save(out + "/" + name + ".png");
+    };
+
+    auto *tabs = gui.findChild<ZNavTabWidget *>();
+    const char *names[] = {"status", "blacklist", "whitelist", "register"};
+    for (int tab = 3; tab >= 0; --tab) {
+        tabs->setCurrentIndex(tab);
+        save(&gui, names[tab]);
+    }
+    tabs->setCurrentIndex(1);
+    gui.findChild<ZSoftKey *>()->pressKey(0);
+    save(&gui, "menu");
+    gui.findChild<ZSoftKey *>()->pressKey(1);
+
+    QTimer::singleShot(0, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        save(dialog, "about");
+        dialog->close();
+    });
+    gui.about();
+    return 0;
+}
