@@ -1,0 +1,200 @@
+#include "atomicfile.h"
+#include "blockedcalllog.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace calllog = control::calllog;
+using Entries = std::vector<calllog::Entry>;
+
+Q_DECLARE_METATYPE(Entries)
+
+namespace {
+
+std::string readOrDie(const std::string &path)
+{
+    std::string text;
+    if (!control::readFile(path, text))
+        qFatal("missing test file %s", path.c_str());
+    return text;
+}
+
+std::string fixture(const char *name)
+{
+    return readOrDie(std::string(CALLVANE_FIXTURES "/") + name);
+}
+
+std::string contents(const std::string &path)
+{
+    std::string text;
+    return control::readFile(path, text) ? text : std::string("<missing>");
+}
+
+struct Log
+{
+    QTemporaryDir dir;
+    std::string path = QFile::encodeName(dir.filePath(".blockedcalls")).toStdString();
+    std::string lock = QFile::encodeName(dir.filePath(".blockedcalls.lock")).toStdString();
+    bool write(const std::string &text) const { return control::writeFileAtomically(path, text); }
+};
+
+} // namespace
+
+class TestCallLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<Entries>("entries");
+        QTest::newRow("empty") << QByteArray() << Entries{};
+        QTest::newRow("only empty lines") << QByteArray("\n\n\n") << Entries{};
+        QTest::newRow("blank lines between entries")
+            << QByteArray::fromStdString(fixture("blank_lines.log")) << Entries{{"123", "A"}, {"456", "B"}};
+        QTest::newRow("last number without detail")
+            << QByteArray::fromStdString(fixture("last_without_detail.log")) << Entries{{"123", "A"}, {"456", ""}};
+        QTest::newRow("empty detail is a detail") << QByteArray("123\n\n456\nB\n")
+                                                  << Entries{{"123", ""}, {"456", "B"}};
+        QTest::newRow("unknown in several forms, kept as read")
+            << QByteArray::fromStdString(fixture("unknown_forms.log"))
+            << Entries{{"+34 600 11 22 33", "2026-12-01 09:14:02"},
+                       {"unknown", "2026-12-02 21:40:55"},
+                       {"Unknown", "2026-12-03 10:00:00"},
+                       {"unknown ", "2026-12-04 11:11:11"}};
+        QTest::newRow("rewritten log with its closing empty line")
+            << QByteArray("first\ndetail one\nthird\ndetail three\n\n")
+            << Entries{{"first", "detail one"}, {"third", "detail three"}};
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(Entries, entries);
+        QVERIFY(calllog::parse(text.toStdString()) == entries);
+    }
+
+    void formatIsTwoLinesAnEntryAndOneEmptyLine()
+    {
+        QCOMPARE(calllog::format({}), std::string("\n"));
+        QCOMPARE(calllog::format({{"unknown", "d1"}, {"123", ""}}), std::string("unknown\nd1\n123\n\n\n"));
+    }
+
+    void remove_data()
+    {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("written");
+        const QByteArray three = QByteArray::fromStdString(fixture("three_entries.log"));
+        QTest::newRow("second of three") << three << 1
+                                         << QByteArray::fromStdString(readOrDie(CALLVANE_GOLDEN "/three_entries_without_second.log"))
+                                         << true;
+        QTest::newRow("the only entry") << QByteArray("123\nA\n") << 0 << QByteArray("\n") << true;
+        QTest::newRow("unknown written back as unknown")
+            << QByteArray("unknown\nd1\n123\nd2\n") << 1 << QByteArray("unknown\nd1\n\n") << true;
+        QTest::newRow("shell characters byte for byte")
+            << QByteArray("\"$(touch pwned)\"\n`id`; rm -rf x\n123\nd\n") << 1
+            << QByteArray("\"$(touch pwned)\"\n`id`; rm -rf x\n\n") << true;
+        QTest::newRow("entry gone: nothing written") << QByteArray("123\nA\n") << 5 << QByteArray("123\nA\n")
+                                                     << false;
+    }
+
+    void remove()
+    {
+        QFETCH(QByteArray, log);
+        QFETCH(int, index);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, written);
+        Log file;
+        QVERIFY(file.write(log.toStdString()));
+        const Entries before = calllog::parse(log.toStdString());
+        const calllog::Entry target = size_t(index) < before.size() ? before[index] : calllog::Entry{"x", "y"};
+        const auto result = calllog::remove(file.path, file.lock, size_t(index), target);
+        QCOMPARE(result.written, written);
+        QCOMPARE(QByteArray::fromStdString(contents(file.path)), expected);
+        QVERIFY(result.entries == calllog::parse(expected.toStdString()));
+    }
+
+    void removeFindsAnEntryThatMoved()
+    {
+        Log file;
+        QVERIFY(file.write("a\n1\nb\n2\nc\n3\n"));
+        // Someone else deleted "a" since the window loaded the log: "c" is now at index 1.
+        QVERIFY(file.write("b\n2\nc\n3\n"));
+        const auto result = calllog::remove(file.path, file.lock, 2, {"c", "3"});
+        QVERIFY(result.written);
+        QCOMPARE(contents(file.path), std::string("b\n2\n\n"));
+    }
+
+    void appendAfterLoadSurvivesADelete()
+    {
+        Log file;
+        QVERIFY(file.write("a\n1\nb\n2\n"));
+        const Entries loaded = calllog::read(file.path);
+        QVERIFY(calllog::append(file.path, file.lock, {"late", "3"}));
+        const auto result = calllog::remove(file.path, file.lock, 0, loaded[0]);
+        QVERIFY((result.entries == Entries{{"b", "2"}, {"late", "3"}}));
+        QCOMPARE(contents(file.path), std::string("b\n2\nlate\n3\n\n"));
+    }
+
+    void appendNeverMergesIntoAnUnendedLine()
+    {
+        Log file;
+        QVERIFY(file.write("123\nA"));
+        QVERIFY(calllog::append(file.path, file.lock, {"456", "B"}));
+        QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, {"456", "B"}}));
+        QVERIFY(calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock,
+                                {"1", "2"})
+                == false);
+    }
+
+    // Writers in other processes append while this one deletes: no call is lost.
+    void concurrentAppendsDuringDeletesLoseNothing()
+    {
+        Log file;
+        constexpr int kWriters = 3;
+        constexpr int kAppends = 150;
+        std::vector<pid_t> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                for (int i = 0; i < kAppends; ++i)
+                    calllog::append(file.path, file.lock, {"w" + std::to_string(w) + "-" + std::to_string(i), "kept"});
+                ::_exit(0);
+            }
+            writers.push_back(child);
+        }
+        // Delete every "victim" entry this process itself adds, while the others append.
+        int deleted = 0;
+        for (int i = 0; i < 150; ++i) {
+            QVERIFY(calllog::append(file.path, file.lock, {"victim", std::to_string(i)}));
+            const Entries now = calllog::read(file.path);
+            for (size_t at = 0; at < now.size(); ++at) {
+                if (now[at].number == "victim") {
+                    deleted += calllog::remove(file.path, file.lock, at, now[at]).written ? 1 : 0;
+                    break;
+                }
+            }
+        }
+        for (const pid_t child : writers) {
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        QCOMPARE(deleted, 150);
+        const Entries left = calllog::read(file.path);
+        QCOMPARE(int(left.size()), kWriters * kAppends);
+        for (const auto &entry : left)
+            QCOMPARE(entry.detail, std::string("kept"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCallLog)
+#include "tst_calllog.moc"

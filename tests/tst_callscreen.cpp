@@ -1,0 +1,143 @@
+#include "callscreen.h"
+
+#include <QTest>
+
+using control::CallScreen;
+using control::FirewallSettings;
+
+namespace {
+
+FirewallSettings settings(bool blacklistMode, bool blockUnknown, std::vector<std::string> list)
+{
+    FirewallSettings s;
+    s.blacklistMode = blacklistMode;
+    s.blockUnknown = blockUnknown;
+    // The list of the other mode holds the same number, so a mix-up shows.
+    (blacklistMode ? s.blacklist : s.whitelist) = std::move(list);
+    (blacklistMode ? s.whitelist : s.blacklist) = {"+34 911 000 000"};
+    return s;
+}
+
+} // namespace
+
+class TestCallScreen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rule_data()
+    {
+        QTest::addColumn<bool>("blacklistMode");
+        QTest::addColumn<bool>("blockUnknown");
+        QTest::addColumn<QString>("caller");
+        QTest::addColumn<bool>("blocked");
+        // The active list holds 600112233; "+34 911 000 000" stands on the other list only.
+        for (const bool blacklistMode : {true, false}) {
+            for (const bool blockUnknown : {true, false}) {
+                const QString row = QStringLiteral("%1, unknown %2: ")
+                                        .arg(blacklistMode ? "black list" : "white list",
+                                             blockUnknown ? "blocked" : "allowed");
+                QTest::addRow("%s", qPrintable(row + "listed"))
+                    << blacklistMode << blockUnknown << "600112233" << blacklistMode;
+                QTest::addRow("%s", qPrintable(row + "not listed"))
+                    << blacklistMode << blockUnknown << "600999999" << !blacklistMode;
+                QTest::addRow("%s", qPrintable(row + "on the other list only"))
+                    << blacklistMode << blockUnknown << "911000000" << !blacklistMode;
+                QTest::addRow("%s", qPrintable(row + "no number"))
+                    << blacklistMode << blockUnknown << "" << blockUnknown;
+                QTest::addRow("%s", qPrintable(row + "unknown"))
+                    << blacklistMode << blockUnknown << "unknown" << blockUnknown;
+            }
+        }
+    }
+
+    void rule()
+    {
+        QFETCH(bool, blacklistMode);
+        QFETCH(bool, blockUnknown);
+        QFETCH(QString, caller);
+        QFETCH(bool, blocked);
+        const CallScreen screen(settings(blacklistMode, blockUnknown, {"600112233"}), "ES");
+        QCOMPARE(screen.blocks(caller.toStdString()), blocked);
+    }
+
+    void matching_data()
+    {
+        QTest::addColumn<QString>("region");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("caller");
+        QTest::addColumn<bool>("match");
+        QTest::newRow("international and national") << "ES" << "+34 600 11 22 33" << "600112233" << true;
+        QTest::newRow("00 prefix") << "ES" << "0034600112233" << "+34600112233" << true;
+        QTest::newRow("dashes dots brackets") << "ES" << "(600) 11-22.33" << "600 11 22 33" << true;
+        QTest::newRow("national with trunk zero") << "GB" << "020 7946 0000" << "+44 20 7946 0000" << true;
+        QTest::newRow("other region's national form") << "GB" << "600112233" << "+34600112233" << false;
+        QTest::newRow("shared suffix") << "ES" << "600112233" << "+34 690 112 233" << false;
+        QTest::newRow("one digit more") << "ES" << "600112233" << "6001122334" << false;
+        QTest::newRow("no region: international forms") << "" << "+34 600 11 22 33" << "+34600112233" << true;
+        QTest::newRow("no region: national text exact") << "" << "600112233" << "600112233" << true;
+        QTest::newRow("no region: national forms differ") << "" << "600112233" << "600 11 22 33" << false;
+        QTest::newRow("short code exact") << "ES" << "112" << "112" << true;
+        QTest::newRow("short code other form") << "ES" << "112" << "1 1 2" << false;
+        QTest::newRow("short code not a suffix") << "ES" << "22333" << "600122333" << false;
+        QTest::newRow("text exact") << "ES" << "Mum" << "Mum" << true;
+        QTest::newRow("text other case") << "ES" << "Mum" << "mum" << false;
+        QTest::newRow("blank entry") << "ES" << " " << "600112233" << false;
+    }
+
+    void matching()
+    {
+        QFETCH(QString, region);
+        QFETCH(QString, entry);
+        QFETCH(QString, caller);
+        QFETCH(bool, match);
+        const CallScreen screen(settings(true, false, {entry.toStdString()}), region.toStdString());
+        QCOMPARE(screen.blocks(caller.toStdString()), match);
+    }
+
+    void emptyListBlocksAllInWhiteListMode()
+    {
+        const CallScreen white(settings(false, false, {}), "ES");
+        QVERIFY(white.blocks("600112233"));
+        const CallScreen black(settings(true, false, {}), "ES");
+        QVERIFY(!black.blocks("600112233"));
+    }
+
+    void regionFromEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("region");
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("explicit region") << QByteArray("es") << QByteArray("de_DE.UTF-8") << QByteArray() << "ES";
+        QTest::newRow("invalid explicit region ignored") << QByteArray("ESP") << QByteArray("de_DE.UTF-8")
+                                                         << QByteArray() << "DE";
+        QTest::newRow("LC_ALL before LANG") << QByteArray() << QByteArray("fr_FR.UTF-8") << QByteArray("en_GB")
+                                            << "FR";
+        QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_GB.UTF-8") << "GB";
+        QTest::newRow("C locale") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << "";
+        QTest::newRow("nothing") << QByteArray() << QByteArray() << QByteArray() << "";
+    }
+
+    void regionFromEnvironment()
+    {
+        QFETCH(QByteArray, region);
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lang);
+        QFETCH(QString, expected);
+        const auto set = [](const char *name, const QByteArray &value) {
+            if (value.isEmpty())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        };
+        set("CALLVANE_REGION", region);
+        set("LC_ALL", lcAll);
+        set("LC_MESSAGES", {});
+        set("LANG", lang);
+        QCOMPARE(QString::fromStdString(CallScreen::regionFromEnvironment()), expected);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCallScreen)
+#include "tst_callscreen.moc"

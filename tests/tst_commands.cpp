@@ -1,0 +1,169 @@
+#include "atomicfile.h"
+#include "commands.h"
+#include "shell.h"
+#include "storage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+using control::Commands;
+
+namespace {
+
+std::string listing(const Commands &c)
+{
+    std::string out;
+    const auto add = [&out](const char *label, const std::vector<std::string> &commands) {
+        for (const std::string &command : commands)
+            out += std::string(label) + ": " + command + "\n";
+    };
+    add("startup", c.startup());
+    add("switch on", c.switchOn());
+    add("switch off", c.switchOff());
+    add("restart", c.restart());
+    add("probe", c.probe());
+    add("probe done", {c.removeProbeFile()});
+    add("languages", {c.listLanguages()});
+    add("languages done", {c.removeLanguageList()});
+    return out;
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+QByteArray readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textsAreByteExact_data()
+    {
+        QTest::addColumn<QString>("programDir");
+        QTest::addColumn<QString>("golden");
+        QTest::newRow("phone path") << "/mmc/mmca1/app/" << "commands_phone.txt";
+        QTest::newRow("no directory in argv[0]") << "" << "commands_no_directory.txt";
+    }
+
+    void textsAreByteExact()
+    {
+        QFETCH(QString, programDir);
+        QFETCH(QString, golden);
+        std::string expected;
+        QVERIFY(control::readFile((QStringLiteral(CALLVANE_GOLDEN "/") + golden).toStdString(), expected));
+        const Commands commands(programDir.toStdString(), control::storage::kDefaultDir);
+        QCOMPARE(QString::fromStdString(listing(commands)), QString::fromStdString(expected));
+        QCOMPARE(commands.daemonMark(), std::string("/ezxlocal/download/mystuff/.blacklist"));
+        QCOMPARE(commands.probeFile(), programDir.toStdString() + "/state");
+    }
+
+    void storageDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<bool>("set");
+        QTest::addColumn<QString>("dir");
+        QTest::newRow("unset") << QByteArray() << false << "/ezxlocal/download/mystuff/";
+        QTest::newRow("empty") << QByteArray("") << true << "/ezxlocal/download/mystuff/";
+        QTest::newRow("without slash") << QByteArray("/tmp/store") << true << "/tmp/store/";
+        QTest::newRow("with slash") << QByteArray("/tmp/store/") << true << "/tmp/store/";
+    }
+
+    void storageDirectory()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(bool, set);
+        QFETCH(QString, dir);
+        const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        if (set)
+            qputenv(control::storage::kDirVariable, variable);
+        else
+            qunsetenv(control::storage::kDirVariable);
+        QCOMPARE(QString::fromStdString(control::storage::dir()), dir);
+        QCOMPARE(QString::fromStdString(control::storage::daemonPath()), dir + ".blacklist");
+        QCOMPARE(QString::fromStdString(control::storage::blockedCallsPath()), dir + ".blockedcalls");
+        qputenv(control::storage::kDirVariable, saved);
+    }
+
+    void quoting_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("ordinary path") << "/mmc/mmca1/app-2/x_y.z@%+=:," << "/mmc/mmca1/app-2/x_y.z@%+=:,";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("space") << "/a b/" << "'/a b/'";
+        QTest::newRow("single quote") << "/it's/" << "'/it'\\''s/'";
+        QTest::newRow("semicolon") << "/a;b/" << "'/a;b/'";
+        QTest::newRow("command substitution") << "/$(id)/" << "'/$(id)/'";
+    }
+
+    void quoting()
+    {
+        QFETCH(QString, word);
+        QFETCH(QString, quoted);
+        QCOMPARE(QString::fromStdString(control::shellQuote(word.toStdString())), quoted);
+    }
+
+    // Hostile directory names must reach the right files and run nothing of their own.
+    void hostileDirectoriesRunNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("space") << "my app";
+        QTest::newRow("double quote") << "say \"hi\"";
+        QTest::newRow("single quote") << "it's";
+        QTest::newRow("semicolon") << "a; touch pwned;";
+        QTest::newRow("command substitution") << "$(touch pwned)";
+        QTest::newRow("backquotes") << "`touch pwned`";
+        QTest::newRow("non-ASCII") << QString::fromUtf8("aplicación");
+    }
+
+    void hostileDirectoriesRunNothing()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir top;
+        const QString program = top.filePath(name + "/prog") + "/";
+        const QString storage = top.filePath(name + "/store") + "/";
+        QVERIFY(QDir().mkpath(program + "languages") && QDir().mkpath(storage));
+        QVERIFY(writeText(program + "blacklist", "daemon"));
+        QVERIFY(writeText(program + "Callvane.cfg", "[Callvane]\n"));
+        QVERIFY(writeText(program + "languages/English", "[CALLVANE]\n"));
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(top.path()));
+
+        const Commands commands(QFile::encodeName(program).toStdString(), QFile::encodeName(storage).toStdString());
+        control::SystemShell shell;
+        shell.run(commands.startup());
+        shell.run(commands.probe());
+        const bool probeFileMade = QFile::exists(QFile::decodeName(commands.probeFile().c_str()));
+        shell.run(commands.removeProbeFile());
+        shell.run(commands.listLanguages());
+        const QByteArray languages = readText(QFile::decodeName(commands.languageListFile().c_str()));
+        shell.run(commands.removeLanguageList());
+        QDir::setCurrent(saved);
+
+        QCOMPARE(readText(storage + ".blacklist"), QByteArray("daemon"));
+        QCOMPARE(readText(storage + ".Callvane.cfg"), QByteArray("[Callvane]\n"));
+        QVERIFY(probeFileMade);
+        QVERIFY(!QFile::exists(program + "/state"));
+        QCOMPARE(languages, QByteArray("English\n"));
+        QVERIFY(!QFile::exists(program + "/ltemp"));
+        QVERIFY(!QFile::exists(top.filePath("pwned")));
+        QVERIFY(!QFile::exists(top.filePath(name + "/pwned")));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCommands)
+#include "tst_commands.moc"
