@@ -1,0 +1,103 @@
+#include "guitest.h"
+#include "storage.h"
+#include "zgui.h"
+
+#include <QTest>
+
+using namespace guitest;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { reset(); }
+
+    void programDirectoryFromInvocationPath_data()
+    {
+        QTest::addColumn<QByteArray>("argv0");
+        QTest::addColumn<QString>("programDir");
+        QTest::addColumn<QString>("copyDaemon");
+        QTest::newRow("phone path") << QByteArray("/mmc/mmca1/app/prog") << "/mmc/mmca1/app/"
+                                    << "cp /mmc/mmca1/app/blacklist %1.blacklist";
+        QTest::newRow("no slash") << QByteArray("prog") << "" << "cp blacklist %1.blacklist";
+        QTest::newRow("relative") << QByteArray("./callvane") << "./" << "cp ./blacklist %1.blacklist";
+    }
+
+    void programDirectoryFromInvocationPath()
+    {
+        QFETCH(QByteArray, argv0);
+        QFETCH(QString, programDir);
+        QFETCH(QString, copyDaemon);
+        setInvocationPath(argv0);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QCOMPARE(gui->getProgramDir(), programDir);
+        // No settings file there: no language, so the path names the directory itself.
+        QCOMPARE(gui->languagePath(), programDir + "/languages/");
+        QVERIFY(shell.commands.size() >= 3);
+        QCOMPARE(QString::fromStdString(shell.commands[2]), copyDaemon.arg(storageDir()));
+    }
+
+    void languagePathFromSettings_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("English") << QByteArray("[Callvane]\nLanguage = English\n") << "English";
+        QTest::newRow("missing key") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << "";
+        QTest::newRow("no such file is no matter") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "Klingon";
+    }
+
+    void languagePathFromSettings()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, file);
+        reset(settings);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QCOMPARE(gui->languagePath(), programDir() + "/languages/" + file);
+    }
+
+    // rm, rm, cp daemon, cp settings: first, on every start, whether or not a daemon runs.
+    void deploysOnEveryStart_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::newRow("daemon stopped") << false;
+        QTest::newRow("daemon running") << true;
+    }
+
+    void deploysOnEveryStart()
+    {
+        QFETCH(bool, running);
+        const QString storage = storageDir();
+        const std::vector<std::string> expected = {
+            ("rm " + storage + "blacklist").toStdString(),
+            ("rm " + storage + "Callvane.cfg").toStdString(),
+            ("cp " + programDir() + "blacklist " + storage + ".blacklist").toStdString(),
+            ("cp " + programDir() + "Callvane.cfg " + storage + ".Callvane.cfg").toStdString(),
+        };
+        for (int start = 0; start < 2; ++start) {
+            FakeShell shell;
+            shell.setDaemonRunning(running);
+            const auto gui = makeGui(shell);
+            QVERIFY(shell.commands.size() > expected.size());
+            QVERIFY(std::equal(expected.begin(), expected.end(), shell.commands.begin()));
+            // Then only the status tab's probe: the daemon is neither started nor stopped.
+            QVERIFY((std::vector<std::string>(shell.commands.begin() + 4, shell.commands.end()) == probeCommands()));
+            QCOMPARE(gui->daemonState(), QString(running ? "ON" : "OFF"));
+        }
+    }
+
+    void startsWithoutSettingsFileAndWritesNothing()
+    {
+        reset(QByteArray());
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QVERIFY(gui->isVisible());
+        QCOMPARE(gui->windowTitle(), QString("Callvane"));
+        QVERIFY(!QFile::exists(programDir() + "Callvane.cfg"));
+    }
+};
+
+CALLVANE_GUI_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"

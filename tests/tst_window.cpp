@@ -1,0 +1,303 @@
+#include "guitest.h"
+#include "zgui.h"
+#include "zlistbox.h"
+#include "znavtabwidget.h"
+#include "zoptionsmenu.h"
+#include "zsoftkey.h"
+
+#include <QApplication>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace guitest;
+
+namespace {
+
+const QByteArray kSettings = "[Callvane]\nLanguage = Test\n[Blacklist]\nNum = 1;2\n[Whitelist]\nNum = 1;2\n";
+const QByteArray kLog = "111\nfirst\n222\nsecond\n";
+
+QStringList menuTexts(ZOptionsMenu *menu)
+{
+    QStringList texts;
+    for (const int id : menu->itemIds())
+        texts.append(menu->isSeparator(id) ? QStringLiteral("---") : menu->itemText(id));
+    return texts;
+}
+
+// Runs `action` inside the application's event loop; the loop's result, or -1 when the
+// action did not quit.
+int exitCodeOf(const std::function<void()> &action)
+{
+    QTimer notQuit; // stopped before it can reach a later loop
+    notQuit.setSingleShot(true);
+    QObject::connect(&notQuit, &QTimer::timeout, [] { qApp->exit(-1); });
+    QTimer::singleShot(0, [&] {
+        action();
+        notQuit.start(50);
+    });
+    const int code = qApp->exec();
+    notQuit.stop();
+    return code;
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        reset(kSettings);
+        writeFile(storageDir() + ".blockedcalls", kLog);
+    }
+
+    void cleanup()
+    {
+        QCOMPARE(unexpectedDialogs(), 0);
+        QCOMPARE(pendingAnswers(), 0);
+    }
+
+    void startState()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        auto *tabs = gui->findChild<ZNavTabWidget *>();
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->currentPageIndex(), 0);
+        for (int tab = 0; tab < 4; ++tab) {
+            QCOMPARE(tabs->tabText(tab), QString());
+            QVERIFY(!tabs->tabIcon(tab).isNull());
+        }
+        auto *softKey = gui->findChild<ZSoftKey *>();
+        QCOMPARE(softKey->text(0), QString("MENU_MENU"));
+        QCOMPARE(softKey->text(1), QString("MENU_EXIT"));
+        QCOMPARE(menuTexts(menu(*gui)), (QStringList{"MENU_LANG", "---", "MENU_ABOUT", "MENU_EXIT"}));
+        QCOMPARE(rows(box(*gui, "registerBox")), (QStringList{"111|first", "222|second"}));
+        QCOMPARE(box(*gui, "statusBox")->count(), 3);
+    }
+
+    void eachTabHasItsMenu_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QStringList>("texts");
+        const QStringList numbers{"MENU_ADD", "MENU_DELETE", "---", "MENU_ABOUT", "MENU_EXIT"};
+        QTest::newRow("black list") << 1 << numbers;
+        QTest::newRow("white list") << 2 << numbers;
+        QTest::newRow("register") << 3 << QStringList{"MENU_DELETE", "---", "MENU_ABOUT", "MENU_EXIT"};
+        QTest::newRow("back to status") << 0 << QStringList{"MENU_LANG", "---", "MENU_ABOUT", "MENU_EXIT"};
+    }
+
+    void eachTabHasItsMenu()
+    {
+        QFETCH(int, tab);
+        QFETCH(QStringList, texts);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        showTab(*gui, 3 - tab); // a change of tab even for the status tab
+        showTab(*gui, tab);
+        QCOMPARE(menuTexts(menu(*gui)), texts);
+        for (int row = 0; row < menu(*gui)->count(); ++row) {
+            const bool separator = texts.at(row) == "---";
+            QCOMPARE(menu(*gui)->item(row)->icon().isNull(), separator);
+        }
+    }
+
+    // Each item runs its own slot: the dialog it opens and what it changes tell which.
+    void menuItemsReachTheirSlots_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("blacklist");
+        QTest::addColumn<QString>("whitelist");
+        QTest::addColumn<QByteArray>("log");
+        QTest::newRow("status: language") << 0 << 0 << "MENU_LANGUAGE" << "1;2" << "1;2" << kLog;
+        QTest::newRow("status: about") << 0 << 2 << "About" << "1;2" << "1;2" << kLog;
+        QTest::newRow("black list: add") << 1 << 0 << "MAIN_ADD" << "1;2;555" << "1;2" << kLog;
+        QTest::newRow("black list: delete") << 1 << 1 << "" << "2" << "1;2" << kLog;
+        QTest::newRow("black list: about") << 1 << 3 << "About" << "1;2" << "1;2" << kLog;
+        QTest::newRow("white list: add") << 2 << 0 << "MAIN_ADD" << "1;2" << "1;2;555" << kLog;
+        QTest::newRow("white list: delete") << 2 << 1 << "" << "1;2" << "2" << kLog;
+        QTest::newRow("white list: about") << 2 << 3 << "About" << "1;2" << "1;2" << kLog;
+        QTest::newRow("register: delete") << 3 << 0 << "" << "1;2" << "1;2" << QByteArray("222\nsecond\n\n");
+        QTest::newRow("register: about") << 3 << 2 << "About" << "1;2" << "1;2" << kLog;
+    }
+
+    void menuItemsReachTheirSlots()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, position);
+        QFETCH(QString, dialog);
+        QFETCH(QString, blacklist);
+        QFETCH(QString, whitelist);
+        QFETCH(QByteArray, log);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        for (const char *name : {"blacklistBox", "whitelistBox", "registerBox"})
+            box(*gui, name)->setCurrentRow(0);
+        showTab(*gui, tab);
+        if (dialog == "MAIN_ADD")
+            typeInNextDialog("555");
+        else if (!dialog.isEmpty())
+            cancelNextDialog();
+        runMenuItem(*gui, position);
+        QCOMPARE(dialogTitles(), dialog.isEmpty() ? QStringList() : QStringList{dialog});
+        QCOMPARE(storedValue("Blacklist", "Num"), blacklist);
+        QCOMPARE(storedValue("Whitelist", "Num"), whitelist);
+        QCOMPARE(readFile(storageDir() + ".blockedcalls"), log);
+    }
+
+    void exitQuitsAtOnceWithoutTouchingTheDaemon_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("exitItem"); // -1: soft key 1
+        QTest::newRow("soft key 1") << 0 << -1;
+        QTest::newRow("status menu") << 0 << 3;
+        QTest::newRow("black list menu") << 1 << 4;
+        QTest::newRow("white list menu") << 2 << 4;
+        QTest::newRow("register menu") << 3 << 3;
+    }
+
+    void exitQuitsAtOnceWithoutTouchingTheDaemon()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, exitItem);
+        FakeShell shell;
+        shell.setDaemonRunning(true);
+        const auto gui = makeGui(shell);
+        showTab(*gui, tab);
+        shell.commands.clear();
+        const QByteArray before = settings();
+        const int code = exitCodeOf([&] {
+            if (exitItem < 0)
+                QTest::keyClick(gui.get(), Qt::Key_F2);
+            else
+                runMenuItem(*gui, exitItem);
+        });
+        QCOMPARE(code, 0);
+        QVERIFY(shell.commands.empty());
+        QVERIFY(dialogTitles().isEmpty());
+        QCOMPARE(settings(), before);
+    }
+
+    void softKeyLabelsFollowTheMenu()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        auto *softKey = gui->findChild<ZSoftKey *>();
+        QTest::keyClick(gui.get(), Qt::Key_F1);
+        QVERIFY(menu(*gui)->isVisible());
+        QCOMPARE(softKey->text(0), QString("MENU_SELECT"));
+        QCOMPARE(softKey->text(1), QString("MENU_CANCEL"));
+        // Key 1 now cancels the menu; it does not quit.
+        QCOMPARE(exitCodeOf([&] { QTest::keyClick(gui.get(), Qt::Key_F2); }), -1);
+        QVERIFY(!menu(*gui)->isVisible());
+        QCOMPARE(softKey->text(0), QString("MENU_MENU"));
+        QCOMPARE(softKey->text(1), QString("MENU_EXIT"));
+        QTest::mouseClick(softKey->findChild<QWidget *>("key0"), Qt::LeftButton);
+        QVERIFY(menu(*gui)->isVisible());
+        QTest::keyClick(menu(*gui), Qt::Key_Escape);
+        QVERIFY(!menu(*gui)->isVisible());
+    }
+
+    void leftAndRightChangeTabAndMenu()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        auto *tabs = gui->findChild<ZNavTabWidget *>();
+        QTest::keyClick(box(*gui, "statusBox"), Qt::Key_Right);
+        QCOMPARE(tabs->currentPageIndex(), 1);
+        QCOMPARE(menu(*gui)->itemText(0), QString("MENU_ADD"));
+        QTest::keyClick(box(*gui, "blacklistBox"), Qt::Key_Left);
+        QTest::keyClick(box(*gui, "statusBox"), Qt::Key_Left);
+        QCOMPARE(tabs->currentPageIndex(), 3);
+        QCOMPARE(menu(*gui)->itemText(0), QString("MENU_DELETE"));
+    }
+
+    void changedLanguageFileShowsInTheNextMenu()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QByteArray language = readFile(programDir() + "languages/Test");
+        language.replace("MENU_EXIT = MENU_EXIT", "MENU_EXIT = Leave");
+        writeFile(programDir() + "languages/Test", language);
+        QCOMPARE(menu(*gui)->itemText(3), QString("MENU_EXIT"));
+        showTab(*gui, 1);
+        QCOMPARE(menu(*gui)->itemText(4), QString("Leave"));
+        showTab(*gui, 0);
+        QCOMPARE(menu(*gui)->itemText(3), QString("Leave"));
+    }
+
+    void missingTextGivesEmptyLabelAndKeepsTheIcon()
+    {
+        QByteArray language = readFile(programDir() + "languages/Test");
+        language.replace("MENU_ABOUT = MENU_ABOUT\n", "");
+        writeFile(programDir() + "languages/Test", language);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QCOMPARE(menu(*gui)->itemText(2), QString());
+        QVERIFY(!menu(*gui)->item(2)->icon().isNull());
+        QCOMPARE(menu(*gui)->itemText(0), QString("MENU_LANG"));
+    }
+
+    void aboutLeavesTheWindowAsItWas()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        showTab(*gui, 1);
+        box(*gui, "blacklistBox")->setCurrentRow(1);
+        ZOptionsMenu *before = menu(*gui);
+        QString text;
+        onNextDialog([&text](QWidget *dialog) {
+            text = dialog->findChild<QWidget *>("text")->property("text").toString();
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        runMenuItem(*gui, 3);
+        QVERIFY(text.startsWith("Callvane\n"));
+        QCOMPARE(text.count('\n'), 2);
+        QCOMPARE(gui->findChild<ZNavTabWidget *>()->currentPageIndex(), 1);
+        QCOMPARE(menu(*gui), before);
+        QCOMPARE(box(*gui, "blacklistBox")->currentItem(), 1);
+        QCOMPARE(rows(box(*gui, "blacklistBox")), (QStringList{"1", "2"}));
+    }
+
+    void salirQuitsOnlyWhenAccepted_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<int>("code");
+        QTest::newRow("accepted") << true << 0;
+        QTest::newRow("declined") << false << -1;
+    }
+
+    void salirQuitsOnlyWhenAccepted()
+    {
+        QFETCH(bool, accept);
+        QFETCH(int, code);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        shell.commands.clear();
+        const QByteArray before = settings();
+        onNextDialog([accept](QWidget *dialog) { QTest::keyClick(dialog, accept ? Qt::Key_F1 : Qt::Key_F2); });
+        QCOMPARE(exitCodeOf([&] { gui->salir(); }), code);
+        QCOMPARE(dialogTitles(), QStringList{"Callvane"});
+        QVERIFY(shell.commands.empty());
+        QCOMPARE(settings(), before);
+    }
+
+    void replacedMenusDoNotPileUp()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        for (int change = 0; change < 200; ++change)
+            showTab(*gui, change % 4);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(gui->findChildren<ZOptionsMenu *>().size() <= 1);
+        QCOMPARE(menu(*gui)->itemText(0), QString("MENU_DELETE"));
+    }
+};
+
+CALLVANE_GUI_TEST_MAIN(TestWindow)
+#include "tst_window.moc"
