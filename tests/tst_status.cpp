@@ -1,0 +1,287 @@
+#include "guitest.h"
+#include "zgui.h"
+#include "zlistbox.h"
+#include "zlistboxitem.h"
+#include "znavtabwidget.h"
+
+#include <QTest>
+
+using namespace guitest;
+
+namespace {
+
+QByteArray settingsWith(const QByteArray &lines)
+{
+    return "[Callvane]\nLanguage = Test\n" + lines;
+}
+
+// Enter on a row of the status tab.
+void select(ZGui &gui, int row)
+{
+    ZListBox *status = box(gui, "statusBox");
+    status->setCurrentRow(row);
+    QTest::keyClick(status, Qt::Key_Return);
+}
+
+} // namespace
+
+class TestStatus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { reset(); }
+
+    void cleanup()
+    {
+        QCOMPARE(unexpectedDialogs(), 0);
+        QCOMPARE(pendingAnswers(), 0);
+    }
+
+    void rows_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("probeFileMade");
+        QTest::addColumn<QByteArray>("probe");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("state");
+        const QByteArray deployed = (storageDir() + ".blacklist\n").toUtf8();
+        QTest::newRow("daemon running, black list, unknown blocked")
+            << settingsWith("Firewall = Blacklist\nBlockUnknown = Yes\n") << true << deployed
+            << QStringList{"MAIN_STATE|OPTIONS_ENABLED", "MAIN_LIST|MAIN_BLACK", "MENU_UNKNOWN|OPTIONS_ENABLED"}
+            << "ON";
+        QTest::newRow("not running, white list, unknown let through")
+            << settingsWith("Firewall = Whitelist\nBlockUnknown = No\n") << true << QByteArray()
+            << QStringList{"MAIN_STATE|OPTIONS_DISABLED", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"}
+            << "OFF";
+        QTest::newRow("values differing in case fall to the default")
+            << settingsWith("Firewall = blacklist\nBlockUnknown = yes\n") << true << deployed
+            << QStringList{"MAIN_STATE|OPTIONS_ENABLED", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"}
+            << "ON";
+        QTest::newRow("empty values") << settingsWith("Firewall =\nBlockUnknown =\n") << true << QByteArray()
+                                      << QStringList{"MAIN_STATE|OPTIONS_DISABLED", "MAIN_LIST|MAIN_WHITE",
+                                                     "MENU_UNKNOWN|OPTIONS_DISABLED"}
+                                      << "OFF";
+        QTest::newRow("only the first probe line counts")
+            << settingsWith("") << true << ("/opt/app/blacklist\n" + deployed)
+            << QStringList{"MAIN_STATE|OPTIONS_DISABLED", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"}
+            << "OFF";
+        QTest::newRow("probe file not made: no value, no state")
+            << settingsWith("") << false << QByteArray()
+            << QStringList{"MAIN_STATE", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"} << QString();
+        QTest::newRow("no settings file: no language, defaults") << QByteArray() << true << deployed
+                                                                 << QStringList{"|", "|", "|"} << "ON";
+    }
+
+    void rows()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, probeFileMade);
+        QFETCH(QByteArray, probe);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, state);
+        reset(settings);
+        FakeShell shell;
+        shell.probeOutput = probeFileMade ? std::optional<QByteArray>(probe) : std::nullopt;
+        const auto gui = makeGui(shell);
+        QCOMPARE(guitest::rows(box(*gui, "statusBox")), rows);
+        QCOMPARE(gui->daemonState(), state);
+        QCOMPARE(gui->daemonState().isNull(), state.isNull());
+        QVERIFY(!QFile::exists(programDir() + "/state"));
+    }
+
+    // Each row's dialog: its title and choices, what a choice writes and which commands run.
+    void changes_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("downs");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QStringList>("dialog");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("restart");
+        QTest::addColumn<int>("changedRow");
+        QTest::addColumn<QString>("shown");
+
+        const QStringList state{"MAIN_STATE", "OPTIONS_ENABLE", "OPTIONS_DISABLE"};
+        const QStringList list{"MAIN_LIST", "MAIN_BLACK", "MAIN_WHITE"};
+        const QStringList unknown{"MENU_UNKNOWN", "OPTIONS_ENABLED", "OPTIONS_DISABLED"};
+        QTest::newRow("list: black list, firewall off")
+            << 1 << 1 << false << list << "Firewall" << "Blacklist" << false << 1 << "MAIN_LIST|MAIN_BLACK";
+        QTest::newRow("list: white list, firewall on")
+            << 1 << 2 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+        QTest::newRow("list: same mode again, firewall on")
+            << 1 << 2 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+        QTest::newRow("unknown: block, firewall on")
+            << 2 << 1 << true << unknown << "BlockUnknown" << "Yes" << true << 2 << "MENU_UNKNOWN|OPTIONS_ENABLED";
+        QTest::newRow("unknown: let through, firewall off")
+            << 2 << 2 << false << unknown << "BlockUnknown" << "No" << false << 2
+            << "MENU_UNKNOWN|OPTIONS_DISABLED";
+        QTest::newRow("state: switch on") << 0 << 1 << false << state << "" << "" << false << 0
+                                          << "MAIN_STATE|OPTIONS_DISABLED";
+        QTest::newRow("state: switch off") << 0 << 2 << true << state << "" << "" << false << 0
+                                           << "MAIN_STATE|OPTIONS_ENABLED";
+    }
+
+    void changes()
+    {
+        QFETCH(int, row);
+        QFETCH(int, downs);
+        QFETCH(bool, running);
+        QFETCH(QStringList, dialog);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(bool, restart);
+        QFETCH(int, changedRow);
+        QFETCH(QString, shown);
+        reset(settingsWith("Firewall = Whitelist\n"));
+        FakeShell shell;
+        shell.setDaemonRunning(running);
+        const auto gui = makeGui(shell);
+        shell.commands.clear();
+
+        QStringList offered;
+        QByteArray copied; // the settings file as the deploy command found it
+        shell.spy = [&](const std::string &command) {
+            if (command.find("Callvane.cfg ") != std::string::npos)
+                copied = settings();
+        };
+        onNextDialog([&offered, downs](QWidget *dialog) {
+            auto *choices = dialog->findChild<ZListBox *>();
+            offered = QStringList{dialog->windowTitle()} + guitest::rows(choices);
+            for (int i = 0; i < downs; ++i)
+                QTest::keyClick(choices, Qt::Key_Down);
+            QTest::keyClick(choices, Qt::Key_Return);
+        });
+        select(*gui, row);
+        QCOMPARE(offered, dialog);
+
+        std::vector<std::string> expected;
+        if (row == 0 && downs == 1) {
+            const QString program = programDir();
+            expected = {("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
+                        ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
+                        ("exec " + storageDir() + ".blacklist&").toStdString()};
+        } else if (row == 0) {
+            expected = {"busybox killall .blacklist"};
+        } else if (restart) {
+            expected = restartCommands();
+        }
+        QVERIFY((shell.commands == concat({expected, probeCommands()})));
+        if (!key.isEmpty())
+            QCOMPARE(storedValue("Callvane", key.toLatin1().constData()), value);
+        if (restart)
+            QVERIFY(copied.contains((key + " = " + value).toUtf8()));
+        // The refresh probed again: the fake daemon did not change, so the state row did not.
+        QCOMPARE(box(*gui, "statusBox")->count(), 3);
+        QCOMPARE(guitest::rows(box(*gui, "statusBox")).at(changedRow), shown);
+        QCOMPARE(box(*gui, "statusBox")->currentItem(), row);
+    }
+
+    void cancelDoesNothing_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("escape");
+        for (int row = 0; row < 3; ++row) {
+            QTest::addRow("row %d: cancel", row) << row << true;
+            QTest::addRow("row %d: accept with nothing checked", row) << row << false;
+        }
+    }
+
+    void cancelDoesNothing()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, escape);
+        reset(settingsWith("Firewall = Blacklist\n"));
+        FakeShell shell;
+        shell.setDaemonRunning(true);
+        const auto gui = makeGui(shell);
+        const QStringList before = guitest::rows(box(*gui, "statusBox"));
+        const QByteArray file = settings();
+        shell.setDaemonRunning(false); // a refresh would show
+        shell.commands.clear();
+        if (escape)
+            cancelNextDialog();
+        else
+            chooseInNextDialog(0);
+        select(*gui, row);
+        QCOMPARE(dialogTitles().size(), 1);
+        QVERIFY(shell.commands.empty());
+        QCOMPARE(settings(), file);
+        QCOMPARE(guitest::rows(box(*gui, "statusBox")), before);
+    }
+
+    void restartsOnlyWhenTheStateIsOn_data()
+    {
+        QTest::addColumn<bool>("probeFileMade");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("ON") << true << true << true;
+        QTest::newRow("OFF") << true << false << false;
+        QTest::newRow("never probed") << false << false << false;
+    }
+
+    void restartsOnlyWhenTheStateIsOn()
+    {
+        QFETCH(bool, probeFileMade);
+        QFETCH(bool, running);
+        QFETCH(bool, restart);
+        FakeShell shell;
+        shell.setDaemonRunning(running);
+        if (!probeFileMade)
+            shell.probeOutput.reset();
+        const auto gui = makeGui(shell);
+        shell.commands.clear();
+        chooseInNextDialog(1);
+        select(*gui, 2);
+        QVERIFY((shell.commands == concat({restart ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
+    }
+
+    void selectingOtherTabsRowsMatchesByLabel()
+    {
+        reset(settingsWith("[Blacklist]\nNum = 123;MAIN_LIST\n"));
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        showTab(*gui, 1);
+        ZListBox *black = box(*gui, "blacklistBox");
+        black->setCurrentRow(0);
+        QTest::keyClick(black, Qt::Key_Return);
+        QVERIFY(dialogTitles().isEmpty());
+        cancelNextDialog();
+        black->setCurrentRow(1);
+        QTest::keyClick(black, Qt::Key_Return);
+        QCOMPARE(dialogTitles(), QStringList{"MAIN_LIST"});
+    }
+
+    void doubleClickSelectsToo()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        ZListBox *status = box(*gui, "statusBox");
+        cancelNextDialog();
+        const QRect rect = status->visualItemRect(status->item(1));
+        // As a user double-clicks: the first click, then the second one that Qt reports as double.
+        QTest::mouseClick(status->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(status->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(dialogTitles(), QStringList{"MAIN_LIST"});
+    }
+
+    void clickChecksAChoice()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        onNextDialog([](QWidget *dialog) {
+            auto *choices = dialog->findChild<ZListBox *>();
+            QCOMPARE(choices->checkedItem(), -1);
+            QTest::mouseClick(choices->viewport(), Qt::LeftButton, {},
+                              choices->visualItemRect(choices->item(1)).center());
+            QCOMPARE(choices->checkedItem(), 1);
+            QTest::mouseClick(dialog->findChild<QWidget *>("key0"), Qt::LeftButton);
+        });
+        select(*gui, 2);
+        QCOMPARE(storedValue("Callvane", "BlockUnknown"), QString("No"));
+    }
+};
+
+CALLVANE_GUI_TEST_MAIN(TestStatus)
+#include "tst_status.moc"
