@@ -1,0 +1,290 @@
+#include "guitest.h"
+#include "zgui.h"
+#include "zlineedit.h"
+#include "zlistbox.h"
+#include "zlistboxitem.h"
+#include "zsinglecapturedlg.h"
+
+#include <QTest>
+
+using namespace guitest;
+
+namespace {
+
+struct Twin
+{
+    const char *group;
+    const char *box;
+    int tab;
+    void (ZGui::*add)();
+    void (ZGui::*remove)();
+};
+
+const Twin kTwins[] = {
+    {"Blacklist", "blacklistBox", 1, &ZGui::addNumber1, &ZGui::removeNumber1},
+    {"Whitelist", "whitelistBox", 2, &ZGui::addNumber2, &ZGui::removeNumber2},
+};
+
+QByteArray settingsWithList(const char *group, const QString &stored)
+{
+    QByteArray text = "[Callvane]\nLanguage = Test\n";
+    if (stored != "<missing>")
+        text += "[" + QByteArray(group) + "]\nNum = " + stored.toUtf8() + "\n";
+    // The other list holds the same entries and must stay as it is.
+    const QByteArray other = QByteArray(group) == "Blacklist" ? "Whitelist" : "Blacklist";
+    return text + "[" + other + "]\nNum = 9;8\n";
+}
+
+QString otherGroup(const Twin &twin)
+{
+    return QString(twin.group) == "Blacklist" ? "Whitelist" : "Blacklist";
+}
+
+} // namespace
+
+class TestNumbers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { reset(); }
+
+    void cleanup()
+    {
+        QCOMPARE(unexpectedDialogs(), 0);
+        QCOMPARE(pendingAnswers(), 0);
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("absent") << "<missing>" << QStringList{};
+        QTest::newRow("empty") << "" << QStringList{};
+        QTest::newRow("three in order") << "333;111;222" << QStringList{"333", "111", "222"};
+        QTest::newRow("twice the same") << "111;111" << QStringList{"111", "111"};
+        QTest::newRow("empty fields dropped") << ";111;;222;" << QStringList{"111", "222"};
+    }
+
+    void load()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, rows);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, stored));
+            FakeShell shell;
+            const auto gui = makeGui(shell);
+            ZListBox *list = box(*gui, twin.box);
+            QCOMPARE(guitest::rows(list), rows);
+            for (int i = 0; i < list->count(); ++i)
+                QVERIFY(!list->item(i)->icon().isNull());
+        }
+    }
+
+    void add_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("to an empty list") << "<missing>" << "600112233" << "600112233" << QStringList{"600112233"};
+        QTest::newRow("a third after two") << "111;222" << "333" << "111;222;333"
+                                           << QStringList{"111", "222", "333"};
+        QTest::newRow("a duplicate") << "111;222" << "111" << "111;222;111" << QStringList{"111", "222", "111"};
+        QTest::newRow("empty text on an empty list") << "" << "" << "" << QStringList{};
+        QTest::newRow("empty text on a list") << "111;222" << "" << "111;222;" << QStringList{"111", "222"};
+        QTest::newRow("text with a separator") << "111" << "2;3" << "111;2;3" << QStringList{"111", "2", "3"};
+        QTest::newRow("blanks and signs as typed") << "111" << " +34 (600) 11-22 " << "111; +34 (600) 11-22 "
+                                                   << QStringList{"111", " +34 (600) 11-22 "};
+    }
+
+    void add()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, rows);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, stored));
+            FakeShell shell;
+            const auto gui = makeGui(shell);
+            showTab(*gui, twin.tab);
+            typeInNextDialog(typed);
+            runMenuItem(*gui, 0);
+            QCOMPARE(dialogTitles(), QStringList{"MAIN_ADD"});
+            QCOMPARE(storedValue(twin.group, "Num"), expected);
+            QCOMPARE(guitest::rows(box(*gui, twin.box)), rows);
+            QCOMPARE(storedValue(otherGroup(twin).toLatin1().constData(), "Num"), QString("9;8"));
+        }
+    }
+
+    void remove_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the only one") << "111" << 0 << "";
+        QTest::newRow("the first") << "111;222;333" << 0 << "222;333";
+        QTest::newRow("the middle") << "111;222;333" << 1 << "111;333";
+        QTest::newRow("the last") << "111;222;333" << 2 << "111;222";
+        QTest::newRow("second of two equal") << "111;222;111" << 2 << "111;222";
+        QTest::newRow("first of two equal") << "111;222;111" << 0 << "222;111";
+    }
+
+    void remove()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, current);
+        QFETCH(QString, expected);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, stored));
+            FakeShell shell;
+            const auto gui = makeGui(shell);
+            showTab(*gui, twin.tab);
+            ZListBox *list = box(*gui, twin.box);
+            list->setCurrentRow(current);
+            runMenuItem(*gui, 1);
+            QVERIFY(dialogTitles().isEmpty()); // no confirmation
+            QCOMPARE(storedValue(twin.group, "Num"), expected);
+            QCOMPARE(guitest::rows(list).join(';'), expected);
+            QCOMPARE(storedValue(otherGroup(twin).toLatin1().constData(), "Num"), QString("9;8"));
+            // The cursor stays at its place as far as the list reaches.
+            QCOMPARE(list->currentItem(), list->count() == 0 ? -1 : qMin(current, list->count() - 1));
+        }
+    }
+
+    void removeWithoutCurrentRowDoesNothing_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("empty list") << "";
+        QTest::newRow("no row chosen") << "111;222";
+    }
+
+    void removeWithoutCurrentRowDoesNothing()
+    {
+        QFETCH(QString, stored);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, stored));
+            FakeShell shell;
+            shell.setDaemonRunning(true);
+            const auto gui = makeGui(shell);
+            ZListBox *list = box(*gui, twin.box);
+            list->setCurrentRow(-1);
+            const QListWidgetItem *first = list->count() > 0 ? list->item(0) : nullptr;
+            const QByteArray before = settings();
+            QFile::remove(programDir() + "Callvane.cfg");
+            shell.commands.clear();
+            (gui.get()->*twin.remove)();
+            QVERIFY(shell.commands.empty());
+            QVERIFY(!QFile::exists(programDir() + "Callvane.cfg")); // not even opened for writing
+            QVERIFY(static_cast<const QListWidgetItem *>(list->count() > 0 ? list->item(0) : nullptr) == first); // not reloaded
+            writeFile(programDir() + "Callvane.cfg", before);
+        }
+    }
+
+    void cancelWritesNothing()
+    {
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, "111"));
+            FakeShell shell;
+            shell.setDaemonRunning(true);
+            const auto gui = makeGui(shell);
+            const QListWidgetItem *first = box(*gui, twin.box)->item(0);
+            const QByteArray before = settings();
+            shell.commands.clear();
+            onNextDialog([](QWidget *dialog) {
+                QTest::keyClicks(dialog->focusWidget(), "555");
+                QTest::keyClick(dialog->focusWidget(), Qt::Key_Escape);
+            });
+            (gui.get()->*twin.add)();
+            QCOMPARE(settings(), before);
+            QVERIFY(shell.commands.empty());
+            QVERIFY(static_cast<const QListWidgetItem *>(box(*gui, twin.box)->item(0)) == first);
+        }
+    }
+
+    // With the daemon ON the restart runs after the write and before the reload.
+    void restartOnlyWhenOn_data()
+    {
+        QTest::addColumn<bool>("probeFileMade");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("adding");
+        for (const bool adding : {true, false}) {
+            const char *what = adding ? "add" : "remove";
+            QTest::addRow("%s, ON", what) << true << true << adding;
+            QTest::addRow("%s, OFF", what) << true << false << adding;
+            QTest::addRow("%s, never probed", what) << false << false << adding;
+        }
+    }
+
+    void restartOnlyWhenOn()
+    {
+        QFETCH(bool, probeFileMade);
+        QFETCH(bool, running);
+        QFETCH(bool, adding);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, "111;222"));
+            FakeShell shell;
+            shell.setDaemonRunning(running);
+            if (!probeFileMade)
+                shell.probeOutput.reset();
+            const auto gui = makeGui(shell);
+            ZListBox *list = box(*gui, twin.box);
+            list->setCurrentRow(0);
+            shell.commands.clear();
+            QByteArray copied;
+            int rowsAtRestart = -1;
+            shell.spy = [&](const std::string &command) {
+                if (command.find("Callvane.cfg ") != std::string::npos)
+                    copied = settings();
+                if (command.find("exec ") == 0)
+                    rowsAtRestart = list->count();
+            };
+            if (adding)
+                typeInNextDialog("333");
+            (gui.get()->*(adding ? twin.add : twin.remove))();
+            const QString expected = adding ? "111;222;333" : "222";
+            if (running) {
+                QVERIFY(shell.commands == restartCommands());
+                QVERIFY(copied.contains("Num = " + expected.toUtf8()));
+                QCOMPARE(rowsAtRestart, 2);
+            } else {
+                QVERIFY(shell.commands.empty());
+            }
+            QCOMPARE(guitest::rows(list).join(';'), expected);
+        }
+    }
+
+    void addDialogShowsTheTextRightly_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("ASCII") << QByteArray("Add number") << "Add number";
+        QTest::newRow("UTF-8") << QByteArray("A\xc3\xb1" "adir n\xc3\xbamero") << QString::fromUtf8("Añadir número");
+        QTest::newRow("UTF-8 read as Latin-1") << QByteArray("A\xc3\x83\xc2\xb1" "adir") << QString::fromUtf8("Añadir");
+    }
+
+    void addDialogShowsTheTextRightly()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        QByteArray language = readFile(programDir() + "languages/Test");
+        language.replace("MAIN_ADD = MAIN_ADD", "MAIN_ADD = " + stored);
+        writeFile(programDir() + "languages/Test", language);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        onNextDialog([&](QWidget *dialog) {
+            auto *capture = qobject_cast<ZSingleCaptureDlg *>(dialog);
+            QVERIFY(capture != nullptr);
+            QCOMPARE(capture->title(), shown);
+            QCOMPARE(capture->prompt(), shown);
+            QCOMPARE(dialog->focusWidget(), static_cast<QWidget *>(capture->getLineEdit()));
+            QCOMPARE(capture->getLineEdit()->text(), QString());
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        gui->addNumber1();
+    }
+};
+
+CALLVANE_GUI_TEST_MAIN(TestNumbers)
+#include "tst_numbers.moc"
