@@ -1,0 +1,152 @@
+#include "guitest.h"
+#include "zgui.h"
+#include "zlistbox.h"
+#include "zoptionsmenu.h"
+#include "zsoftkey.h"
+
+#include <QTest>
+
+using namespace guitest;
+
+namespace {
+
+void writeLanguage(const QString &file, const QByteArray &prefix, const QByteArray &name)
+{
+    QByteArray text = "[CALLVANE]\n";
+    if (!name.isNull())
+        text += "LANG_NAME = " + name + "\n";
+    for (const char *key : {"MENU_MENU", "MENU_EXIT", "MENU_LANG", "MAIN_STATE", "MAIN_LIST", "MENU_UNKNOWN",
+                            "OPTIONS_ENABLED", "OPTIONS_DISABLED", "MAIN_WHITE", "UNKNOWN_NUMBER", "MENU_LANGUAGE"})
+        text += QByteArray(key) + " = " + prefix + key + "\n";
+    writeFile(programDir() + "languages/" + file, text);
+}
+
+// Only "de" and "en" are installed; the window starts in "de".
+void installTwoLanguages()
+{
+    reset("[Callvane]\nLanguage = de\n[Blacklist]\nNum = 111\n");
+    QFile::remove(programDir() + "languages/Test");
+    writeLanguage("de", "de:", "Deutsch");
+    writeLanguage("en", "en:", "English");
+    writeFile(storageDir() + ".blockedcalls", "unknown\nd\n");
+}
+
+} // namespace
+
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { installTwoLanguages(); }
+
+    void cleanup()
+    {
+        QCOMPARE(unexpectedDialogs(), 0);
+        QCOMPARE(pendingAnswers(), 0);
+        QVERIFY(!QFile::exists(programDir() + "/ltemp"));
+    }
+
+    void offersTheFilesInListingOrder()
+    {
+        writeLanguage("fr", "fr:", QByteArray()); // no LANG_NAME: an empty entry
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QStringList offered;
+        onNextDialog([&offered](QWidget *dialog) {
+            offered = QStringList{dialog->windowTitle()} + rows(dialog->findChild<ZListBox *>());
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        runMenuItem(*gui, 0);
+        QCOMPARE(offered, (QStringList{"de:MENU_LANGUAGE", "Deutsch", "English", ""}));
+    }
+
+    void choosingSwitchesTheWindow()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QCOMPARE(rows(box(*gui, "registerBox")), QStringList{"de:UNKNOWN_NUMBER|d"});
+        chooseInNextDialog(2);
+        runMenuItem(*gui, 0);
+        QCOMPARE(storedValue("Callvane", "Language"), QString("en"));
+        QCOMPARE(gui->languagePath(), programDir() + "/languages/en");
+        QCOMPARE(rows(box(*gui, "statusBox")).first(), QString("en:MAIN_STATE|en:OPTIONS_DISABLED"));
+        QCOMPARE(rows(box(*gui, "blacklistBox")), QStringList{"111"});
+        QCOMPARE(gui->findChild<ZSoftKey *>()->text(1), QString("en:MENU_EXIT"));
+        QCOMPARE(menu(*gui)->itemText(0), QString("en:MENU_LANG"));
+        QVERIFY(menu(*gui)->isHidden());
+        // The register keeps the text it was loaded with.
+        QCOMPARE(rows(box(*gui, "registerBox")), QStringList{"de:UNKNOWN_NUMBER|d"});
+        // The change is not deployed and restarts nothing.
+        QVERIFY((shell.commands.back() == "rm " + programDir().toStdString() + "/ltemp"));
+        for (const std::string &command : shell.commands)
+            QVERIFY(command.find(".blacklist&") == std::string::npos && command.find("killall") == std::string::npos);
+    }
+
+    void aFileWithoutANameCanBeChosen()
+    {
+        writeLanguage("fr", "fr:", QByteArray());
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        chooseInNextDialog(3);
+        runMenuItem(*gui, 0);
+        QCOMPARE(storedValue("Callvane", "Language"), QString("fr"));
+        QCOMPARE(rows(box(*gui, "statusBox")).at(1), QString("fr:MAIN_LIST|fr:MAIN_WHITE"));
+    }
+
+    void cancelOrNoChoiceChangesNothing_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("cancel") << true;
+        QTest::newRow("accept with nothing checked") << false;
+    }
+
+    void cancelOrNoChoiceChangesNothing()
+    {
+        QFETCH(bool, escape);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        const QByteArray before = settings();
+        if (escape)
+            cancelNextDialog();
+        else
+            chooseInNextDialog(0);
+        runMenuItem(*gui, 0);
+        QCOMPARE(settings(), before);
+        QCOMPARE(gui->languagePath(), programDir() + "/languages/de");
+        QCOMPARE(rows(box(*gui, "statusBox")).first(), QString("de:MAIN_STATE|de:OPTIONS_DISABLED"));
+    }
+
+    void choosingTheActiveLanguageAgainReloads()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        // Changed behind the window's back: only a reload shows it.
+        writeFile(programDir() + "Callvane.cfg", "[Callvane]\nLanguage = de\n[Blacklist]\nNum = 111;222\n");
+        chooseInNextDialog(1);
+        runMenuItem(*gui, 0);
+        QCOMPARE(storedValue("Callvane", "Language"), QString("de"));
+        QCOMPARE(rows(box(*gui, "blacklistBox")), (QStringList{"111", "222"}));
+    }
+
+    void emptyLanguageDirectoryOffersNothing()
+    {
+        QFile::remove(programDir() + "languages/de");
+        QFile::remove(programDir() + "languages/en");
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        const QByteArray before = settings();
+        QStringList offered;
+        onNextDialog([&offered](QWidget *dialog) {
+            offered = rows(dialog->findChild<ZListBox *>());
+            QTest::keyClick(dialog->findChild<ZListBox *>(), Qt::Key_Down);
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        gui->language();
+        QVERIFY(offered.isEmpty());
+        QCOMPARE(settings(), before);
+    }
+};
+
+CALLVANE_GUI_TEST_MAIN(TestLanguage)
+#include "tst_language.moc"
