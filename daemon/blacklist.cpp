@@ -73,12 +73,19 @@ int listenOn(const std::string &path)
 
 bool detach()
 {
-    const pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child > 0)
-        ::_exit(0);
-    ::setsid();
+    // Started in the background by a shell without job control (the window's "exec ...&"),
+    // the daemon is no group leader and leaves its session without a fork: no exiting parent
+    // shows in the process list while the window probes it. A group leader (started from a
+    // terminal) forks first.
+    if (::setsid() < 0) {
+        const pid_t child = ::fork();
+        if (child < 0)
+            return false;
+        if (child > 0)
+            ::_exit(0);
+        if (::setsid() < 0)
+            return false;
+    }
     if (::chdir("/") != 0)
         return false;
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -111,8 +118,7 @@ int main(int argc, char **argv)
                      settingsPath.c_str(), std::strerror(errno));
     }
     control::SettingsStore store(settingsPath);
-    const control::CallScreen screen(control::FirewallSettings::read(store),
-                                     control::CallScreen::regionFromEnvironment());
+    const control::FirewallSettings settings = control::FirewallSettings::read(store);
 
     const int listenFd = listenOn(control::storage::daemonSocketPath());
     if (listenFd < 0)
@@ -126,8 +132,11 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
 
+    // Detached before the list is indexed (the slow part): the starter's probe, which runs
+    // right after the start, then sees the daemon itself. Early calls wait in the backlog.
     if (!detach())
         return 1;
+    const control::CallScreen screen(settings, control::CallScreen::regionFromEnvironment());
     CallServer server(listenFd, screen, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath());
     server.run(g_stop);
     return 0;

@@ -1,0 +1,145 @@
+#include "e2etest.h"
+
+#include "storage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2etest {
+
+namespace {
+bool g_underInit = false;
+} // namespace
+
+bool runUnderInit()
+{
+    if (::getpid() != 1)
+        return false;
+    const pid_t tests = ::fork();
+    if (tests < 0)
+        ::_exit(3);
+    if (tests == 0) {
+        g_underInit = true;
+        return true;
+    }
+    for (;;) {
+        int status = 0;
+        const pid_t ended = ::waitpid(-1, &status, 0);
+        if (ended == tests)
+            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        if (ended < 0 && errno != EINTR)
+            ::_exit(3);
+    }
+}
+
+bool inPrivatePidNamespace()
+{
+    return g_underInit;
+}
+
+std::vector<pid_t> daemonPids()
+{
+    std::vector<pid_t> pids;
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number)
+            continue;
+        QFile stat("/proc/" + entry + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int close = line.lastIndexOf(')');
+        if (line.contains("(.blacklist)") && close > 0 && line.mid(close + 2, 1) != "Z")
+            pids.push_back(pid);
+    }
+    return pids;
+}
+
+QString commandLine(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()).section(QChar(0), 0, 0) : QString();
+}
+
+void stopDaemons()
+{
+    for (const pid_t pid : daemonPids())
+        ::kill(pid, SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(daemonPids().empty(), 5000);
+}
+
+QString ring(const QByteArray &number)
+{
+    QByteArray command = CALLVANE_PROGRAM_DIR "/callvane-ring";
+    if (!number.isNull())
+        command += " '" + number + "'";
+    FILE *pipe = ::popen((command + " 2>/dev/null").constData(), "r");
+    if (pipe == nullptr)
+        return {};
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+    ::pclose(pipe);
+    return read ? QString::fromLatin1(line).trimmed() : QString();
+}
+
+namespace {
+
+int connectToDaemon()
+{
+    const std::string path = control::storage::daemonSocketPath();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+bool daemonListens()
+{
+    const int fd = connectToDaemon();
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+Reply request(const QByteArray &bytes, int waitMs)
+{
+    Reply reply;
+    const int fd = connectToDaemon();
+    if (fd < 0)
+        return reply;
+    if (!bytes.isEmpty())
+        [[maybe_unused]] const ssize_t sent = ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+    pollfd poller{fd, POLLIN, 0};
+    while (::poll(&poller, 1, waitMs) > 0) {
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            reply.closed = true;
+            break;
+        }
+        reply.data.append(buffer, int(n));
+    }
+    ::close(fd);
+    return reply;
+}
+
+} // namespace e2etest

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+#include <vector>
+
+// For tests that run real daemons. They run as PID 1 of a private PID namespace, so every
+// ".blacklist" process they can see is one they started.
+namespace e2etest {
+
+// Called first in main(). As PID 1 of a PID namespace the process forks: the parent stays
+// PID 1 and only reaps (as init does, so no zombie of a detached daemon shows in `ps`), the
+// child runs the tests. Returns in the child; false when not in a namespace of our own.
+bool runUnderInit();
+bool inPrivatePidNamespace();
+
+// Live processes named ".blacklist" (zombies left out), and their command lines.
+std::vector<pid_t> daemonPids();
+QString commandLine(pid_t pid);
+// SIGTERM to each of our daemons, then waits until they are gone.
+void stopDaemons();
+
+// Runs callvane-ring; its first output line ("block", "allow", or "" on an error).
+QString ring(const QByteArray &number = {});
+
+// True when a daemon accepts connections on the socket (nothing is asked).
+bool daemonListens();
+
+struct Reply
+{
+    QByteArray data;
+    bool closed = false; // the daemon closed the connection
+};
+// Sends raw bytes to the daemon's socket and reads until it closes or `waitMs` passes.
+Reply request(const QByteArray &bytes, int waitMs = 3000);
+
+} // namespace e2etest

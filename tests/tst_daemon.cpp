@@ -1,0 +1,235 @@
+#include "blockedcalllog.h"
+#include "e2etest.h"
+#include "storage.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace e2etest;
+
+namespace {
+
+QString storage()
+{
+    return QString::fromStdString(control::storage::dir());
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// Starts the deployed daemon as the window does; true once it answers calls.
+bool startDaemon(const QString &errorFile = "/dev/null")
+{
+    const QByteArray command = "exec " + QFile::encodeName(storage() + ".blacklist") + " 2>" +
+        QFile::encodeName(errorFile) + " &";
+    if (std::system(command.constData()) != 0)
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (!daemonListens()) {
+        if (timer.elapsed() > 5000)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// Runs the daemon in the foreground, as from a terminal: its exit status.
+int runDaemon()
+{
+    const int status = std::system(QFile::encodeName(storage() + ".blacklist").constData());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<control::calllog::Entry> logged()
+{
+    return control::calllog::read(control::storage::blockedCallsPath());
+}
+
+} // namespace
+
+class TestDaemon : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        if (!inPrivatePidNamespace())
+            QSKIP("runs only as PID 1 of a private PID namespace (unshare --pid --fork --mount-proc)");
+        qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv("CALLVANE_REGION", "ES");
+    }
+
+    void init()
+    {
+        for (const QString &name : QDir(storage()).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            QFile::remove(storage() + name);
+        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist"));
+        writeFile(storage() + ".Callvane.cfg",
+                  "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = +34 600 11 22 33;112\n");
+    }
+
+    void cleanup() { stopDaemons(); }
+
+    void screensAndLogsCalls()
+    {
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(ring("+34 600-11-22-33"), QString("block"));
+        QCOMPARE(ring("600999999"), QString("allow"));
+        QCOMPARE(ring("112"), QString("block"));
+        QCOMPARE(ring(), QString("block"));
+        QCOMPARE(ring("unknown"), QString("block"));
+        const auto calls = logged();
+        QCOMPARE(calls.size(), size_t(5));
+        QCOMPARE(calls[0].number, std::string("600112233"));
+        QCOMPARE(calls[1].number, std::string("+34 600-11-22-33"));
+        QCOMPARE(calls[3].number, std::string("unknown"));
+        QCOMPARE(calls[4].number, std::string("unknown"));
+        const QRegularExpression timestamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$");
+        for (const auto &call : calls)
+            QVERIFY2(timestamp.match(QString::fromStdString(call.detail)).hasMatch(), call.detail.c_str());
+    }
+
+    void runsDetachedUnderItsDeployedName()
+    {
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        const pid_t pid = daemonPids().front();
+        QCOMPARE(commandLine(pid), storage() + ".blacklist");
+        QCOMPARE(::getsid(pid), pid);
+        QCOMPARE(QFile::symLinkTarget(QString("/proc/%1/fd/1").arg(pid)), QString("/dev/null"));
+    }
+
+    void secondStartLeavesTheFirst()
+    {
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        const pid_t first = daemonPids().front();
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(runDaemon(), 0);
+        QVERIFY(timer.elapsed() < 2000);
+        QCOMPARE(daemonPids(), std::vector<pid_t>{first});
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(logged().size(), size_t(1));
+    }
+
+    // A restart's stop and start come right after each other: the new daemon takes over.
+    void restartTakesOver()
+    {
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        const pid_t old = daemonPids().front();
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 600112233\n");
+        QCOMPARE(std::system("busybox killall .blacklist"), 0);
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        QVERIFY(daemonPids().front() != old);
+        QTRY_COMPARE(ring("600112233"), QString("allow"));
+        QCOMPARE(ring("600999999"), QString("block"));
+    }
+
+    void missingSettingsReadAsDefaults()
+    {
+        QFile::remove(storage() + ".Callvane.cfg");
+        const QString errors = storage() + "errors";
+        QVERIFY(startDaemon(errors));
+        QFile file(errors);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray said = file.readAll();
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY(said.contains("using the defaults"));
+        // White-list mode with an empty list; unknown callers let through.
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(ring(), QString("allow"));
+    }
+
+    void staleSocketDoesNotStopAStart()
+    {
+        writeFile(storage() + ".blacklist.sock", "left over");
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block"));
+    }
+
+    void terminatesCleanlyAndFreesItsLock()
+    {
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        ::kill(daemonPids().front(), SIGTERM);
+        QTRY_VERIFY(daemonPids().empty());
+        QCOMPARE(ring("600112233"), QString());
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block"));
+    }
+
+    void badRequestsGetNoAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("too long") << QByteArray(4000, '6');
+        QTest::newRow("too long with a line end") << QByteArray(200, '6') + "\n";
+        QTest::newRow("binary") << QByteArray("600\x00\x01\x02\n", 7);
+        QTest::newRow("escape sequence") << QByteArray("\x1b[2J600112233\n");
+        QTest::newRow("never ended") << QByteArray("600112233");
+    }
+
+    void badRequestsGetNoAnswer()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600999999"), QString("allow")); // up and serving
+        const Reply reply = request(bytes, 3000);
+        QVERIFY(reply.closed);
+        QCOMPARE(reply.data, QByteArray());
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(logged().size(), size_t(1));
+    }
+
+    void slowAndVanishingClientsDoNotStopOthers()
+    {
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600999999"), QString("allow"));
+        // A client that says nothing, one that hangs up mid-line; others are served meanwhile.
+        const std::string path = control::storage::daemonSocketPath();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::connect(silent, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        const int vanishing = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::connect(vanishing, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::send(vanishing, "600", 3, MSG_NOSIGNAL), ssize_t(3));
+        ::close(vanishing);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(ring("600112233"), QString("block"));
+        QVERIFY(timer.elapsed() < 900);
+        ::close(silent);
+        QCOMPARE(logged().size(), size_t(1));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    e2etest::runUnderInit();
+    QCoreApplication application(argc, argv);
+    TestDaemon test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_daemon.moc"
