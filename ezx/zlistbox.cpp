@@ -2,7 +2,53 @@
 
 #include "zlistboxitem.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// An icon, then the row's first text line and under it, quieter, the others.
+class RowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem base = option;
+        initStyleOption(&base, index);
+        const QStringList lines = index.data(Qt::DisplayRole).toString().split(QLatin1Char('\n'));
+        base.text.clear();
+        base.icon = QIcon();
+        const QWidget *view = option.widget;
+        QStyle *style = view != nullptr ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &base, painter, view);
+
+        const QRect area = option.rect.adjusted(4, 2, -4, -2);
+        const QSize icon = option.decorationSize;
+        index.data(Qt::DecorationRole).value<QIcon>().paint(painter, QRect(area.left(), area.center().y() - icon.height() / 2, icon.width(), icon.height()));
+        QRect text = area.adjusted(icon.width() + 8, 0, 0, 0);
+        const int lineHeight = option.fontMetrics.height();
+        text.setTop(area.center().y() - lineHeight * int(lines.size()) / 2);
+        painter->save();
+        for (int i = 0; i < lines.size(); ++i) {
+            painter->setPen(option.palette.color(i == 0 ? QPalette::Text : QPalette::PlaceholderText));
+            const QRect line(text.left(), text.top() + i * lineHeight, text.width(), lineHeight);
+            painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, option.fontMetrics.elidedText(lines.at(i), Qt::ElideRight, line.width()));
+        }
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const int lines = int(index.data(Qt::DisplayRole).toString().count(QLatin1Char('\n'))) + 1;
+        return {option.rect.width(), qMax(option.decorationSize.height(), lines * option.fontMetrics.height()) + 10};
+    }
+};
+
+} // namespace
 
 ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
     : QListWidget(parent)
@@ -11,7 +57,8 @@ ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*f
     setUniformItemSizes(false);
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
-    setSpacing(2);
+    setSpacing(1);
+    setItemDelegate(new RowDelegate(this));
     connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
         emit returnPressed(static_cast<ZListBoxItem *>(item));
     });
@@ -46,6 +93,9 @@ ZListBoxItem *ZListBox::item(int index) const
 void ZListBox::setCheckMode(bool on)
 {
     m_checkMode = on;
+    // Check boxes are the standard delegate's.
+    if (on)
+        setItemDelegate(new QStyledItemDelegate(this));
 }
 
 bool ZListBox::itemChecked(int index) const
