@@ -1,0 +1,159 @@
+// The real daemon over its socket: decisions per second and latency percentiles, start-up
+// time and resident memory, with N numbers on the active black list. The peer is the same
+// daemon with an empty list, measured in the same run: the ratio shows what the list costs.
+
+#include "numberlist.h"
+#include "atomicfile.h"
+#include "storage.h"
+
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string g_storage;
+
+int connectToDaemon()
+{
+    const std::string path = g_storage + ".blacklist.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool ask(const std::string &number)
+{
+    const int fd = connectToDaemon();
+    if (fd < 0)
+        return false;
+    const std::string line = number + "\n";
+    char reply[16];
+    const bool ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())
+        && ::read(fd, reply, sizeof reply) == 6;
+    ::close(fd);
+    return ok;
+}
+
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:" && status >> value)
+            return value;
+    }
+    return -1;
+}
+
+// Our own daemon, started as the window starts it and stopped by its process id.
+class Daemon
+{
+public:
+    explicit Daemon(int64_t numbers)
+    {
+        std::vector<std::string> list;
+        for (int64_t i = 0; i < numbers; ++i)
+            list.push_back("+346" + std::to_string(10000000 + i));
+        control::writeFileAtomically(g_storage + ".Callvane.cfg",
+                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list) + "\n");
+        const auto start = Clock::now();
+        FILE *pipe = ::popen(("exec " + g_storage + ".blacklist & echo $!").c_str(), "r");
+        if (pipe == nullptr || std::fscanf(pipe, "%d", &m_pid) != 1)
+            m_pid = -1;
+        if (pipe != nullptr)
+            ::pclose(pipe);
+        // Ready once it answers, i.e. once the list is indexed.
+        while (m_pid > 0 && !ask("0") && Clock::now() - start < std::chrono::seconds(60))
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        memory = residentKiB(m_pid);
+    }
+    ~Daemon()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            while (::kill(m_pid, 0) == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    bool running() const { return m_pid > 0; }
+
+    double startup = 0;
+    long memory = 0;
+
+private:
+    pid_t m_pid = -1;
+};
+
+void BM_Decisions(benchmark::State &state)
+{
+    Daemon daemon(state.range(0));
+    if (!daemon.running()) {
+        state.SkipWithError("the daemon did not start");
+        return;
+    }
+    std::vector<double> latencies;
+    int64_t i = 0;
+    for (auto _ : state) {
+        // Half on the list (blocked and logged), half off it, in the forms callers use.
+        const std::string number = (i % 2 == 0) ? "+34 6" + std::to_string(10000000 + (i * 7919) % std::max<int64_t>(1, state.range(0)))
+                                                : "+34 7" + std::to_string(10000000 + i);
+        const auto begin = Clock::now();
+        if (!ask(number)) {
+            state.SkipWithError("no answer");
+            break;
+        }
+        latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+        ++i;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const auto percentile = [&](double p) { return latencies.empty() ? 0 : latencies[size_t(p * double(latencies.size() - 1))]; };
+    state.SetItemsProcessed(state.iterations());
+    state.counters["p50_us"] = percentile(0.50);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["startup_ms"] = daemon.startup;
+    state.counters["rss_KiB"] = double(daemon.memory);
+}
+
+} // namespace
+
+BENCHMARK(BM_Decisions)->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    char dir[] = "/tmp/callvane-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr)
+        return 1;
+    g_storage = std::string(dir) + "/";
+    ::setenv(control::storage::kDirVariable, g_storage.c_str(), 1);
+    ::setenv("CALLVANE_REGION", "ES", 1);
+    if (std::system(("cp " CALLVANE_PROGRAM_DIR "/blacklist " + g_storage + ".blacklist").c_str()) != 0)
+        return 1;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return std::system(("rm -rf " + std::string(dir)).c_str()) == 0 ? 0 : 1;
+}

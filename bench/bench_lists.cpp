@@ -1,0 +1,138 @@
+// Loading, adding and removing numbers through the window's own slots (dialog answered at
+// once, firewall off so no daemon restart), against a list of N numbers. The peer is the
+// floor of any write-through settings store: one atomic, synced replace of a file that size.
+
+#include "atomicfile.h"
+#include "numberlist.h"
+#include "shell.h"
+#include "storage.h"
+#include "zapplication.h"
+#include "zgui.h"
+#include "zlineedit.h"
+#include "zlistbox.h"
+#include "zsinglecapturedlg.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QTemporaryDir *g_dir = nullptr;
+
+QString programDir()
+{
+    return g_dir->path() + "/prog/";
+}
+
+std::string settingsPath()
+{
+    return QFile::encodeName(programDir() + "Callvane.cfg").toStdString();
+}
+
+std::string settingsWith(int64_t numbers)
+{
+    std::vector<std::string> list;
+    for (int64_t i = 0; i < numbers; ++i)
+        list.push_back("+346" + std::to_string(10000000 + i));
+    return "[Callvane]\nFirewall = Blacklist\n\n[Blacklist]\nNum = " + control::joinList(list) + "\n";
+}
+
+struct Window
+{
+    explicit Window(int64_t numbers)
+        : text(settingsWith(numbers))
+    {
+        control::writeFileAtomically(settingsPath(), text);
+        gui = std::make_unique<ZGui>(QString(), nullptr, nullptr, 0, &shell);
+    }
+    void restore() const { control::writeFileAtomically(settingsPath(), text); }
+
+    std::string text;
+    control::RecordingShell shell; // the probe finds nothing: state null, no restart
+    std::unique_ptr<ZGui> gui;
+};
+
+ZListBox *blacklistBox(ZGui &gui)
+{
+    return gui.findChild<ZListBox *>("blacklistBox");
+}
+
+void BM_Load(benchmark::State &state)
+{
+    Window window(state.range(0));
+    ZListBox *box = blacklistBox(*window.gui);
+    for (auto _ : state) {
+        while (box->count() != 0)
+            box->removeItem(0);
+        window.gui->CargarBlacklist();
+    }
+    state.SetLabel(std::to_string(box->count()) + " rows");
+}
+
+void BM_Add(benchmark::State &state)
+{
+    Window window(state.range(0));
+    for (auto _ : state) {
+        QTimer::singleShot(0, [] {
+            auto *dialog = qobject_cast<ZSingleCaptureDlg *>(QApplication::activeModalWidget());
+            dialog->getLineEdit()->setText("+34911234567");
+            dialog->accept();
+        });
+        window.gui->addNumber1();
+        state.PauseTiming();
+        window.restore();
+        state.ResumeTiming();
+    }
+}
+
+void BM_Remove(benchmark::State &state)
+{
+    Window window(state.range(0));
+    ZListBox *box = blacklistBox(*window.gui);
+    for (auto _ : state) {
+        box->setCurrentRow(box->count() / 2);
+        window.gui->removeNumber1();
+        state.PauseTiming();
+        window.restore();
+        state.ResumeTiming();
+    }
+}
+
+void BM_PeerAtomicWrite(benchmark::State &state)
+{
+    const std::string text = settingsWith(state.range(0));
+    for (auto _ : state)
+        control::writeFileAtomically(settingsPath(), text);
+}
+
+const std::vector<int64_t> kSizes{10, 1000, 10000, 100000};
+
+} // namespace
+
+BENCHMARK(BM_Load)->ArgsProduct({kSizes})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Add)->ArgsProduct({kSizes})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Remove)->ArgsProduct({kSizes})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PeerAtomicWrite)->ArgsProduct({kSizes})->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir dir;
+    g_dir = &dir;
+    QDir().mkpath(programDir());
+    QDir().mkpath(dir.path() + "/storage");
+    qputenv(control::storage::kDirVariable, QFile::encodeName(dir.path() + "/storage/"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QByteArray argv0 = QFile::encodeName(programDir() + "callvane");
+    char *args[] = {argv0.data(), nullptr};
+    int count = 1;
+    ZApplication application(count, args);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
