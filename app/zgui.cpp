@@ -134,11 +134,12 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
         const char *layout;
         const char *name;
         const char *icon;
+        void (ZGui::*loader)();
     } tabs[] = {
-        {&ZGui::m_statusBox, "%I%M%I", "statusBox", "/images/settings.png"},
-        {&ZGui::m_blacklistBox, "%I%M", "blacklistBox", "/images/black.png"},
-        {&ZGui::m_whitelistBox, "%I%M", "whitelistBox", "/images/white.png"},
-        {&ZGui::m_registerBox, "%I%M", "registerBox", "/images/reg.png"},
+        {&ZGui::m_statusBox, "%I%M%I", "statusBox", "/images/settings.png", &ZGui::CargarMain},
+        {&ZGui::m_blacklistBox, "%I%M", "blacklistBox", "/images/black.png", &ZGui::CargarBlacklist},
+        {&ZGui::m_whitelistBox, "%I%M", "whitelistBox", "/images/white.png", &ZGui::CargarWhitelist},
+        {&ZGui::m_registerBox, "%I%M", "registerBox", "/images/reg.png", &ZGui::CargarLlamadas},
     };
     for (const auto &tab : tabs) {
         ZListBox *box = new ZListBox(QLatin1String(tab.layout), this, 0, 40);
@@ -148,20 +149,9 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     }
     for (const auto &tab : tabs)
         m_tabs->addTab(this->*tab.box, QIcon(image(QLatin1String(tab.icon))), QString());
-
-    const struct
-    {
-        ZListBox *ZGui::*box;
-        void (ZGui::*loader)();
-    } fills[] = {
-        {&ZGui::m_statusBox, &ZGui::CargarMain},
-        {&ZGui::m_blacklistBox, &ZGui::CargarBlacklist},
-        {&ZGui::m_whitelistBox, &ZGui::CargarWhitelist},
-        {&ZGui::m_registerBox, &ZGui::CargarLlamadas},
-    };
-    for (const auto &fill : fills) {
-        (this->*fill.loader)();
-        connect(this->*fill.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
+    for (const auto &tab : tabs) {
+        (this->*tab.loader)();
+        connect(this->*tab.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
     }
 
     Create_MenuApp();

@@ -4,6 +4,7 @@
 
 #include "numberlist.h"
 #include "atomicfile.h"
+#include "daemonsocket.h"
 #include "storage.h"
 
 
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <string>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -29,23 +29,9 @@ using Clock = std::chrono::steady_clock;
 
 std::string g_storage;
 
-int connectToDaemon()
-{
-    const std::string path = g_storage + ".blacklist.sock";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool ask(const std::string &number)
 {
-    const int fd = connectToDaemon();
+    const int fd = control::daemonsocket::connectTo(control::storage::daemonSocketPath());
     if (fd < 0)
         return false;
     const std::string line = number + "\n";

@@ -4,6 +4,7 @@
 
 #include "callscreen.h"
 #include "callserver.h"
+#include "daemonsocket.h"
 #include "firewallsettings.h"
 #include "settingsstore.h"
 #include "storage.h"
@@ -54,12 +55,10 @@ bool takeInstanceLock(const std::string &path)
 int listenOn(const std::string &path)
 {
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    if (!control::daemonsocket::address(path, address)) {
         std::fprintf(stderr, "blacklist: socket path too long: %s\n", path.c_str());
         return -1;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     // We hold the instance lock, so a socket file left here belongs to a daemon that died.
     ::unlink(path.c_str());

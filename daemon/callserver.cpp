@@ -1,6 +1,7 @@
 #include "callserver.h"
 
 #include "blockedcalllog.h"
+#include "daemonsocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -127,6 +128,6 @@ void CallServer::answer(Client &client, const std::string &number)
         const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
         control::calllog::append(m_logPath, m_logLockPath, {shown, localTimestamp()});
     }
-    const char *reply = block ? "block\n" : "allow\n";
-    [[maybe_unused]] const ssize_t written = ::send(client.fd, reply, 6, MSG_NOSIGNAL);
+    const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
+    [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
 }

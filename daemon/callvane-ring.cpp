@@ -1,6 +1,7 @@
 // Simulates an incoming call: asks the running blocking daemon about NUMBER (none: a call
 // without a number) and prints its answer. Exit status 0 allow, 1 block, 2 error.
 
+#include "daemonsocket.h"
 #include "storage.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -19,16 +19,8 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string path = control::storage::daemonSocketPath();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        std::fprintf(stderr, "callvane-ring: socket path too long: %s\n", path.c_str());
-        return 2;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+    const int fd = control::daemonsocket::connectTo(path);
+    if (fd < 0) {
         std::fprintf(stderr, "callvane-ring: no firewall daemon listens on %s (%s); is the firewall on?\n",
                      path.c_str(), std::strerror(errno));
         return 2;
@@ -46,10 +38,10 @@ int main(int argc, char **argv)
     ::close(fd);
     if (!reply.empty() && reply.back() == '\n')
         reply.pop_back();
-    if (reply != "block" && reply != "allow") {
+    if (reply != control::daemonsocket::kBlock && reply != control::daemonsocket::kAllow) {
         std::fprintf(stderr, "callvane-ring: the daemon gave no answer (the number may be too long or not text)\n");
         return 2;
     }
     std::printf("%s\n", reply.c_str());
-    return reply == "block" ? 1 : 0;
+    return reply == control::daemonsocket::kBlock ? 1 : 0;
 }

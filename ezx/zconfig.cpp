@@ -27,10 +27,12 @@ QStringList ZConfig::readListEntry(const QString &group, const QString &key, QCh
 {
     QStringList list;
     const auto value = m_store.value(utf8(group), utf8(key));
-    if (!value || separator.unicode() > 0x7f)
-        return value ? QStringList{QString::fromStdString(*value)} : list;
-    for (const std::string &entry : control::splitList(*value, static_cast<char>(separator.unicode())))
-        list.append(QString::fromStdString(entry));
+    if (value) {
+        // UTF-8 can be split at an ASCII byte; the lists use ';'.
+        Q_ASSERT(separator.unicode() < 0x80);
+        for (const std::string &entry : control::splitList(*value, separator.toLatin1()))
+            list.append(QString::fromStdString(entry));
+    }
     return list;
 }
 

@@ -14,7 +14,7 @@ public:
     ZConfig(const QString &path, bool writable);
 
     QString readEntry(const QString &group, const QString &key, const QString &fallback = QString());
-    // The value split at `separator`, empty fields dropped; empty when missing.
+    // The value split at `separator` (ASCII), empty fields dropped; empty when missing.
     QStringList readListEntry(const QString &group, const QString &key, QChar separator);
     bool writeEntry(const QString &group, const QString &key, const QString &value);
 

@@ -79,9 +79,9 @@ void ZSoftKey::setTextForOptMenuShow(const QString &left, const QString &right)
 void ZSoftKey::setClickedSlot(int key, const QObject *receiver, const char *slot)
 {
     if (key == 0)
-        connect(this, SIGNAL(key0Clicked()), receiver, slot);
+        connect(this, SIGNAL(key0Clicked()), receiver, slot, Qt::UniqueConnection);
     else if (key == 1)
-        connect(this, SIGNAL(key1Clicked()), receiver, slot);
+        connect(this, SIGNAL(key1Clicked()), receiver, slot, Qt::UniqueConnection);
 }
 
 bool ZSoftKey::menuShown() const

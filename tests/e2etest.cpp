@@ -1,5 +1,6 @@
 #include "e2etest.h"
 
+#include "daemonsocket.h"
 #include "storage.h"
 
 #include <QDir>
@@ -98,16 +99,7 @@ namespace {
 
 int connectToDaemon()
 {
-    const std::string path = control::storage::daemonSocketPath();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return control::daemonsocket::connectTo(control::storage::daemonSocketPath());
 }
 
 } // namespace

@@ -226,6 +226,11 @@ int unexpectedDialogs()
     return g_unexpected;
 }
 
+bool allDialogsAnswered()
+{
+    return g_unexpected == 0 && g_answers.empty();
+}
+
 QStringList dialogTitles()
 {
     return g_titles;

@@ -59,6 +59,8 @@ void cancelNextDialog(); // Escape
 void typeInNextDialog(const QString &text); // types, then Enter
 int pendingAnswers();
 int unexpectedDialogs();
+// Every dialog expected was shown and answered, and no other dialog was shown.
+bool allDialogsAnswered();
 QStringList dialogTitles(); // titles of the dialogs answered since the last reset()
 
 std::unique_ptr<ZGui> makeGui(control::Shell &shell);
