@@ -88,7 +88,7 @@ ZGui::~ZGui() = default;
 QString ZGui::getProgramDir()
 {
     const QString invocation = QCoreApplication::arguments().value(0);
-    const int slash = invocation.lastIndexOf(QLatin1Char('/'));
+    const qsizetype slash = invocation.lastIndexOf(QLatin1Char('/'));
     m_programDir = slash < 0 ? QString(QLatin1String("")) : invocation.left(slash + 1);
     return m_programDir;
 }
@@ -105,7 +105,7 @@ QString ZGui::text(ZConfig &language, const char *key) const
 
 QPixmap ZGui::image(const QString &relativePath) const
 {
-    return QPixmap(m_programDir + relativePath);
+    return {m_programDir + relativePath};
 }
 
 control::Commands ZGui::commands() const
@@ -142,7 +142,7 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
         {&ZGui::m_registerBox, "%I%M", "registerBox", "/images/reg.png", &ZGui::CargarLlamadas},
     };
     for (const auto &tab : tabs) {
-        ZListBox *box = new ZListBox(QLatin1String(tab.layout), this, 0, 40);
+        auto *box = new ZListBox(QLatin1String(tab.layout), this, 0, 40);
         box->setObjectName(QLatin1String(tab.name));
         box->setFixedWidth(320);
         this->*tab.box = box;

@@ -39,7 +39,7 @@ std::string countryOfLocale(std::string_view locale)
 
 } // namespace
 
-CallScreen::CallScreen(const FirewallSettings &settings, std::string region)
+CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region)
     : m_region(upper(region))
     , m_blacklistMode(settings.blacklistMode)
     , m_blockUnknown(settings.blockUnknown)

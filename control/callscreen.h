@@ -22,7 +22,7 @@ class CallScreen
 {
 public:
     // `region`: two letters ("ES"), or empty for none (then only international forms parse).
-    CallScreen(const FirewallSettings &settings, std::string region);
+    CallScreen(const FirewallSettings &settings, const std::string &region);
 
     bool blocks(std::string_view number) const;
     // The form under which a number is indexed and looked up.

@@ -1,8 +1,8 @@
 #include "zlistboxitem.h"
 
-ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString &layout)
+ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, QString layout)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
-    , m_layout(layout)
+    , m_layout(std::move(layout))
 {
 }
 

@@ -12,7 +12,7 @@ class ZListBox;
 class ZListBoxItem : public QListWidgetItem
 {
 public:
-    ZListBoxItem(ZListBox *box, const QString &layout);
+    ZListBoxItem(ZListBox *box, QString layout);
 
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
     void appendSubItem(int column, const QString &text, bool autoResize = true, const QPixmap *pixmap = nullptr);

@@ -216,16 +216,6 @@ void typeInNextDialog(const QString &text)
     });
 }
 
-int pendingAnswers()
-{
-    return int(g_answers.size());
-}
-
-int unexpectedDialogs()
-{
-    return g_unexpected;
-}
-
 bool allDialogsAnswered()
 {
     return g_unexpected == 0 && g_answers.empty();

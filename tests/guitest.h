@@ -57,8 +57,6 @@ void onNextDialog(std::function<void(QWidget *dialog)> answer);
 void chooseInNextDialog(int downPresses); // Down n times, then Enter
 void cancelNextDialog(); // Escape
 void typeInNextDialog(const QString &text); // types, then Enter
-int pendingAnswers();
-int unexpectedDialogs();
 // Every dialog expected was shown and answered, and no other dialog was shown.
 bool allDialogsAnswered();
 QStringList dialogTitles(); // titles of the dialogs answered since the last reset()
