@@ -1,7 +1,12 @@
 #include "guitest.h"
 #include "storage.h"
+#include "textkeys.h"
+#include "zconfig.h"
 #include "zgui.h"
 
+#include <QDir>
+#include <QPixmap>
+#include <QSet>
 #include <QTest>
 
 using namespace guitest;
@@ -85,6 +90,28 @@ private slots:
             // Then only the status tab's probe: the daemon is neither started nor stopped.
             QVERIFY((std::vector<std::string>(shell.commands.begin() + 4, shell.commands.end()) == probeCommands()));
             QCOMPARE(gui->daemonState(), QString(running ? "ON" : "OFF"));
+        }
+    }
+
+    // What the build lays out: every text in every language, three distinct status labels
+    // (the rows are told apart by them), and every icon.
+    void shippedProgramDirectoryIsComplete()
+    {
+        const QDir languages(QStringLiteral(CALLVANE_PROGRAM_DIR "/languages"));
+        QCOMPARE(languages.entryList(QDir::Files), (QStringList{"English", "French", "German", "Spanish"}));
+        for (const QString &file : languages.entryList(QDir::Files)) {
+            ZConfig language(languages.filePath(file), false);
+            for (const char *key : control::text::kAllKeys)
+                QVERIFY2(!language.readEntry(control::text::kGroup, key).isEmpty(), qPrintable(file + ": " + key));
+            const QStringList labels{language.readEntry(control::text::kGroup, control::text::kMainState),
+                                     language.readEntry(control::text::kGroup, control::text::kMainList),
+                                     language.readEntry(control::text::kGroup, control::text::kMenuUnknown)};
+            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), 3);
+        }
+        for (const char *icon : {"settings", "black", "white", "reg", "lang", "about", "exit", "add", "remove",
+                                 "power", "list", "number"}) {
+            const QPixmap pixmap(QStringLiteral(CALLVANE_PROGRAM_DIR "/images/%1.png").arg(icon));
+            QCOMPARE(pixmap.size(), QSize(24, 24));
         }
     }
 
