@@ -1,6 +1,9 @@
 #include "zpopup.h"
 
 #include "zglobal.h"
+#include "zkbmainwidget.h"
+
+#include <QApplication>
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -69,5 +72,16 @@ void ZPopup::keyPressEvent(QKeyEvent *event)
         break;
     default:
         QDialog::keyPressEvent(event);
+    }
+}
+
+void ZPopup::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<ZKbMainWidget *>(top) != nullptr && top->isVisible()) {
+            move(top->geometry().center() - rect().center());
+            break;
+        }
     }
 }

@@ -21,6 +21,8 @@ protected:
     QVBoxLayout *contentLayout() const { return m_content; }
     QPushButton *button(int key) const { return m_buttons[key]; }
     void keyPressEvent(QKeyEvent *event) override;
+    // Over the phone's screen, not wherever the desktop puts a new window.
+    void showEvent(QShowEvent *event) override;
 
 private:
     QLabel *m_title;

@@ -1,5 +1,6 @@
 #include "zsingleselectdlg.h"
 
+#include "zglobal.h"
 #include "zlistbox.h"
 #include "zlistboxitem.h"
 
@@ -29,6 +30,11 @@ void ZSingleSelectDlg::addItemsList(const QStringList &items)
         row->appendSubItem(1, text);
         m_list->insertItem(row);
     }
+    // As tall as its rows, up to what the screen allows.
+    int height = 2 * m_list->frameWidth();
+    for (int i = 0; i < m_list->count(); ++i)
+        height += m_list->sizeHintForRow(i) + 2 * m_list->spacing();
+    m_list->setFixedHeight(qMin(height, ZGlobal::getContentR(false).height() - 80));
 }
 
 int ZSingleSelectDlg::getCheckedItemIndex() const

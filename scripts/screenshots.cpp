@@ -11,11 +11,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 int main(int argc, char **argv)
 {
@@ -68,11 +70,17 @@ int main(int argc, char **argv)
     save(&gui, "menu");
     gui.findChild<ZSoftKey *>()->pressKey(1);
 
-    QTimer::singleShot(0, [&] {
-        QWidget *dialog = QApplication::activeModalWidget();
-        save(dialog, "about");
-        dialog->close();
-    });
-    gui.about();
+    const auto grabDialog = [&](const char *name, const std::function<void()> &open) {
+        QTimer::singleShot(0, [&, name] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            QTest::keyClick(dialog->focusWidget() != nullptr ? dialog->focusWidget() : dialog, Qt::Key_Down);
+            save(dialog, name);
+            dialog->close();
+        });
+        open();
+    };
+    grabDialog("about", [&] { gui.about(); });
+    grabDialog("choice", [&] { gui.ChangeList(); });
+    grabDialog("add", [&] { gui.addNumber1(); });
     return 0;
 }
