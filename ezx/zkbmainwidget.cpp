@@ -26,14 +26,8 @@ void ZKbMainWidget::setMainWidgetTitle(const QString &title)
     setWindowTitle(title);
 }
 
-QString ZKbMainWidget::mainWidgetTitle() const
-{
-    return m_title->text();
-}
-
 void ZKbMainWidget::setContentWidget(QWidget *content)
 {
-    m_content = content;
     content->setParent(this);
     content->setGeometry(ZGlobal::getContentR(true));
     content->show();

@@ -12,10 +12,8 @@ public:
     ZKbMainWidget(int headerType, QWidget *parent, const char *name, unsigned int flags);
 
     void setMainWidgetTitle(const QString &title);
-    QString mainWidgetTitle() const;
     // The widget takes the whole screen below the header.
     void setContentWidget(QWidget *content);
-    QWidget *getContentWidget() const { return m_content; }
 
 protected:
     // F1 and F2 press the soft keys.
@@ -23,5 +21,4 @@ protected:
 
 private:
     QLabel *m_title;
-    QWidget *m_content = nullptr;
 };

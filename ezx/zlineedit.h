@@ -9,5 +9,4 @@ public:
     explicit ZLineEdit(QWidget *parent = nullptr);
 
     void setEdited(bool edited) { setModified(edited); }
-    bool edited() const { return isModified(); }
 };

@@ -1,8 +1,7 @@
 #include "zlistboxitem.h"
 
-ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, QString layout)
+ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/)
     : QListWidgetItem(nullptr, QListWidgetItem::UserType)
-    , m_layout(std::move(layout))
 {
 }
 

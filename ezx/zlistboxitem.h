@@ -12,18 +12,16 @@ class ZListBox;
 class ZListBoxItem : public QListWidgetItem
 {
 public:
-    ZListBoxItem(ZListBox *box, QString layout);
+    ZListBoxItem(ZListBox *box, const QString &layout);
 
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
     void appendSubItem(int column, const QString &text, bool autoResize = true, const QPixmap *pixmap = nullptr);
     // Empty when the column or line does not exist.
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
-    QString layout() const { return m_layout; }
 
 private:
     void updateText();
 
-    QString m_layout;
     QVector<QStringList> m_columns;
 };
