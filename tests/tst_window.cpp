@@ -1,6 +1,7 @@
 #include "guitest.h"
 #include "zgui.h"
 #include "zlistbox.h"
+#include "zmessagedlg.h"
 #include "znavtabwidget.h"
 #include "zoptionsmenu.h"
 #include "zsoftkey.h"
@@ -248,7 +249,9 @@ private slots:
         ZOptionsMenu *before = menu(*gui);
         QString text;
         onNextDialog([&text](QWidget *dialog) {
-            text = dialog->findChild<QWidget *>("text")->property("text").toString();
+            auto *message = qobject_cast<ZMessageDlg *>(dialog);
+            QVERIFY(message != nullptr);
+            text = message->text();
             QTest::keyClick(dialog, Qt::Key_Return);
         });
         runMenuItem(*gui, 3);
