@@ -204,26 +204,25 @@ void ZGui::Create_MenuApp()
     });
 }
 
-void ZGui::Create_MenuBlack()
+void ZGui::buildNumberMenu(const char *addSlot, const char *removeSlot)
 {
     buildMenu({
-        {"images/add.png", text::kMenuAdd, this, SLOT(addNumber1())},
-        {"images/remove.png", text::kMenuDelete, this, SLOT(removeNumber1())},
+        {"images/add.png", text::kMenuAdd, this, addSlot},
+        {"images/remove.png", text::kMenuDelete, this, removeSlot},
         {nullptr, nullptr, nullptr, nullptr},
         {"images/about.png", text::kMenuAbout, this, SLOT(about())},
         {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
     });
 }
 
+void ZGui::Create_MenuBlack()
+{
+    buildNumberMenu(SLOT(addNumber1()), SLOT(removeNumber1()));
+}
+
 void ZGui::Create_MenuWhite()
 {
-    buildMenu({
-        {"images/add.png", text::kMenuAdd, this, SLOT(addNumber2())},
-        {"images/remove.png", text::kMenuDelete, this, SLOT(removeNumber2())},
-        {nullptr, nullptr, nullptr, nullptr},
-        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
-        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
-    });
+    buildNumberMenu(SLOT(addNumber2()), SLOT(removeNumber2()));
 }
 
 void ZGui::Create_MenuCalls()
@@ -492,8 +491,9 @@ void ZGui::removeNumber2()
 
 // ---- Register of blocked calls
 
-void ZGui::showCalls(const std::vector<control::calllog::Entry> &calls)
+void ZGui::CargarLlamadas()
 {
+    const auto calls = control::calllog::read(control::storage::blockedCallsPath());
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
@@ -512,11 +512,6 @@ void ZGui::showCalls(const std::vector<control::calllog::Entry> &calls)
     }
 }
 
-void ZGui::CargarLlamadas()
-{
-    showCalls(control::calllog::read(control::storage::blockedCallsPath()));
-}
-
 void ZGui::removeCall()
 {
     const int index = m_registerBox->currentItem();
@@ -525,14 +520,10 @@ void ZGui::removeCall()
     const ZListBoxItem *row = m_registerBox->item(index);
     const control::calllog::Entry expected{row->data(kNumberRole).toByteArray().toStdString(),
                                            row->data(kDetailRole).toByteArray().toStdString()};
-    const auto result = control::calllog::remove(control::storage::blockedCallsPath(),
-                                                 control::storage::blockedCallsLockPath(),
-                                                 static_cast<size_t>(index), expected);
-    while (m_registerBox->count() != 0)
-        m_registerBox->removeItem(0);
-    showCalls(result.entries);
-    if (m_registerBox->count() > 0)
-        m_registerBox->setCurrentRow(qMin(index, m_registerBox->count() - 1));
+    control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
+                             static_cast<size_t>(index), expected);
+    // The box shows the log as it now is, calls logged since the last load included.
+    reload(m_registerBox, &ZGui::CargarLlamadas);
 }
 
 // ---- Language

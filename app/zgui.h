@@ -1,6 +1,5 @@
 #pragma once
 
-#include "blockedcalllog.h"
 #include "commands.h"
 #include "zkbmainwidget.h"
 
@@ -82,6 +81,7 @@ private:
     QPixmap image(const QString &relativePath) const;
     control::Commands commands() const;
     void buildMenu(std::initializer_list<MenuItem> items);
+    void buildNumberMenu(const char *addSlot, const char *removeSlot);
     void refreshStatus();
     void probeDaemon(ZListBoxItem *row, const QString &onText, const QString &offText);
     void appendStatusRow(const char *icon, const QString &label, const QString &value);
@@ -93,7 +93,6 @@ private:
     void reload(ZListBox *box, void (ZGui::*loader)());
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
-    void showCalls(const std::vector<control::calllog::Entry> &calls);
     void switchLanguage(const QString &file);
 
     QString m_programDir;

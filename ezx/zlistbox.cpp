@@ -121,6 +121,14 @@ int ZListBox::checkedItem() const
     return -1;
 }
 
+int ZListBox::fittingHeight(const QListWidget *list)
+{
+    int height = 2 * list->frameWidth();
+    for (int row = 0; row < list->count(); ++row)
+        height += list->sizeHintForRow(row) + 2 * list->spacing();
+    return height;
+}
+
 void ZListBox::moveCheck(int step)
 {
     if (count() == 0)

@@ -27,6 +27,9 @@ public:
     // The checked row, or -1.
     int checkedItem() const;
 
+    // The height at which `list` shows all its rows and no scroll bar.
+    static int fittingHeight(const QListWidget *list);
+
 signals:
     void returnPressed(ZListBoxItem *item);
 

@@ -54,13 +54,18 @@ void ZOptionsMenu::addRow(QListWidgetItem *row, int id, int index)
     QListWidget::insertItem(index < 0 || index > count() ? count() : index, row);
 }
 
+int ZOptionsMenu::rowHeight() const
+{
+    return iconSize().height() + 6 + m_spacing;
+}
+
 int ZOptionsMenu::insertItem(const QString &text, ZOptionsMenu * /*subMenu*/, const QPixmap &icon, bool enabled,
                              int id, int index, bool, bool, bool)
 {
     if (id < 0)
         id = count();
     auto *row = new QListWidgetItem(QIcon(icon), text);
-    row->setSizeHint(QSize(0, iconSize().height() + 6 + m_spacing));
+    row->setSizeHint(QSize(0, rowHeight()));
     if (!enabled)
         row->setFlags(row->flags() & ~Qt::ItemIsEnabled);
     addRow(row, id, index);
@@ -89,7 +94,7 @@ void ZOptionsMenu::setItemSpacing(int spacing)
     m_spacing = spacing;
     for (int i = 0; i < count(); ++i) {
         if (!item(i)->data(kSeparatorRole).toBool())
-            item(i)->setSizeHint(QSize(0, iconSize().height() + 6 + m_spacing));
+            item(i)->setSizeHint(QSize(0, rowHeight()));
     }
 }
 

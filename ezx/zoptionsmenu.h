@@ -42,6 +42,7 @@ private:
     void addRow(QListWidgetItem *row, int id, int index);
     void moveCursor(int step);
     int rowOf(int id) const;
+    int rowHeight() const;
 
     QMap<int, QAction *> m_actions;
     int m_spacing = 0;

@@ -31,10 +31,7 @@ void ZSingleSelectDlg::addItemsList(const QStringList &items)
         m_list->insertItem(row);
     }
     // As tall as its rows, up to what the screen allows.
-    int height = 2 * m_list->frameWidth();
-    for (int i = 0; i < m_list->count(); ++i)
-        height += m_list->sizeHintForRow(i) + 2 * m_list->spacing();
-    m_list->setFixedHeight(qMin(height, ZGlobal::getContentR(false).height() - 80));
+    m_list->setFixedHeight(qMin(ZListBox::fittingHeight(m_list), ZGlobal::getContentR(false).height() - 80));
 }
 
 int ZSingleSelectDlg::getCheckedItemIndex() const

@@ -1,5 +1,6 @@
 #include "zsoftkey.h"
 
+#include "zlistbox.h"
 #include "zoptionsmenu.h"
 
 #include <QApplication>
@@ -124,9 +125,7 @@ void ZSoftKey::showMenu()
     // Shown over the screen, not clipped to the bar.
     if (m_menu->parentWidget() != screen)
         m_menu->setParent(screen);
-    int height = 2 * m_menu->frameWidth();
-    for (int row = 0; row < m_menu->count(); ++row)
-        height += m_menu->item(row)->sizeHint().height() + 2 * m_menu->spacing();
+    const int height = ZListBox::fittingHeight(m_menu);
     const QPoint barTop = mapTo(screen, QPoint(0, 0));
     const int width = qMin(220, screen->width());
     m_menu->setGeometry(barTop.x(), barTop.y() - height, width, height);
