@@ -1,3 +1,4 @@
+#include "storage.h"
 #include "zapplication.h"
 #include "zgui.h"
 
@@ -5,6 +6,7 @@ ZApplication *app = nullptr;
 
 int main(int argc, char **argv)
 {
+    control::storage::resolve();
     app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());

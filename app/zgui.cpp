@@ -359,7 +359,9 @@ void ZGui::ChangeState()
     const int choice = choose(text::kMainState, text::kOptionsEnable, text::kOptionsDisable);
     if (choice < 0)
         return;
-    m_shell->run(choice == 0 ? commands().switchOn() : commands().switchOff());
+    const bool on = choice == 0;
+    m_shell->run(on ? commands().switchOn() : commands().switchOff());
+    m_shell->awaitDaemon(control::storage::daemonSocketPath(), on);
     refreshStatus();
 }
 

@@ -38,7 +38,10 @@ private:
 
 } // namespace
 
-std::vector<Entry> parse(std::string_view text)
+namespace {
+
+// The entries, and whether the text ends after a number line that has no detail line yet.
+std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
 {
     std::vector<Entry> entries;
     size_t pos = 0;
@@ -48,19 +51,31 @@ std::vector<Entry> parse(std::string_view text)
         auto end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        line.assign(text.substr(pos, end - pos));
+        std::string_view raw = text.substr(pos, end - pos);
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        line.assign(raw);
         pos = end + 1;
         return true;
     };
+    detailMissing = false;
     std::string number;
     while (nextLine(number)) {
         if (number.empty())
             continue;
         Entry entry{number, {}};
-        nextLine(entry.detail);
+        detailMissing = !nextLine(entry.detail);
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+} // namespace
+
+std::vector<Entry> parse(std::string_view text)
+{
+    bool detailMissing = false;
+    return parseEntries(text, detailMissing);
 }
 
 std::string format(const std::vector<Entry> &entries)
@@ -86,10 +101,17 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
     if (fd < 0)
         return false;
     std::string text = entry.number + '\n' + entry.detail + '\n';
-    struct stat st {};
-    char last = '\n';
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-        text.insert(text.begin(), '\n');
+    std::string before;
+    if (readFile(logPath, before)) {
+        bool detailMissing = false;
+        parseEntries(before, detailMissing);
+        // The last number keeps to itself: its line is ended, and it gets an empty detail
+        // line, so that this entry is not read as its detail.
+        if (detailMissing)
+            text.insert(0, "\n");
+        if (!before.empty() && before.back() != '\n')
+            text.insert(0, "\n");
+    }
     const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     return (::close(fd) == 0) && ok;
 }

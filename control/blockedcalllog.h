@@ -5,8 +5,8 @@
 #include <vector>
 
 // The blocked-call log: two lines per call, the caller's number ("unknown" for a call without
-// one) and a detail line. An empty line where a number is expected is skipped; a number line
-// at the end with no line after it has an empty detail. The daemon appends, the window
+// one) and a detail line. Lines end in LF or CRLF. An empty line where a number is expected
+// is skipped; a number line at the end with no line after it has an empty detail. The daemon appends, the window
 // rewrites; both hold an exclusive flock() on a separate lock file (never renamed) meanwhile.
 namespace control::calllog {
 
@@ -25,8 +25,9 @@ std::string format(const std::vector<Entry> &entries);
 // A missing or unreadable log reads as empty.
 std::vector<Entry> read(const std::string &logPath);
 
-// Appends one entry with a single write() under the lock; a log whose last line lacks its
-// line end gets one first, so the entry never merges into it.
+// Appends one entry with a single write() under the lock. A log that ends inside an entry
+// (a last line without its line end, a number without its detail line) is completed first,
+// so that every entry before and after reads as written.
 bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry);
 
 struct RemoveResult

@@ -59,12 +59,14 @@ std::vector<std::string> Commands::restart() const
 
 std::vector<std::string> Commands::probe() const
 {
-    // Debian's procps: "ps" alone lists only this terminal's processes, so list all of them
-    // and take the command's first word.
+    // Debian's procps: "ps" alone lists only this terminal's processes, so list all of them,
+    // whole: a storage path may hold blanks. The daemon runs without arguments, so its line
+    // ends in ".blacklist"; the anchor also keeps out this sed's own line and a shell's
+    // "exec ....blacklist&".
     return {
         removeProbeFile(),
         "touch " + m_quotedProgramDir + "/state",
-        "ps -e -o args= | awk '{print $1}' | sed -n -e '/.blacklist/p' >> " + m_quotedProgramDir + "/state",
+        "ps -e -o args= | sed -n -e '/.blacklist$/p' >> " + m_quotedProgramDir + "/state",
     };
 }
 

@@ -62,22 +62,29 @@ std::string unescapeIniValue(std::string_view text)
 IniDocument IniDocument::parse(std::string_view text)
 {
     IniDocument doc;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    if (text.substr(0, kBom.size()) == kBom) {
+        doc.m_bom = kBom;
+        text.remove_prefix(kBom.size());
+    }
     const auto firstEnd = text.find('\n');
     doc.m_crlf = firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
 
     size_t pos = 0;
     while (pos < text.size()) {
         auto end = text.find('\n', pos);
+        Line line;
         if (end == std::string_view::npos)
             end = text.size();
+        else
+            line.eol = "\n";
         std::string_view raw = text.substr(pos, end - pos);
         pos = end + 1;
-        if (!raw.empty() && raw.back() == '\r')
+        if (!raw.empty() && raw.back() == '\r') {
             raw.remove_suffix(1);
+            line.eol.insert(0, "\r");
+        }
 
-        Line line;
         line.text = std::string(raw);
         const std::string_view body = trimmed(raw);
         if (body.empty() || body.front() == '#' || body.front() == ';') {
@@ -122,14 +129,16 @@ std::string IniDocument::rebuildEntry(const Line &line) const
 std::string IniDocument::serialize() const
 {
     const char *eol = m_crlf ? "\r\n" : "\n";
-    std::string out;
-    size_t size = 0;
+    std::string out = m_bom;
+    size_t size = out.size();
     for (const Line &line : m_lines)
         size += line.text.size() + 2;
     out.reserve(size);
-    for (const Line &line : m_lines) {
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const Line &line = m_lines[i];
         out += line.text;
-        out += eol;
+        // A last line without its line end keeps it so, unless a line now follows it.
+        out += !line.eol.empty() || i + 1 == m_lines.size() ? line.eol : eol;
     }
     return out;
 }
@@ -151,6 +160,7 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
         return;
     }
     Line entry;
+    entry.eol = m_crlf ? "\r\n" : "\n";
     entry.kind = Line::Entry;
     entry.name = key;
     entry.value = value;
@@ -160,8 +170,9 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(end->second), std::move(entry));
     } else {
         if (!m_lines.empty() && !m_lines.back().text.empty())
-            m_lines.push_back(Line{});
+            m_lines.push_back(Line{Line::Other, {}, {}, {}, entry.eol});
         Line header;
+        header.eol = entry.eol;
         header.kind = Line::Group;
         header.name = group;
         header.text = "[" + group + "]";

@@ -15,7 +15,7 @@ namespace control {
 // lines starting with '#' or ';' are comments. Keys and groups are case-sensitive. Entries
 // before the first header belong to the group "". A repeated key or group is read as its
 // last occurrence, and a write changes that occurrence. A UTF-8 BOM is skipped and CRLF line
-// ends are accepted (and kept when the text used them). Values are stored with KConfig-style
+// ends are accepted; both are written back, and new lines end as the first line does. Values are stored with KConfig-style
 // escapes (\\ \n \r \t, and \s for a blank at either end) so that any text survives a round
 // trip on one line; an unknown escape reads as written.
 //
@@ -36,13 +36,15 @@ private:
         std::string text; // as read, without line end; rebuilt for entries that were set
         std::string name; // group name or key
         std::string value; // decoded value of an entry
+        std::string eol; // "\n", "\r\n", or "" for a last line without one
     };
 
     void reindex();
     std::string rebuildEntry(const Line &line) const;
 
     std::vector<Line> m_lines;
-    bool m_crlf = false;
+    std::string m_bom;
+    bool m_crlf = false; // the line end of new lines
     // Where each (group, key) is read from, and after which line a new key of a group goes.
     std::map<std::pair<std::string, std::string>, size_t> m_entries;
     std::map<std::string, size_t> m_groupEnds;

@@ -1,6 +1,10 @@
 #include "shell.h"
 
+#include "daemonsocket.h"
+
 #include <cstdlib>
+#include <thread>
+#include <unistd.h>
 
 namespace control {
 
@@ -8,6 +12,19 @@ void Shell::run(const std::vector<std::string> &commands)
 {
     for (const std::string &command : commands)
         run(command);
+}
+
+void Shell::awaitDaemon(const std::string &socketPath, bool running)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + kDaemonWait;
+    for (;;) {
+        const int fd = daemonsocket::connectTo(socketPath);
+        if (fd >= 0)
+            ::close(fd); // says nothing: the daemon answers no call and logs none
+        if ((fd >= 0) == running || std::chrono::steady_clock::now() >= giveUp)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void SystemShell::run(const std::string &command)
@@ -20,6 +37,13 @@ void RecordingShell::run(const std::string &command)
     commands.push_back(command);
     if (effect)
         effect(command);
+}
+
+void RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool running)
+{
+    awaited.push_back(running);
+    if (onAwait)
+        onAwait(running);
 }
 
 std::string shellQuote(const std::string &word)

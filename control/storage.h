@@ -8,8 +8,12 @@ namespace control::storage {
 inline constexpr char kDefaultDir[] = "/ezxlocal/download/mystuff/";
 inline constexpr char kDirVariable[] = "CALLVANE_STORAGE";
 
-// CALLVANE_STORAGE when set and not empty (a closing "/" is added), else the phone's path.
+// CALLVANE_STORAGE when set and not empty (a closing "/" is added, a relative path is taken
+// from the working directory), else the phone's path.
 std::string dir();
+// Makes a relative CALLVANE_STORAGE absolute in the environment, once at start: the daemon
+// changes to "/" and inherits the variable, and must still name the same directory.
+void resolve();
 
 inline std::string daemonPath() { return dir() + ".blacklist"; }
 inline std::string deployedSettingsPath() { return dir() + ".Callvane.cfg"; }

@@ -52,7 +52,8 @@ bool takeInstanceLock(const std::string &path)
     return true;
 }
 
-int listenOn(const std::string &path)
+// Bound only: the socket listens once the daemon has detached (see detach).
+int bindTo(const std::string &path)
 {
     sockaddr_un address{};
     if (!control::daemonsocket::address(path, address)) {
@@ -62,30 +63,38 @@ int listenOn(const std::string &path)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     // We hold the instance lock, so a socket file left here belongs to a daemon that died.
     ::unlink(path.c_str());
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-        || ::listen(fd, 128) != 0) {
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         std::fprintf(stderr, "blacklist: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
         return -1;
     }
     return fd;
 }
 
-bool detach()
+// Forks; the parent returns to its caller (exit status 0) only once the child listens, so a
+// script that starts the daemon in the foreground goes on when calls can be answered. The
+// parent's command line is blanked before the fork: while it lingers, the window's process
+// probe sees just one process run the deployed path.
+bool detach(int listenFd, char *argv0)
 {
-    // Started in the background by a shell without job control (the window's "exec ...&"),
-    // the daemon is no group leader and leaves its session without a fork: no exiting parent
-    // shows in the process list while the window probes it. A group leader (started from a
-    // terminal) forks first.
-    if (::setsid() < 0) {
-        const pid_t child = ::fork();
-        if (child < 0)
-            return false;
-        if (child > 0)
-            ::_exit(0);
-        if (::setsid() < 0)
-            return false;
+    const std::string name = argv0;
+    std::memset(argv0, 0, name.size());
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child > 0) {
+        ::close(ready[1]);
+        char byte = 0;
+        ssize_t n = 0;
+        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR && g_stop == 0) {
+        }
+        ::_exit(n == 1 ? 0 : 1);
     }
-    if (::chdir("/") != 0)
+    std::memcpy(argv0, name.data(), name.size());
+    ::close(ready[0]);
+    if (::setsid() < 0 || ::chdir("/") != 0)
         return false;
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0)
@@ -93,7 +102,11 @@ bool detach()
     for (int fd = 0; fd <= 2; ++fd)
         ::dup2(null, fd);
     ::close(null);
-    return true;
+    if (::listen(listenFd, 128) != 0)
+        return false;
+    const bool told = ::write(ready[1], "r", 1) == 1;
+    ::close(ready[1]);
+    return told;
 }
 
 } // namespace
@@ -107,6 +120,7 @@ int main(int argc, char **argv)
     // Whatever the starter left open (the window's files and sockets) is not ours.
     ::close_range(3, ~0U, 0);
 
+    control::storage::resolve();
     if (!takeInstanceLock(control::storage::daemonLockPath()))
         return 0;
 
@@ -119,7 +133,7 @@ int main(int argc, char **argv)
     control::SettingsStore store(settingsPath);
     const control::FirewallSettings settings = control::FirewallSettings::read(store);
 
-    const int listenFd = listenOn(control::storage::daemonSocketPath());
+    const int listenFd = bindTo(control::storage::daemonSocketPath());
     if (listenFd < 0)
         return 1;
 
@@ -131,9 +145,8 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
 
-    // Detached before the list is indexed (the slow part): the starter's probe, which runs
-    // right after the start, then sees the daemon itself. Early calls wait in the backlog.
-    if (!detach())
+    // Detached before the list is indexed (the slow part); early calls wait in the backlog.
+    if (!detach(listenFd, argv[0]))
         return 1;
     const control::CallScreen screen(settings, control::CallScreen::regionFromEnvironment());
     CallServer server(listenFd, screen, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath());

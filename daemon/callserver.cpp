@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ std::string localTimestamp()
     return text;
 }
 
-bool isText(const std::string &line)
+bool isText(std::string_view line)
 {
     return std::none_of(line.begin(), line.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
@@ -70,9 +71,12 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
             bool keep = polledAt < client.deadline;
             if (keep && (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                 keep = serve(client);
-            if (keep)
-                m_clients[next++] = std::move(client);
-            else
+            if (keep) {
+                // Moving a client onto itself would empty the line it has read so far.
+                if (next != i)
+                    m_clients[next] = std::move(client);
+                ++next;
+            } else
                 ::close(client.fd);
         }
         m_clients.resize(next);
@@ -116,7 +120,10 @@ bool CallServer::serve(Client &client)
                 answer(client, line);
             return false;
         }
-        if (client.buffer.size() > kMaxLine + 1 || !isText(client.buffer))
+        // A "\r" may end this read and its "\n" come with the next.
+        const bool crPending = client.buffer.back() == '\r';
+        if (client.buffer.size() > kMaxLine + 1
+            || !isText(std::string_view(client.buffer).substr(0, client.buffer.size() - (crPending ? 1 : 0))))
             return false;
     }
 }

@@ -112,14 +112,17 @@ bool daemonListens()
     return fd >= 0;
 }
 
-Reply request(const QByteArray &bytes, int waitMs)
+Reply request(const QByteArrayList &pieces, int waitMs)
 {
     Reply reply;
     const int fd = connectToDaemon();
     if (fd < 0)
         return reply;
-    if (!bytes.isEmpty())
-        [[maybe_unused]] const ssize_t sent = ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+    for (const QByteArray &piece : pieces) {
+        if (&piece != &pieces.front())
+            QTest::qWait(50);
+        [[maybe_unused]] const ssize_t sent = ::send(fd, piece.constData(), size_t(piece.size()), MSG_NOSIGNAL);
+    }
     pollfd poller{fd, POLLIN, 0};
     while (::poll(&poller, 1, waitMs) > 0) {
         char buffer[256];

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <sys/types.h>
@@ -33,7 +33,8 @@ struct Reply
     QByteArray data;
     bool closed = false; // the daemon closed the connection
 };
-// Sends raw bytes to the daemon's socket and reads until it closes or `waitMs` passes.
-Reply request(const QByteArray &bytes, int waitMs = 3000);
+// Sends raw bytes to the daemon's socket, piece by piece with a pause between (so that each
+// arrives in a read of its own), and reads until it closes or `waitMs` passes.
+Reply request(const QByteArrayList &pieces, int waitMs = 3000);
 
 } // namespace e2etest

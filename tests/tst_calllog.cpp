@@ -67,6 +67,8 @@ private slots:
                        {"unknown", "2026-12-02 21:40:55"},
                        {"Unknown", "2026-12-03 10:00:00"},
                        {"unknown ", "2026-12-04 11:11:11"}};
+        QTest::newRow("crlf") << QByteArray("123\r\nA\r\n\r\nunknown\r\nB\r\n")
+                              << Entries{{"123", "A"}, {"unknown", "B"}};
         QTest::newRow("rewritten log with its closing empty line")
             << QByteArray("first\ndetail one\nthird\ndetail three\n\n")
             << Entries{{"first", "detail one"}, {"third", "detail three"}};
@@ -101,6 +103,8 @@ private slots:
         QTest::newRow("shell characters byte for byte")
             << QByteArray("\"$(touch pwned)\"\n`id`; rm -rf x\n123\nd\n") << 1
             << QByteArray("\"$(touch pwned)\"\n`id`; rm -rf x\n\n") << true;
+        QTest::newRow("crlf log rewritten with lf") << QByteArray("a\r\n1\r\n\r\nb\r\n2\r\nc\r\n3\r\n") << 1
+                                                    << QByteArray("a\n1\nc\n3\n\n") << true;
         QTest::newRow("entry gone: nothing written") << QByteArray("123\nA\n") << 5 << QByteArray("123\nA\n")
                                                      << false;
     }
@@ -143,15 +147,36 @@ private slots:
         QCOMPARE(contents(file.path), std::string("b\n2\nlate\n3\n\n"));
     }
 
-    void appendNeverMergesIntoAnUnendedLine()
+    // Whatever state the log is left in, an append leaves every entry readable as written.
+    void appendKeepsEntriesInStep_data()
+    {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<Entries>("entries");
+        QTest::newRow("missing") << QByteArray() << Entries{{"789", "C"}};
+        QTest::newRow("unended detail line") << QByteArray("123\nA") << Entries{{"123", "A"}, {"789", "C"}};
+        QTest::newRow("number without detail") << QByteArray("123\nA\n456\n")
+                                               << Entries{{"123", "A"}, {"456", ""}, {"789", "C"}};
+        QTest::newRow("unended number") << QByteArray("123\nA\n456")
+                                        << Entries{{"123", "A"}, {"456", ""}, {"789", "C"}};
+        QTest::newRow("rewritten log") << QByteArray("123\nA\n\n") << Entries{{"123", "A"}, {"789", "C"}};
+        QTest::newRow("crlf") << QByteArray("123\r\nA\r\n") << Entries{{"123", "A"}, {"789", "C"}};
+    }
+
+    void appendKeepsEntriesInStep()
+    {
+        QFETCH(QByteArray, log);
+        QFETCH(Entries, entries);
+        Log file;
+        if (!log.isNull())
+            QVERIFY(file.write(log.toStdString()));
+        QVERIFY(calllog::append(file.path, file.lock, {"789", "C"}));
+        QVERIFY(calllog::read(file.path) == entries);
+    }
+
+    void appendToAnUnwritableLogFails()
     {
         Log file;
-        QVERIFY(file.write("123\nA"));
-        QVERIFY(calllog::append(file.path, file.lock, {"456", "B"}));
-        QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, {"456", "B"}}));
-        QVERIFY(calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock,
-                                {"1", "2"})
-                == false);
+        QVERIFY(!calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock, {"1", "2"}));
     }
 
     // Writers in other processes append while this one deletes: no call is lost.

@@ -80,6 +80,7 @@ private slots:
         QTest::newRow("empty") << QByteArray("") << true << "/ezxlocal/download/mystuff/";
         QTest::newRow("without slash") << QByteArray("/tmp/store") << true << "/tmp/store/";
         QTest::newRow("with slash") << QByteArray("/tmp/store/") << true << "/tmp/store/";
+        QTest::newRow("relative") << QByteArray("rel/store") << true << QDir::currentPath() + "/rel/store/";
     }
 
     void storageDirectory()
@@ -95,6 +96,12 @@ private slots:
         QCOMPARE(QString::fromStdString(control::storage::dir()), dir);
         QCOMPARE(QString::fromStdString(control::storage::daemonPath()), dir + ".blacklist");
         QCOMPARE(QString::fromStdString(control::storage::blockedCallsPath()), dir + ".blockedcalls");
+        // Resolved once, it names the same directory from anywhere (the daemon changes to "/").
+        control::storage::resolve();
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent("/"));
+        QCOMPARE(QString::fromStdString(control::storage::dir()), dir);
+        QVERIFY(QDir::setCurrent(cwd));
         qputenv(control::storage::kDirVariable, saved);
     }
 

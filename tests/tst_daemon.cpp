@@ -1,4 +1,6 @@
 #include "blockedcalllog.h"
+#include "commands.h"
+#include "shell.h"
 #include "daemonsocket.h"
 #include "e2etest.h"
 #include "storage.h"
@@ -195,11 +197,83 @@ private slots:
         QFETCH(QByteArray, bytes);
         QVERIFY(startDaemon());
         QCOMPARE(ring("600999999"), QString("allow")); // up and serving
-        const Reply reply = request(bytes, 3000);
+        const Reply reply = request({bytes}, 3000);
         QVERIFY(reply.closed);
         QCOMPARE(reply.data, QByteArray());
         QCOMPARE(ring("600112233"), QString("block"));
         QCOMPARE(logged().size(), size_t(1));
+    }
+
+    void requestsInPiecesReadAsOneLine_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("number split") << QByteArrayList{"6001", "12233\n"} << QByteArray("block\n");
+        QTest::newRow("carriage return and line end apart")
+            << QByteArrayList{"600112233\r", "\n"} << QByteArray("block\n");
+        QTest::newRow("byte by byte") << QByteArrayList{"1", "1", "2", "\r", "\n"} << QByteArray("block\n");
+        QTest::newRow("allowed, split") << QByteArrayList{"600", "999999", "\n"} << QByteArray("allow\n");
+    }
+
+    void requestsInPiecesReadAsOneLine()
+    {
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(QByteArray, answer);
+        QVERIFY(startDaemon());
+        QCOMPARE(request(pieces).data, answer);
+    }
+
+    // A script that runs the daemon in the foreground goes on once calls can be answered.
+    void foregroundStartReturnsWhenReady()
+    {
+        const QByteArray command = "timeout 5 " + QFile::encodeName(storage() + ".blacklist");
+        QCOMPARE(std::system(command.constData()), 0);
+        QVERIFY(daemonListens());
+        QCOMPARE(ring("600112233"), QString("block"));
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+    }
+
+    // Started and stopped by the window's own commands, from storage directories of every
+    // form the commands accept: the probe finds exactly the daemon, and its calls are logged
+    // where the window reads them.
+    void windowCommandsStartProbeAndStop_data()
+    {
+        QTest::addColumn<QString>("storageDir");
+        QTest::newRow("plain") << m_dir.filePath("st/");
+        QTest::newRow("blank in the path") << m_dir.filePath("sp ace/st/");
+        QTest::newRow("relative") << QDir::current().relativeFilePath(m_dir.filePath("rel/st")) + "/";
+    }
+
+    void windowCommandsStartProbeAndStop()
+    {
+        QFETCH(QString, storageDir);
+        const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        qputenv(control::storage::kDirVariable, QFile::encodeName(storageDir));
+        control::storage::resolve(); // as the window's main() does
+        QVERIFY(QDir().mkpath(storage()));
+        const QString program = m_dir.filePath("prog/");
+        QVERIFY(QDir().mkpath(program));
+        QFile::remove(program + "blacklist");
+        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
+        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
+
+        const control::Commands commands(QFile::encodeName(program).toStdString(), control::storage::dir());
+        control::SystemShell shell;
+        shell.run(commands.switchOn());
+        shell.awaitDaemon(control::storage::daemonSocketPath(), true);
+        shell.run(commands.probe());
+        QFile probe(QFile::decodeName(commands.probeFile().c_str()));
+        QVERIFY(probe.open(QIODevice::ReadOnly));
+        QCOMPARE(probe.readAll(), QByteArray::fromStdString(commands.daemonMark() + "\n"));
+        shell.run(commands.removeProbeFile());
+
+        QCOMPARE(ring(), QString("block"));
+        QCOMPARE(logged().size(), size_t(1));
+        shell.run(commands.switchOff());
+        shell.awaitDaemon(control::storage::daemonSocketPath(), false);
+        QVERIFY(!daemonListens());
+        QTRY_VERIFY(daemonPids().empty());
+        qputenv(control::storage::kDirVariable, saved);
     }
 
     void slowAndVanishingClientsDoNotStopOthers()

@@ -108,13 +108,38 @@ private slots:
         QCOMPARE(QString::fromStdString(contents(file)), QString::fromStdString(golden));
     }
 
-    void crlfFileStaysCrlf()
+    // One key is set; every other byte stays, through repeated saves.
+    void savesKeepUntouchedBytes_data()
     {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("crlf") << QByteArray::fromStdString(contents(fixture("crlf.ini")))
+                              << QByteArray("[Callvane]\r\nFirewall = Whitelist\r\nLanguage = German\r\n");
+        QTest::newRow("lf line ending in two carriage returns")
+            << QByteArray("[Callvane]\nFirewall = Blacklist\nx\r\r\n# y\r\r\r\n")
+            << QByteArray("[Callvane]\nFirewall = Whitelist\nx\r\r\n# y\r\r\r\n");
+        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF[Callvane]\nFirewall = Blacklist\n")
+                             << QByteArray("\xEF\xBB\xBF[Callvane]\nFirewall = Whitelist\n");
+        QTest::newRow("doubled bom") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\n[Callvane]\nFirewall = Blacklist\n")
+                                     << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\n[Callvane]\nFirewall = Whitelist\n");
+        QTest::newRow("no final newline") << QByteArray("[Callvane]\nFirewall = Blacklist\n# end")
+                                          << QByteArray("[Callvane]\nFirewall = Whitelist\n# end");
+        QTest::newRow("new key after an unended last line")
+            << QByteArray("[Callvane]\r\nLanguage = English")
+            << QByteArray("[Callvane]\r\nLanguage = English\r\nFirewall = Whitelist\r\n");
+    }
+
+    void savesKeepUntouchedBytes()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
         QTemporaryDir dir;
-        const std::string file = path(dir, "crlf.ini");
-        QVERIFY(QFile::copy(QString::fromStdString(fixture("crlf.ini")), QString::fromStdString(file)));
-        QVERIFY(SettingsStore(file).setValue("Callvane", "Firewall", "Whitelist"));
-        QCOMPARE(contents(file), std::string("[Callvane]\r\nFirewall = Whitelist\r\nLanguage = German\r\n"));
+        const std::string file = path(dir, "Callvane.cfg");
+        QVERIFY(control::writeFileAtomically(file, before.toStdString()));
+        for (int save = 0; save < 3; ++save) {
+            QVERIFY(SettingsStore(file).setValue("Callvane", "Firewall", "Whitelist"));
+            QCOMPARE(QByteArray::fromStdString(contents(file)), after);
+        }
     }
 
     void valuesSurviveARoundTrip_data()

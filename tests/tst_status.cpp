@@ -174,6 +174,32 @@ private slots:
         QCOMPARE(box(*gui, "statusBox")->currentItem(), row);
     }
 
+    // A daemon that starts or stops slowly: the row shows the outcome, and later edits
+    // restart (or do not restart) accordingly.
+    void switchProbesOnlyOnceTheDaemonSettled_data()
+    {
+        QTest::addColumn<int>("downs");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("switch on") << 1 << true;
+        QTest::newRow("switch off") << 2 << false;
+    }
+
+    void switchProbesOnlyOnceTheDaemonSettled()
+    {
+        QFETCH(int, downs);
+        QFETCH(bool, on);
+        FakeShell shell;
+        shell.setDaemonRunning(!on);
+        shell.onAwait = [&shell](bool running) { shell.setDaemonRunning(running); };
+        const auto gui = makeGui(shell);
+        chooseInNextDialog(downs);
+        select(*gui, 0);
+        QCOMPARE(shell.awaited, std::vector<bool>{on});
+        QCOMPARE(guitest::rows(box(*gui, "statusBox")).at(0),
+                 QString(on ? "MAIN_STATE|OPTIONS_ENABLED" : "MAIN_STATE|OPTIONS_DISABLED"));
+        QCOMPARE(gui->daemonState(), QString(on ? "ON" : "OFF"));
+    }
+
     void twoRefreshesLeaveThreeRows()
     {
         FakeShell shell;
