@@ -1,13 +1,14 @@
 # make run   installs what is missing, builds, opens the window on build/prog with build/storage
 # make test  installs what is missing, builds, runs every test with ctest
 # make bench builds and runs the benchmarks (never part of make test)
+# make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
 BUILD    ?= build
 JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils
+            busybox procps util-linux coreutils clang libclang-rt-14-dev
 
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ifdef CI
@@ -16,7 +17,9 @@ endif
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench screenshots clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run test bench fuzz screenshots clean
 
 all: build
 
@@ -49,8 +52,18 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+# Seeds: the fixtures, edge cases of both formats; new finds go to build-fuzz/corpus-*.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCALLVANE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j$(JOBS)
+	@for f in settings calllog; do \
+	    mkdir -p build-fuzz/corpus-$$f && \
+	    build-fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        build-fuzz/corpus-$$f tests/fixtures || exit 1; \
+	done
+
 screenshots: build
 	scripts/screenshots
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-fuzz

@@ -52,7 +52,8 @@ std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
         if (end == std::string_view::npos)
             end = text.size();
         std::string_view raw = text.substr(pos, end - pos);
-        if (!raw.empty() && raw.back() == '\r')
+        // CRLF reads as LF; no field ends in a carriage return, so a rewrite keeps every field.
+        while (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         line.assign(raw);
         pos = end + 1;
@@ -94,24 +95,29 @@ std::vector<Entry> read(const std::string &logPath)
     return parse(text);
 }
 
+std::string appendText(std::string_view log, const Entry &entry)
+{
+    std::string text;
+    if (!log.empty() && log.back() != '\n')
+        text += '\n';
+    bool detailMissing = false;
+    parseEntries(log, detailMissing);
+    // The last number keeps to itself: it gets an empty detail line, so that this entry is
+    // not read as its detail.
+    if (detailMissing)
+        text += '\n';
+    return text + entry.number + '\n' + entry.detail + '\n';
+}
+
 bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry)
 {
     const FileLock lock(lockPath);
     const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    std::string text = entry.number + '\n' + entry.detail + '\n';
     std::string before;
-    if (readFile(logPath, before)) {
-        bool detailMissing = false;
-        parseEntries(before, detailMissing);
-        // The last number keeps to itself: its line is ended, and it gets an empty detail
-        // line, so that this entry is not read as its detail.
-        if (detailMissing)
-            text.insert(0, "\n");
-        if (!before.empty() && before.back() != '\n')
-            text.insert(0, "\n");
-    }
+    readFile(logPath, before);
+    const std::string text = appendText(before, entry);
     const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     return (::close(fd) == 0) && ok;
 }

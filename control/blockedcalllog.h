@@ -5,9 +5,10 @@
 #include <vector>
 
 // The blocked-call log: two lines per call, the caller's number ("unknown" for a call without
-// one) and a detail line. Lines end in LF or CRLF. An empty line where a number is expected
-// is skipped; a number line at the end with no line after it has an empty detail. The daemon appends, the window
-// rewrites; both hold an exclusive flock() on a separate lock file (never renamed) meanwhile.
+// one) and a detail line. Lines end in LF or CRLF (carriage returns at a line's end are not
+// part of it). An empty line where a number is expected is skipped; a number line at the end
+// with no line after it has an empty detail. The daemon appends, the window rewrites; both
+// hold an exclusive flock() on a separate lock file (never renamed) meanwhile.
 namespace control::calllog {
 
 inline constexpr char kUnknownCaller[] = "unknown";
@@ -25,9 +26,11 @@ std::string format(const std::vector<Entry> &entries);
 // A missing or unreadable log reads as empty.
 std::vector<Entry> read(const std::string &logPath);
 
-// Appends one entry with a single write() under the lock. A log that ends inside an entry
-// (a last line without its line end, a number without its detail line) is completed first,
-// so that every entry before and after reads as written.
+// What to append to `log` to add `entry`: a log that ends inside an entry (a last line
+// without its line end, a number without its detail line) is completed first, so that every
+// entry before and after reads as written.
+std::string appendText(std::string_view log, const Entry &entry);
+// Appends appendText() with a single write() under the lock.
 bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry);
 
 struct RemoveResult

@@ -137,8 +137,10 @@ std::string IniDocument::serialize() const
     for (size_t i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines[i];
         out += line.text;
+        out += line.eol;
         // A last line without its line end keeps it so, unless a line now follows it.
-        out += !line.eol.empty() || i + 1 == m_lines.size() ? line.eol : eol;
+        if (i + 1 < m_lines.size() && (line.eol.empty() || line.eol.back() != '\n'))
+            out += eol;
     }
     return out;
 }

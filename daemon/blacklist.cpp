@@ -52,7 +52,7 @@ bool takeInstanceLock(const std::string &path)
     return true;
 }
 
-// Bound only: the socket listens once the daemon has detached (see detach).
+// Bound only: the socket listens once the daemon has detached.
 int bindTo(const std::string &path)
 {
     sockaddr_un address{};
@@ -70,14 +70,12 @@ int bindTo(const std::string &path)
     return fd;
 }
 
-// Forks; the parent returns to its caller (exit status 0) only once the child listens, so a
-// script that starts the daemon in the foreground goes on when calls can be answered. The
-// parent's command line is blanked before the fork: while it lingers, the window's process
-// probe sees just one process run the deployed path.
-bool detach(int listenFd, char *argv0)
+// Forks; the parent returns to its caller (status 0) once the child listens, so that a script
+// that starts the daemon in the foreground goes on when calls can be answered. The parent is
+// gone (or a zombie, which the probe passes over) by the time a probe that waited for the
+// daemon to answer lists the processes.
+bool detach(int listenFd)
 {
-    const std::string name = argv0;
-    std::memset(argv0, 0, name.size());
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return false;
@@ -88,11 +86,22 @@ bool detach(int listenFd, char *argv0)
         ::close(ready[1]);
         char byte = 0;
         ssize_t n = 0;
-        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR && g_stop == 0) {
+        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) {
         }
-        ::_exit(n == 1 ? 0 : 1);
+        // A stop sent while the daemon was starting (a killall that found only this process)
+        // is meant for the daemon; one that comes from here on waits, blocked, to be seen.
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGTERM);
+        sigaddset(&stops, SIGINT);
+        ::sigprocmask(SIG_BLOCK, &stops, nullptr);
+        sigset_t pending;
+        ::sigpending(&pending);
+        const bool stopped = g_stop != 0 || sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
+        if (stopped)
+            ::kill(child, SIGTERM);
+        ::_exit(n == 1 && !stopped ? 0 : 1);
     }
-    std::memcpy(argv0, name.data(), name.size());
     ::close(ready[0]);
     if (::setsid() < 0 || ::chdir("/") != 0)
         return false;
@@ -146,7 +155,7 @@ int main(int argc, char **argv)
     ::signal(SIGHUP, SIG_IGN);
 
     // Detached before the list is indexed (the slow part); early calls wait in the backlog.
-    if (!detach(listenFd, argv[0]))
+    if (!detach(listenFd))
         return 1;
     const control::CallScreen screen(settings, control::CallScreen::regionFromEnvironment());
     CallServer server(listenFd, screen, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath());

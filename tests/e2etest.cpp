@@ -76,9 +76,14 @@ QString commandLine(pid_t pid)
 
 void stopDaemons()
 {
-    for (const pid_t pid : daemonPids())
-        ::kill(pid, SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(daemonPids().empty(), 5000);
+    // Again at every look: a start the test began may only now have become a daemon.
+    const auto stopAll = [] {
+        const std::vector<pid_t> pids = daemonPids();
+        for (const pid_t pid : pids)
+            ::kill(pid, SIGTERM);
+        return pids.empty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stopAll(), 5000);
 }
 
 QString ring(const QByteArray &number)

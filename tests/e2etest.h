@@ -19,7 +19,7 @@ bool inPrivatePidNamespace();
 // Live processes named ".blacklist" (zombies left out), and their command lines.
 std::vector<pid_t> daemonPids();
 QString commandLine(pid_t pid);
-// SIGTERM to each of our daemons, then waits until they are gone.
+// SIGTERM to each of our daemons until they are gone.
 void stopDaemons();
 
 // Runs callvane-ring; its first output line ("block", "allow", or "" on an error).
