@@ -1,6 +1,7 @@
 # make run   installs what is missing, builds, opens the window on build/prog with build/storage
 # make test  installs what is missing, builds, runs every test with ctest
 # make bench builds and runs the benchmarks (never part of make test)
+# make test-asan  the same suite built with AddressSanitizer and UBSan (build-asan/)
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
 BUILD    ?= build
@@ -19,7 +20,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench fuzz screenshots clean
+.PHONY: all deps configure build run test test-asan bench fuzz screenshots clean
 
 all: build
 
@@ -48,6 +49,13 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# Sanitizer reports fail the test that caused them.
+test-asan: deps
+	cmake --preset asan $(if $(CI),-DCALLVANE_WERROR=ON)
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	    ctest --output-on-failure -j$(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
