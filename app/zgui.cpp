@@ -15,6 +15,7 @@
 #include "zmessagedlg.h"
 #include "znavtabwidget.h"
 #include "zoptionsmenu.h"
+#include "zpopup.h"
 #include "zsinglecapturedlg.h"
 #include "zsingleselectdlg.h"
 #include "zsoftkey.h"
@@ -149,6 +150,7 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     }
     for (const auto &tab : tabs)
         m_tabs->addTab(this->*tab.box, QIcon(image(QLatin1String(tab.icon))), QString());
+    nameTabs();
     for (const auto &tab : tabs) {
         (this->*tab.loader)();
         connect(this->*tab.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
@@ -160,9 +162,18 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     m_statusBox->setFocus();
 }
 
+void ZGui::nameTabs()
+{
+    ZConfig language(m_languagePath, false);
+    const char *const names[] = {text::kMainState, text::kMainBlack, text::kMainWhite, text::kMainRegister};
+    for (int tab = 0; tab < m_tabs->count(); ++tab)
+        m_tabs->setTabName(tab, text(language, names[tab]));
+}
+
 void ZGui::Create_SoftKey()
 {
     ZConfig language(m_languagePath, false);
+    ZPopup::setKeyTexts(text(language, text::kMenuSelect), text(language, text::kMenuCancel));
     m_softKey->setOptMenu(0, m_menu);
     m_softKey->setText(0, text(language, text::kMenuMenu), 0);
     m_softKey->setTextForOptMenuHide(text(language, text::kMenuMenu));
@@ -563,6 +574,7 @@ void ZGui::switchLanguage(const QString &file)
     QApplication::processEvents();
     Create_MenuApp();
     Create_SoftKey();
+    nameTabs();
     reload(m_statusBox, &ZGui::CargarMain);
     reload(m_blacklistBox, &ZGui::CargarBlacklist);
     reload(m_whitelistBox, &ZGui::CargarWhitelist);

@@ -80,6 +80,7 @@ private:
     QString text(ZConfig &language, const char *key) const;
     QPixmap image(const QString &relativePath) const;
     control::Commands commands() const;
+    void nameTabs();
     void buildMenu(std::initializer_list<MenuItem> items);
     void buildNumberMenu(const char *addSlot, const char *removeSlot);
     void refreshStatus();

@@ -22,6 +22,8 @@ inline constexpr char kOptionsEnable[] = "OPTIONS_ENABLE";
 inline constexpr char kOptionsDisable[] = "OPTIONS_DISABLE";
 inline constexpr char kMainBlack[] = "MAIN_BLACK";
 inline constexpr char kMainWhite[] = "MAIN_WHITE";
+// Beyond the phone's keys: the register tab's name, which a screen reader says.
+inline constexpr char kMainRegister[] = "MAIN_REGISTER";
 inline constexpr char kUnknownNumber[] = "UNKNOWN_NUMBER";
 inline constexpr char kMainAdd[] = "MAIN_ADD";
 inline constexpr char kMenuLanguage[] = "MENU_LANGUAGE";
@@ -30,8 +32,8 @@ inline constexpr char kLangName[] = "LANG_NAME";
 inline constexpr const char *kAllKeys[] = {
     kMenuMenu, kMenuSelect, kMenuCancel, kMenuExit, kMenuAbout, kMenuLang, kMenuAdd,
     kMenuDelete, kMainState, kMainList, kMenuUnknown, kOptionsEnabled, kOptionsDisabled,
-    kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite, kUnknownNumber, kMainAdd,
-    kMenuLanguage, kLangName,
+    kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite, kMainRegister, kUnknownNumber,
+    kMainAdd, kMenuLanguage, kLangName,
 };
 
 } // namespace control::text

@@ -59,20 +59,33 @@ ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*f
     setTextElideMode(Qt::ElideRight);
     setSpacing(1);
     setItemDelegate(new RowDelegate(this));
-    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
-        emit returnPressed(static_cast<ZListBoxItem *>(item));
-    });
     connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        if (!m_checkMode)
+            emit returnPressed(static_cast<ZListBoxItem *>(item));
+    });
+    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
         if (m_checkMode)
-            checkItem(row(item));
+            emit returnPressed(static_cast<ZListBoxItem *>(item));
+    });
+    connect(this, &QListWidget::currentRowChanged, this, [this] {
+        if (m_checkMode)
+            checkCurrent();
     });
 }
 
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
 {
-    if (m_checkMode)
+    if (m_checkMode) {
+        // Shown checked or not, but never toggled by itself (Space, a click on its box).
+        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
+    }
     QListWidget::insertItem(index < 0 ? count() : index, item);
+    if (m_checkMode) {
+        if (currentRow() < 0)
+            setCurrentRow(0);
+        checkCurrent();
+    }
 }
 
 void ZListBox::removeItem(int index)
@@ -106,10 +119,15 @@ bool ZListBox::itemChecked(int index) const
 
 void ZListBox::checkItem(int index)
 {
-    for (int i = 0; i < count(); ++i)
-        QListWidget::item(i)->setCheckState(i == index ? Qt::Checked : Qt::Unchecked);
     if (index >= 0 && index < count())
         setCurrentRow(index);
+}
+
+void ZListBox::checkCurrent()
+{
+    const int current = currentRow();
+    for (int i = 0; i < count(); ++i)
+        QListWidget::item(i)->setCheckState(i == current ? Qt::Checked : Qt::Unchecked);
 }
 
 int ZListBox::checkedItem() const
@@ -129,15 +147,6 @@ int ZListBox::fittingHeight(const QListWidget *list)
     return height;
 }
 
-void ZListBox::moveCheck(int step)
-{
-    if (count() == 0)
-        return;
-    const int checked = checkedItem();
-    const int target = checked < 0 ? (step > 0 ? 0 : count() - 1) : qBound(0, checked + step, count() - 1);
-    checkItem(target);
-}
-
 void ZListBox::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
@@ -152,13 +161,6 @@ void ZListBox::keyPressEvent(QKeyEvent *event)
         else
             event->ignore(); // a dialog may take Enter as its accept key
         return;
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        if (m_checkMode) {
-            moveCheck(event->key() == Qt::Key_Down ? 1 : -1);
-            return;
-        }
-        break;
     default:
         break;
     }

@@ -4,11 +4,13 @@
 
 class ZListBoxItem;
 
-// A list of ZListBoxItem rows with a cursor (the current item). Enter or a double click on
-// a row emits returnPressed(); Left and Right are left to the parent (tab changes).
+// A list of ZListBoxItem rows with a cursor (the current item). Enter or a click (a tap) on a
+// row emits returnPressed(); Left and Right are left to the parent (tab changes).
 //
-// In check mode (used by single-choice dialogs) at most one row is checked and the check
-// moves with the cursor: the first Down checks the first row, a click checks the row clicked.
+// In check mode (used by single-choice dialogs) the check is the cursor: the first row is
+// checked as soon as there is one, exactly one row is checked from then on, and whatever
+// moves the cursor (keys, a click) moves the check. There a click only checks; Enter or a
+// double click emits returnPressed().
 class ZListBox : public QListWidget
 {
     Q_OBJECT
@@ -37,7 +39,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void moveCheck(int step);
+    void checkCurrent();
 
     bool m_checkMode = false;
 };

@@ -21,6 +21,12 @@ ZNavTabWidget::ZNavTabWidget(QWidget *parent, const char *name, int /*widgetClas
     });
 }
 
+void ZNavTabWidget::setTabName(int index, const QString &name)
+{
+    setTabToolTip(index, name);
+    tabBar()->setAccessibleTabName(index, name);
+}
+
 void ZNavTabWidget::keyPressEvent(QKeyEvent *event)
 {
     if (count() == 0 || (event->key() != Qt::Key_Left && event->key() != Qt::Key_Right)) {

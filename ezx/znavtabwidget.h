@@ -11,6 +11,8 @@ public:
     ZNavTabWidget(QWidget *parent, const char *name, int widgetClass);
 
     int currentPageIndex() const { return currentIndex(); }
+    // The name of an icon-only tab, for a screen reader and as its tool tip.
+    void setTabName(int index, const QString &name);
 
 signals:
     void currentChanged(QWidget *page);

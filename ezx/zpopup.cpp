@@ -11,6 +11,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+QString g_keyTexts[2];
+} // namespace
+
+void ZPopup::setKeyTexts(const QString &accept, const QString &cancel)
+{
+    g_keyTexts[0] = accept;
+    g_keyTexts[1] = cancel;
+}
+
 ZPopup::ZPopup(QWidget *parent, const char *name, bool modal, unsigned int /*flags*/)
     : QDialog(parent)
     , m_title(new QLabel(this))
@@ -28,7 +38,7 @@ ZPopup::ZPopup(QWidget *parent, const char *name, bool modal, unsigned int /*fla
     auto *bar = new QHBoxLayout;
     const char *labels[2] = {QT_TR_NOOP("OK"), QT_TR_NOOP("Cancel")};
     for (int key = 0; key < 2; ++key) {
-        m_buttons[key] = new QPushButton(tr(labels[key]), this);
+        m_buttons[key] = new QPushButton(g_keyTexts[key].isEmpty() ? tr(labels[key]) : g_keyTexts[key], this);
         m_buttons[key]->setObjectName(QStringLiteral("key%1").arg(key));
         m_buttons[key]->setFocusPolicy(Qt::NoFocus);
         m_buttons[key]->setAutoDefault(false);

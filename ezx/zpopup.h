@@ -16,6 +16,9 @@ public:
 
     void setTitle(const QString &title);
     QString title() const;
+    // The labels of the two keys of every dialog made from now on, in the program's language;
+    // an empty one leaves the platform's own.
+    static void setKeyTexts(const QString &accept, const QString &cancel);
 
 protected:
     QVBoxLayout *contentLayout() const { return m_content; }

@@ -5,8 +5,9 @@
 class QLabel;
 class ZListBox;
 
-// A single-choice question. It opens with nothing checked; Up and Down move the check, a
-// click checks a row, Enter or OK accepts, Escape or Cancel cancels.
+// A single-choice question. The check is the cursor: it opens on the first row, checked, and
+// moves with the keys or a click; Enter, a double click or OK accepts it, Escape or Cancel
+// cancels.
 class ZSingleSelectDlg : public ZPopup
 {
     Q_OBJECT

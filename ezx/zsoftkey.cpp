@@ -99,6 +99,11 @@ void ZSoftKey::updateLabels()
         m_keys[0]->setText(m_hideText.isNull() ? m_texts[0] : m_hideText);
         m_keys[1]->setText(m_texts[1]);
     }
+    // What a screen reader says, and a hover shows, is what the key says.
+    for (QPushButton *key : m_keys) {
+        key->setAccessibleName(key->text());
+        key->setToolTip(key->text());
+    }
 }
 
 void ZSoftKey::pressKey(int key)

@@ -37,7 +37,7 @@ void chooseOnStatusRow(ZGui &gui, int row, int downs)
 
 void switchFirewall(ZGui &gui, bool on)
 {
-    chooseOnStatusRow(gui, 0, on ? 1 : 2);
+    chooseOnStatusRow(gui, 0, on ? 0 : 1);
 }
 
 } // namespace
@@ -88,7 +88,7 @@ private slots:
         QCOMPARE(daemonPids(), std::vector<pid_t>{first});
 
         // White-list mode while on: restarted with the new settings copy.
-        chooseOnStatusRow(*gui, 1, 2);
+        chooseOnStatusRow(*gui, 1, 1);
         QVERIFY(readFile(storageDir() + ".Callvane.cfg").contains("Firewall = Whitelist"));
         QTRY_VERIFY(daemonPids().size() == 1 && daemonPids().front() != first);
         QTRY_VERIFY(daemonListens());
@@ -105,7 +105,7 @@ private slots:
     void changesWhileOffWaitForTheNextSwitchOn()
     {
         const auto gui = makeRealGui();
-        chooseOnStatusRow(*gui, 1, 2); // white list, firewall off
+        chooseOnStatusRow(*gui, 1, 1); // white list, firewall off
         QVERIFY(readFile(storageDir() + ".Callvane.cfg").contains("Firewall = Blacklist"));
         QVERIFY(daemonPids().empty());
         switchFirewall(*gui, true);

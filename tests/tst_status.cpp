@@ -103,19 +103,19 @@ private slots:
         const QStringList list{"MAIN_LIST", "MAIN_BLACK", "MAIN_WHITE"};
         const QStringList unknown{"MENU_UNKNOWN", "OPTIONS_ENABLED", "OPTIONS_DISABLED"};
         QTest::newRow("list: black list, firewall off")
-            << 1 << 1 << false << list << "Firewall" << "Blacklist" << false << 1 << "MAIN_LIST|MAIN_BLACK";
+            << 1 << 0 << false << list << "Firewall" << "Blacklist" << false << 1 << "MAIN_LIST|MAIN_BLACK";
         QTest::newRow("list: white list, firewall on")
-            << 1 << 2 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+            << 1 << 1 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
         QTest::newRow("list: same mode again, firewall on")
-            << 1 << 2 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+            << 1 << 1 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
         QTest::newRow("unknown: block, firewall on")
-            << 2 << 1 << true << unknown << "BlockUnknown" << "Yes" << true << 2 << "MENU_UNKNOWN|OPTIONS_ENABLED";
+            << 2 << 0 << true << unknown << "BlockUnknown" << "Yes" << true << 2 << "MENU_UNKNOWN|OPTIONS_ENABLED";
         QTest::newRow("unknown: let through, firewall off")
-            << 2 << 2 << false << unknown << "BlockUnknown" << "No" << false << 2
+            << 2 << 1 << false << unknown << "BlockUnknown" << "No" << false << 2
             << "MENU_UNKNOWN|OPTIONS_DISABLED";
-        QTest::newRow("state: switch on") << 0 << 1 << false << state << "" << "" << false << 0
+        QTest::newRow("state: switch on") << 0 << 0 << false << state << "" << "" << false << 0
                                           << "MAIN_STATE|OPTIONS_DISABLED";
-        QTest::newRow("state: switch off") << 0 << 2 << true << state << "" << "" << false << 0
+        QTest::newRow("state: switch off") << 0 << 1 << true << state << "" << "" << false << 0
                                            << "MAIN_STATE|OPTIONS_ENABLED";
     }
 
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(offered, dialog);
 
         std::vector<std::string> expected;
-        if (row == 0 && downs == 1) {
+        if (row == 0 && downs == 0) {
             const QString program = programDir();
             expected = {("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
                         ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
@@ -180,8 +180,8 @@ private slots:
     {
         QTest::addColumn<int>("downs");
         QTest::addColumn<bool>("on");
-        QTest::newRow("switch on") << 1 << true;
-        QTest::newRow("switch off") << 2 << false;
+        QTest::newRow("switch on") << 0 << true;
+        QTest::newRow("switch off") << 1 << false;
     }
 
     void switchProbesOnlyOnceTheDaemonSettled()
@@ -204,7 +204,7 @@ private slots:
     {
         FakeShell shell;
         const auto gui = makeGui(shell);
-        for (const int downs : {1, 2}) {
+        for (const int downs : {0, 1}) {
             chooseInNextDialog(downs);
             select(*gui, 1);
         }
@@ -215,17 +215,13 @@ private slots:
     void cancelDoesNothing_data()
     {
         QTest::addColumn<int>("row");
-        QTest::addColumn<bool>("escape");
-        for (int row = 0; row < 3; ++row) {
-            QTest::addRow("row %d: cancel", row) << row << true;
-            QTest::addRow("row %d: accept with nothing checked", row) << row << false;
-        }
+        for (int row = 0; row < 3; ++row)
+            QTest::addRow("row %d", row) << row;
     }
 
     void cancelDoesNothing()
     {
         QFETCH(int, row);
-        QFETCH(bool, escape);
         reset(settingsWith("Firewall = Blacklist\n"));
         FakeShell shell;
         shell.setDaemonRunning(true);
@@ -234,15 +230,53 @@ private slots:
         const QByteArray file = settings();
         shell.setDaemonRunning(false); // a refresh would show
         shell.commands.clear();
-        if (escape)
-            cancelNextDialog();
-        else
-            chooseInNextDialog(0);
+        cancelNextDialog();
         select(*gui, row);
         QCOMPARE(dialogTitles().size(), 1);
         QVERIFY(shell.commands.empty());
         QCOMPARE(settings(), file);
         QCOMPARE(guitest::rows(box(*gui, "statusBox")), before);
+    }
+
+    // The choice is always the highlighted row, whatever keys lead there; exactly one row is
+    // checked at every step.
+    void choiceFollowsTheCursor_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("Return at once") << QList<int>{Qt::Key_Return} << "Yes";
+        QTest::newRow("Space End Space Return")
+            << QList<int>{Qt::Key_Space, Qt::Key_End, Qt::Key_Space, Qt::Key_Return} << "No";
+        QTest::newRow("Down Down Up Return") << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Return}
+                                             << "Yes";
+        QTest::newRow("PageDown Return") << QList<int>{Qt::Key_PageDown, Qt::Key_Return} << "No";
+        QTest::newRow("End Home Return") << QList<int>{Qt::Key_End, Qt::Key_Home, Qt::Key_Return} << "Yes";
+        QTest::newRow("Down then F1") << QList<int>{Qt::Key_Down, Qt::Key_F1} << "No";
+        QTest::newRow("Down then Escape") << QList<int>{Qt::Key_Down, Qt::Key_Escape} << "<missing>";
+    }
+
+    void choiceFollowsTheCursor()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, stored);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QList<int> checkedRows;
+        onNextDialog([&](QWidget *dialog) {
+            auto *choices = dialog->findChild<ZListBox *>();
+            for (const int key : keys) {
+                int checked = 0;
+                for (int i = 0; i < choices->count(); ++i)
+                    checked += choices->itemChecked(i) ? 1 : 0;
+                QCOMPARE(checked, 1);
+                checkedRows.append(choices->checkedItem());
+                QCOMPARE(choices->checkedItem(), choices->currentItem());
+                QTest::keyClick(choices, Qt::Key(key));
+            }
+        });
+        select(*gui, 2);
+        QCOMPARE(checkedRows.value(0), 0); // opens on the first row, checked
+        QCOMPARE(storedValue("Callvane", "BlockUnknown"), stored);
     }
 
     void restartsOnlyWhenTheStateIsOn_data()
@@ -266,7 +300,7 @@ private slots:
             shell.probeOutput.reset();
         const auto gui = makeGui(shell);
         shell.commands.clear();
-        chooseInNextDialog(1);
+        chooseInNextDialog(0);
         select(*gui, 2);
         QVERIFY((shell.commands == concat({restart ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
     }
@@ -287,16 +321,25 @@ private slots:
         QCOMPARE(dialogTitles(), QStringList{"MAIN_LIST"});
     }
 
-    void doubleClickSelectsToo()
+    // A click (a tap) on a row opens its dialog, once, as Return does.
+    void clickOpensTheRowsDialog_data()
     {
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("single click") << false;
+        QTest::newRow("double click") << true;
+    }
+
+    void clickOpensTheRowsDialog()
+    {
+        QFETCH(bool, doubleClick);
         FakeShell shell;
         const auto gui = makeGui(shell);
         ZListBox *status = box(*gui, "statusBox");
         cancelNextDialog();
-        const QRect rect = status->visualItemRect(status->item(1));
-        // As a user double-clicks: the first click, then the second one that Qt reports as double.
-        QTest::mouseClick(status->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(status->viewport(), Qt::LeftButton, {}, rect.center());
+        const QPoint row = status->visualItemRect(status->item(1)).center();
+        QTest::mouseClick(status->viewport(), Qt::LeftButton, {}, row);
+        if (doubleClick)
+            QTest::mouseDClick(status->viewport(), Qt::LeftButton, {}, row);
         QCOMPARE(dialogTitles(), QStringList{"MAIN_LIST"});
     }
 
@@ -306,7 +349,7 @@ private slots:
         const auto gui = makeGui(shell);
         onNextDialog([](QWidget *dialog) {
             auto *choices = dialog->findChild<ZListBox *>();
-            QCOMPARE(choices->checkedItem(), -1);
+            QCOMPARE(choices->checkedItem(), 0);
             QTest::mouseClick(choices->viewport(), Qt::LeftButton, {},
                               choices->visualItemRect(choices->item(1)).center());
             QCOMPARE(choices->checkedItem(), 1);

@@ -286,6 +286,23 @@ private slots:
         QCOMPARE(settings(), before);
     }
 
+    // Icon-only tabs and the soft keys have names a screen reader can say.
+    void tabsAndKeysHaveNames()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        auto *tabs = gui->findChild<ZNavTabWidget *>();
+        QStringList names;
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            QCOMPARE(tabs->tabToolTip(tab), tabs->tabBar()->accessibleTabName(tab));
+            names.append(tabs->tabBar()->accessibleTabName(tab));
+        }
+        QCOMPARE(names, (QStringList{"MAIN_STATE", "MAIN_BLACK", "MAIN_WHITE", "MAIN_REGISTER"}));
+        auto *keys = gui->findChild<ZSoftKey *>();
+        QCOMPARE(keys->findChild<QWidget *>("key0")->accessibleName(), QString("MENU_MENU"));
+        QCOMPARE(keys->findChild<QWidget *>("key1")->accessibleName(), QString("MENU_EXIT"));
+    }
+
     void replacedMenusDoNotPileUp()
     {
         FakeShell shell;
