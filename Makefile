@@ -50,12 +50,13 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
-# Sanitizer reports fail the test that caused them.
+# Sanitizer reports fail the test that caused them. CTEST_ARGS picks tests (e.g. -LE e2e).
+CTEST_ARGS ?=
 test-asan: deps
 	cmake --preset asan $(if $(CI),-DCALLVANE_WERROR=ON)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	    ctest --output-on-failure -j$(JOBS)
+	    ctest --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
