@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/socket.h>
@@ -54,6 +55,19 @@ long residentKiB(pid_t pid)
     return -1;
 }
 
+// The live process that runs `path` (the daemon forks: the started process is not it).
+pid_t processRunning(const std::string &path)
+{
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string argv0;
+        if (pid > 0 && std::getline(cmdline, argv0, '\0') && argv0 == path && residentKiB(pid) > 0)
+            return pid;
+    }
+    return -1;
+}
+
 // Our own daemon, started as the window starts it and stopped by its process id.
 class Daemon
 {
@@ -66,15 +80,14 @@ public:
         control::writeFileAtomically(g_storage + ".Callvane.cfg",
                                      "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list) + "\n");
         const auto start = Clock::now();
-        FILE *pipe = ::popen(("exec " + g_storage + ".blacklist & echo $!").c_str(), "r");
-        if (pipe == nullptr || std::fscanf(pipe, "%d", &m_pid) != 1)
-            m_pid = -1;
-        if (pipe != nullptr)
-            ::pclose(pipe);
+        if (std::system(("exec " + g_storage + ".blacklist &").c_str()) != 0)
+            return;
         // Ready once it answers, i.e. once the list is indexed.
-        while (m_pid > 0 && !ask("0") && Clock::now() - start < std::chrono::seconds(60))
+        bool answered = false;
+        while (!(answered = ask("0")) && Clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        m_pid = answered ? processRunning(g_storage + ".blacklist") : -1;
         memory = residentKiB(m_pid);
     }
     ~Daemon()
