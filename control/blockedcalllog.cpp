@@ -109,16 +109,24 @@ std::string appendText(std::string_view log, const Entry &entry)
     return text + entry.number + '\n' + entry.detail + '\n';
 }
 
-bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry)
+bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry, AppendMark *mark)
 {
     const FileLock lock(lockPath);
     const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    const bool inStep = mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
     std::string before;
-    readFile(logPath, before);
+    if (ok && !inStep) {
+        before.resize(static_cast<size_t>(st.st_size));
+        ok = ::pread(fd, before.data(), before.size(), 0) == static_cast<ssize_t>(before.size());
+    }
     const std::string text = appendText(before, entry);
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = ok && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (mark != nullptr)
+        *mark = ok ? AppendMark{st.st_dev, st.st_ino, st.st_size + static_cast<off_t>(text.size())} : AppendMark{};
     return (::close(fd) == 0) && ok;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <string_view>
 #include <vector>
 
@@ -30,8 +31,19 @@ std::vector<Entry> read(const std::string &logPath);
 // without its line end, a number without its detail line) is completed first, so that every
 // entry before and after reads as written.
 std::string appendText(std::string_view log, const Entry &entry);
-// Appends appendText() with a single write() under the lock.
-bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry);
+
+// Where an append left the log. While the log is still that file at that size, it ends with a
+// whole entry and the next append need not read it (a rewrite renames a new file in place).
+struct AppendMark
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+};
+
+// Appends appendText() with a single write() under the lock; `mark`, when given, spares
+// a frequent appender reading the whole log each time.
+bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry, AppendMark *mark = nullptr);
 
 struct RemoveResult
 {

@@ -133,7 +133,7 @@ void CallServer::answer(Client &client, const std::string &number)
     const bool block = m_screen.blocks(number);
     if (block) {
         const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
-        control::calllog::append(m_logPath, m_logLockPath, {shown, localTimestamp()});
+        control::calllog::append(m_logPath, m_logLockPath, {shown, localTimestamp()}, &m_logMark);
     }
     const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);

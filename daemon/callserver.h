@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockedcalllog.h"
 #include "callscreen.h"
 
 #include <chrono>
@@ -40,5 +41,6 @@ private:
     const control::CallScreen &m_screen;
     std::string m_logPath;
     std::string m_logLockPath;
+    control::calllog::AppendMark m_logMark;
     std::vector<Client> m_clients;
 };
