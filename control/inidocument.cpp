@@ -68,7 +68,8 @@ IniDocument IniDocument::parse(std::string_view text)
         text.remove_prefix(kBom.size());
     }
     const auto firstEnd = text.find('\n');
-    doc.m_crlf = firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
+    if (firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r')
+        doc.m_eol = "\r\n";
 
     size_t pos = 0;
     while (pos < text.size()) {
@@ -128,7 +129,6 @@ std::string IniDocument::rebuildEntry(const Line &line) const
 
 std::string IniDocument::serialize() const
 {
-    const char *eol = m_crlf ? "\r\n" : "\n";
     std::string out = m_bom;
     size_t size = out.size();
     for (const Line &line : m_lines)
@@ -140,7 +140,7 @@ std::string IniDocument::serialize() const
         out += line.eol;
         // A last line without its line end keeps it so, unless a line now follows it.
         if (i + 1 < m_lines.size() && (line.eol.empty() || line.eol.back() != '\n'))
-            out += eol;
+            out += m_eol;
     }
     return out;
 }
@@ -162,7 +162,7 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
         return;
     }
     Line entry;
-    entry.eol = m_crlf ? "\r\n" : "\n";
+    entry.eol = m_eol;
     entry.kind = Line::Entry;
     entry.name = key;
     entry.value = value;

@@ -44,7 +44,7 @@ private:
 
     std::vector<Line> m_lines;
     std::string m_bom;
-    bool m_crlf = false; // the line end of new lines
+    std::string m_eol = "\n"; // the line end of new lines
     // Where each (group, key) is read from, and after which line a new key of a group goes.
     std::map<std::pair<std::string, std::string>, size_t> m_entries;
     std::map<std::string, size_t> m_groupEnds;

@@ -117,12 +117,6 @@ bool ZListBox::itemChecked(int index) const
     return row != nullptr && row->checkState() == Qt::Checked;
 }
 
-void ZListBox::checkItem(int index)
-{
-    if (index >= 0 && index < count())
-        setCurrentRow(index);
-}
-
 void ZListBox::checkCurrent()
 {
     const int current = currentRow();

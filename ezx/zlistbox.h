@@ -25,7 +25,6 @@ public:
 
     void setCheckMode(bool on);
     bool itemChecked(int index) const;
-    void checkItem(int index);
     // The checked row, or -1.
     int checkedItem() const;
 
