@@ -173,6 +173,31 @@ private slots:
         QVERIFY(calllog::read(file.path) == entries);
     }
 
+    // A frequent appender skips reading the log only while nobody else has touched it.
+    void appendMarkNoticesOtherWriters_data()
+    {
+        QTest::addColumn<bool>("rename");
+        QTest::newRow("rewritten and renamed in place") << true;
+        QTest::newRow("grown by another writer") << false;
+    }
+
+    void appendMarkNoticesOtherWriters()
+    {
+        QFETCH(bool, rename);
+        Log file;
+        calllog::AppendMark mark;
+        QVERIFY(calllog::append(file.path, file.lock, {"123", "A"}, &mark));
+        if (rename) {
+            QVERIFY(file.write("123\nA\n456\n"));
+        } else {
+            QFile log(QString::fromStdString(file.path));
+            QVERIFY(log.open(QIODevice::Append));
+            QCOMPARE(log.write("456\n"), 4);
+        }
+        QVERIFY(calllog::append(file.path, file.lock, {"789", "C"}, &mark));
+        QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, {"456", ""}, {"789", "C"}}));
+    }
+
     void appendToAnUnwritableLogFails()
     {
         Log file;
