@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -49,7 +50,10 @@ bool inPrivatePidNamespace()
     return g_underInit;
 }
 
-std::vector<pid_t> daemonPids()
+namespace {
+
+// Every live process named ".blacklist": daemons, and starts that have not forked yet.
+std::vector<pid_t> blacklistProcesses()
 {
     std::vector<pid_t> pids;
     for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
@@ -68,6 +72,15 @@ std::vector<pid_t> daemonPids()
     return pids;
 }
 
+} // namespace
+
+std::vector<pid_t> daemonPids()
+{
+    std::vector<pid_t> pids = blacklistProcesses();
+    pids.erase(std::remove_if(pids.begin(), pids.end(), [](pid_t pid) { return ::getsid(pid) != pid; }), pids.end());
+    return pids;
+}
+
 QString commandLine(pid_t pid)
 {
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
@@ -78,7 +91,7 @@ void stopDaemons()
 {
     // Again at every look: a start the test began may only now have become a daemon.
     const auto stopAll = [] {
-        const std::vector<pid_t> pids = daemonPids();
+        const std::vector<pid_t> pids = blacklistProcesses();
         for (const pid_t pid : pids)
             ::kill(pid, SIGTERM);
         return pids.empty();

@@ -16,7 +16,8 @@ namespace e2etest {
 bool runUnderInit();
 bool inPrivatePidNamespace();
 
-// Live processes named ".blacklist" (zombies left out), and their command lines.
+// Our running daemons: live processes named ".blacklist" that have detached (a start
+// still on its way, and zombies, are left out); and their command lines.
 std::vector<pid_t> daemonPids();
 QString commandLine(pid_t pid);
 // SIGTERM to each of our daemons until they are gone.
