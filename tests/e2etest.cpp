@@ -81,6 +81,12 @@ std::vector<pid_t> daemonPids()
     return pids;
 }
 
+pid_t soleDaemon()
+{
+    const std::vector<pid_t> pids = daemonPids();
+    return pids.size() == 1 ? pids.front() : 0;
+}
+
 QString commandLine(pid_t pid)
 {
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));

@@ -19,6 +19,9 @@ bool inPrivatePidNamespace();
 // Our running daemons: live processes named ".blacklist" that have detached (a start
 // still on its way, and zombies, are left out); and their command lines.
 std::vector<pid_t> daemonPids();
+// The one daemon that runs; 0 when none or several do. One look, so a condition built on it
+// cannot mix two moments.
+pid_t soleDaemon();
 QString commandLine(pid_t pid);
 // SIGTERM to each of our daemons until they are gone.
 void stopDaemons();

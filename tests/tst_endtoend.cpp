@@ -90,7 +90,7 @@ private slots:
         // White-list mode while on: restarted with the new settings copy.
         chooseOnStatusRow(*gui, 1, 1);
         QVERIFY(readFile(storageDir() + ".Callvane.cfg").contains("Firewall = Whitelist"));
-        QTRY_VERIFY(daemonPids().size() == 1 && daemonPids().front() != first);
+        QTRY_VERIFY(soleDaemon() != 0 && soleDaemon() != first);
         QTRY_VERIFY(daemonListens());
         QCOMPARE(ring("600999999"), QString("block"));
         QCOMPARE(stateRow(*gui), QString("MAIN_STATE|OPTIONS_ENABLED"));
