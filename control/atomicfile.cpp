@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,12 +47,41 @@ void syncDirectory(const std::string &dir)
     }
 }
 
+std::string temporaryPrefix(const std::string &path)
+{
+    return path + ".tmp.";
+}
+
+// A writer killed mid-save leaves its whole temporary copy behind; the next save of the same
+// file removes those of writers that no longer run.
+void removeStaleTemporaries(const std::string &path)
+{
+    const std::string dir = directoryOf(path);
+    const std::string prefix = temporaryPrefix(path).substr(path.rfind('/') + 1);
+    DIR *listing = ::opendir(dir.c_str());
+    if (listing == nullptr)
+        return;
+    while (const dirent *entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char *end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || *end != '.' || pid == ::getpid())
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(listing), name.c_str(), 0);
+    }
+    ::closedir(listing);
+}
+
 } // namespace
 
 bool writeFileAtomically(const std::string &path, const std::string &content)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    removeStaleTemporaries(path);
+    const std::string temp = temporaryPrefix(path) + std::to_string(::getpid()) + "." + std::to_string(counter++);
 
     // Created 0666 so that the umask decides, as for any new file; an old file's mode wins.
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

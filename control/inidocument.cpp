@@ -153,6 +153,16 @@ std::optional<std::string> IniDocument::value(const std::string &group, const st
     return m_lines[it->second].value;
 }
 
+size_t IniDocument::strayLines() const
+{
+    size_t count = 0;
+    for (const Line &line : m_lines) {
+        const std::string_view body = trimmed(line.text);
+        count += line.kind == Line::Other && !body.empty() && body.front() != '#' && body.front() != ';' ? 1 : 0;
+    }
+    return count;
+}
+
 void IniDocument::setValue(const std::string &group, const std::string &key, const std::string &value)
 {
     if (const auto it = m_entries.find({group, key}); it != m_entries.end()) {

@@ -28,6 +28,8 @@ public:
 
     std::optional<std::string> value(const std::string &group, const std::string &key) const;
     void setValue(const std::string &group, const std::string &key, const std::string &value);
+    // Lines that are neither blank, a comment, a header nor an entry: a damaged file.
+    size_t strayLines() const;
 
 private:
     struct Line

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -286,6 +287,28 @@ private slots:
             QVERIFY2(colon != std::string::npos, value.substr(0, 40).c_str());
             QCOMPARE(value, valueOf(std::stoi(value.substr(0, colon))));
         }
+        // The next save clears the killed writers' copies, not those of a writer that runs.
+        const QString running = QString::fromStdString(file) + ".tmp." + QString::number(::getppid()) + ".7";
+        QVERIFY(QFile(running).open(QIODevice::WriteOnly));
+        QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "English"));
+        QCOMPARE(QDir(dir.path()).entryList({"*.tmp.*"}, QDir::Files), QStringList{QFileInfo(running).fileName()});
+    }
+
+    void strayLinesTellADamagedFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("stray");
+        QTest::newRow("settings") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << 0;
+        QTest::newRow("comments and blank lines") << QByteArray("# a\n; b\n \t\n\n[G]\n") << 0;
+        QTest::newRow("a stray line") << QByteArray("[Callvane]\nFirewall\n") << 1;
+        QTest::newRow("binary junk") << QByteArray("\x7f" "ELF\x02\x01\n\x00\x00\x03\n\xff\xfe\n", 14) << 3;
+    }
+
+    void strayLinesTellADamagedFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, stray);
+        QCOMPARE(int(control::IniDocument::parse(text.toStdString()).strayLines()), stray);
     }
 
     void splitList_data()
