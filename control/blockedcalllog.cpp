@@ -16,13 +16,18 @@ namespace {
 class FileLock
 {
 public:
-    explicit FileLock(const std::string &path)
-        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    FileLock(const std::string &path, bool wait)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
+        if (m_fd < 0)
+            return;
+        // A lock file made by an older version may be open to others.
+        ::fchmod(m_fd, 0600);
+        int result = 0;
+        while ((result = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
         }
+        m_held = result == 0;
+        m_busy = !m_held && errno == EWOULDBLOCK;
     }
     ~FileLock()
     {
@@ -32,8 +37,13 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
+    bool held() const { return m_held; }
+    bool busy() const { return m_busy; }
+
 private:
     int m_fd;
+    bool m_held = false;
+    bool m_busy = false;
 };
 
 } // namespace
@@ -109,30 +119,58 @@ std::string appendText(std::string_view log, const Entry &entry)
     return text + entry.number + '\n' + entry.detail + '\n';
 }
 
+AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,
+                    AppendMark *mark, bool wait)
+{
+    const FileLock lock(lockPath, wait);
+    if (!lock.held())
+        return lock.busy() ? AppendResult::Busy : AppendResult::Failed;
+    const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return AppendResult::Failed;
+    int error = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    const bool inStep = mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
+    // Each entry is completed against what precedes it: the log for the first, then the
+    // previous entry's text (which always ends whole).
+    std::string last;
+    if (error == 0 && !inStep) {
+        last.resize(static_cast<size_t>(st.st_size));
+        if (::pread(fd, last.data(), last.size(), 0) != static_cast<ssize_t>(last.size()))
+            error = errno != 0 ? errno : EIO;
+    }
+    std::string added;
+    for (const Entry &entry : entries) {
+        last = appendText(last, entry);
+        added += last;
+    }
+    ssize_t written = -1;
+    while (error == 0 && (written = ::write(fd, added.data(), added.size())) < 0 && errno == EINTR) {
+    }
+    if (error == 0 && written != static_cast<ssize_t>(added.size())) {
+        error = written < 0 ? errno : ENOSPC;
+        // Half an entry would put every later one out of step.
+        if (written > 0 && ::ftruncate(fd, st.st_size) != 0)
+            error = errno;
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (mark != nullptr)
+        *mark = error == 0 ? AppendMark{st.st_dev, st.st_ino, st.st_size + static_cast<off_t>(added.size())} : AppendMark{};
+    errno = error;
+    return error == 0 ? AppendResult::Written : AppendResult::Failed;
+}
+
 bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry, AppendMark *mark)
 {
-    const FileLock lock(lockPath);
-    const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    const bool inStep = mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
-    std::string before;
-    if (ok && !inStep) {
-        before.resize(static_cast<size_t>(st.st_size));
-        ok = ::pread(fd, before.data(), before.size(), 0) == static_cast<ssize_t>(before.size());
-    }
-    const std::string text = appendText(before, entry);
-    ok = ok && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (mark != nullptr)
-        *mark = ok ? AppendMark{st.st_dev, st.st_ino, st.st_size + static_cast<off_t>(text.size())} : AppendMark{};
-    return (::close(fd) == 0) && ok;
+    return append(logPath, lockPath, std::vector<Entry>{entry}, mark, true) == AppendResult::Written;
 }
 
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected)
 {
-    const FileLock lock(lockPath);
+    const FileLock lock(lockPath, true);
     RemoveResult result;
     result.entries = read(logPath);
     auto &entries = result.entries;

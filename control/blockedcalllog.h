@@ -9,7 +9,8 @@
 // one) and a detail line. Lines end in LF or CRLF (carriage returns at a line's end are not
 // part of it). An empty line where a number is expected is skipped; a number line at the end
 // with no line after it has an empty detail. The daemon appends, the window rewrites; both
-// hold an exclusive flock() on a separate lock file (never renamed) meanwhile.
+// hold an exclusive flock() on a separate lock file (never renamed) meanwhile. The lock file
+// and a new log are the owner's alone: anyone who can open the lock can stall the daemon.
 namespace control::calllog {
 
 inline constexpr char kUnknownCaller[] = "unknown";
@@ -41,8 +42,16 @@ struct AppendMark
     off_t size = -1;
 };
 
-// Appends appendText() with a single write() under the lock; `mark`, when given, spares
-// a frequent appender reading the whole log each time.
+enum class AppendResult { Written, Busy, Failed };
+
+// Appends appendText() for each entry with a single write() under the lock. All or nothing: a
+// write that fails or comes up short is cut back off, so the log is as before (Failed, errno
+// set). With `wait` false a lock held by someone else gives Busy at once, so that a caller
+// with calls to answer never waits on another process. `mark`, when given, spares a frequent
+// appender reading the whole log each time.
+AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,
+                    AppendMark *mark, bool wait);
+// One entry, waiting for the lock.
 bool append(const std::string &logPath, const std::string &lockPath, const Entry &entry, AppendMark *mark = nullptr);
 
 struct RemoveResult

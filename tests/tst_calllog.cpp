@@ -5,6 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +201,56 @@ private slots:
         }
         QVERIFY(calllog::append(file.path, file.lock, {"789", "C"}, &mark));
         QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, {"456", ""}, {"789", "C"}}));
+    }
+
+    // A write cut short (a full disk; here a file size limit) is taken back whole.
+    void appendIsAllOrNothing_data()
+    {
+        QTest::addColumn<int>("room"); // bytes the log may still grow by
+        QTest::newRow("room for half an entry") << 5;
+        QTest::newRow("no room") << 0;
+    }
+
+    void appendIsAllOrNothing()
+    {
+        QFETCH(int, room);
+        Log file;
+        const std::string before = "123\nA\n";
+        QVERIFY(file.write(before));
+        calllog::AppendMark mark;
+        const Entries entries{{"600112233", "2026-12-08 10:00:00"}, {"unknown", "2026-12-08 10:00:01"}};
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = before.size() + static_cast<rlim_t>(room);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const auto result = calllog::append(file.path, file.lock, entries, &mark, true);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(result == calllog::AppendResult::Failed);
+        QCOMPARE(contents(file.path), before);
+        QVERIFY(calllog::append(file.path, file.lock, entries, &mark, true) == calllog::AppendResult::Written);
+        QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, entries[0], entries[1]}));
+    }
+
+    // Held by another process, the lock is not waited for; the log and lock stay the owner's.
+    void appendWithoutWaitingGivesWay()
+    {
+        Log file;
+        QVERIFY(QFile(QString::fromStdString(file.lock)).open(QIODevice::WriteOnly));
+        QVERIFY(::chmod(file.lock.c_str(), 0666) == 0); // as an older version made it
+        const int holder = ::open(file.lock.c_str(), O_RDONLY);
+        QVERIFY(::flock(holder, LOCK_SH) == 0);
+        QVERIFY(calllog::append(file.path, file.lock, {{"1", "a"}}, nullptr, false) == calllog::AppendResult::Busy);
+        QCOMPARE(contents(file.path), std::string("<missing>"));
+        ::close(holder);
+        QVERIFY(calllog::append(file.path, file.lock, {{"1", "a"}}, nullptr, false) == calllog::AppendResult::Written);
+        for (const std::string &owned : {file.path, file.lock}) {
+            struct stat st {};
+            QCOMPARE(::stat(owned.c_str(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        }
     }
 
     void appendToAnUnwritableLogFails()
