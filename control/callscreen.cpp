@@ -3,8 +3,10 @@
 #include <phonenumbers/phonenumber.pb.h>
 #include <phonenumbers/phonenumberutil.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 
 namespace control {
 
@@ -37,6 +39,21 @@ std::string countryOfLocale(std::string_view locale)
     return isRegion(country) ? upper(country) : std::string();
 }
 
+// "+34600112233" -> 34600112233. E.164 has at most 15 digits and a country code never starts
+// with 0, so the value keeps every digit.
+std::optional<std::uint64_t> e164Digits(std::string_view key)
+{
+    if (key.size() < 2 || key.size() > 16 || key[0] != '+' || key[1] == '0')
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : key.substr(1)) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
 } // namespace
 
 CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region)
@@ -45,9 +62,24 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
     , m_blockUnknown(settings.blockUnknown)
 {
     const auto &list = m_blacklistMode ? settings.blacklist : settings.whitelist;
-    m_index.reserve(list.size());
-    for (const std::string &entry : list)
-        m_index.insert(key(entry));
+    m_numbers.reserve(list.size());
+    for (const std::string &entry : list) {
+        const std::string k = key(entry);
+        if (const auto digits = e164Digits(k))
+            m_numbers.push_back(*digits);
+        else
+            m_texts.push_back(k);
+    }
+    std::sort(m_numbers.begin(), m_numbers.end());
+    std::sort(m_texts.begin(), m_texts.end());
+    m_numbers.shrink_to_fit();
+}
+
+bool CallScreen::listed(const std::string &key) const
+{
+    if (const auto digits = e164Digits(key))
+        return std::binary_search(m_numbers.begin(), m_numbers.end(), *digits);
+    return std::binary_search(m_texts.begin(), m_texts.end(), key);
 }
 
 bool CallScreen::isUnknownCaller(std::string_view number)
@@ -74,8 +106,8 @@ bool CallScreen::blocks(std::string_view number) const
 {
     if (isUnknownCaller(number))
         return m_blockUnknown;
-    const bool listed = m_index.count(key(number)) > 0;
-    return m_blacklistMode ? listed : !listed;
+    const bool onList = listed(key(number));
+    return m_blacklistMode ? onList : !onList;
 }
 
 std::string CallScreen::regionFromEnvironment()

@@ -4,7 +4,8 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <cstdint>
+#include <vector>
 
 namespace control {
 
@@ -17,7 +18,8 @@ namespace control {
 // Numbers are compared as phone numbers: written forms of the same number in the default
 // region (national or international, with blanks, dashes, dots or brackets) match. A short
 // code, or a text that is no possible phone number, matches only the same text exactly.
-// The active list is indexed once, so a decision costs one parse and one lookup.
+// The active list is indexed once, so a decision costs one parse and one binary search; the
+// index keeps a phone number in 8 bytes.
 class CallScreen
 {
 public:
@@ -37,7 +39,10 @@ private:
     std::string m_region;
     bool m_blacklistMode;
     bool m_blockUnknown;
-    std::unordered_set<std::string> m_index;
+    bool listed(const std::string &key) const;
+
+    std::vector<std::uint64_t> m_numbers; // the digits of E.164 keys ("+" and no leading zero)
+    std::vector<std::string> m_texts; // the other keys
 };
 
 } // namespace control
