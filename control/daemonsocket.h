@@ -14,6 +14,9 @@ inline constexpr char kAllow[] = "allow";
 
 // False when `path` does not fit a socket address.
 bool address(const std::string &path, sockaddr_un &out);
+// A listening, non-blocking socket (close-on-exec) at `path`, which only the owner may
+// connect to; whatever was at `path` is replaced. -1 with errno set on failure.
+int listenAt(const std::string &path);
 // A connected socket (close-on-exec), or -1 with errno set.
 int connectTo(const std::string &path);
 

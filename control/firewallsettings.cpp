@@ -1,19 +1,19 @@
 #include "firewallsettings.h"
 
+#include "inidocument.h"
 #include "numberlist.h"
 #include "settingskeys.h"
-#include "settingsstore.h"
 
 namespace control {
 
-FirewallSettings FirewallSettings::read(SettingsStore &store)
+FirewallSettings FirewallSettings::read(const IniDocument &document)
 {
     using namespace settings;
     FirewallSettings result;
-    result.blacklistMode = isBlacklistMode(store.value(kCallvaneGroup, kFirewallKey, ""));
-    result.blockUnknown = blocksUnknown(store.value(kCallvaneGroup, kBlockUnknownKey, ""));
-    result.blacklist = splitList(store.value(kBlacklistGroup, kNumKey, ""));
-    result.whitelist = splitList(store.value(kWhitelistGroup, kNumKey, ""));
+    result.blacklistMode = isBlacklistMode(document.value(kCallvaneGroup, kFirewallKey).value_or(""));
+    result.blockUnknown = blocksUnknown(document.value(kCallvaneGroup, kBlockUnknownKey).value_or(""));
+    result.blacklist = splitList(document.value(kBlacklistGroup, kNumKey).value_or(""));
+    result.whitelist = splitList(document.value(kWhitelistGroup, kNumKey).value_or(""));
     return result;
 }
 

@@ -5,9 +5,9 @@
 
 namespace control {
 
-class SettingsStore;
+class IniDocument;
 
-// What the daemon acts on, read from a settings file the way the status tab reads it: a
+// What the daemon acts on, read from a settings text the way the status tab reads it: a
 // missing file or key is white-list mode, unknown callers let through, empty lists.
 struct FirewallSettings
 {
@@ -16,7 +16,7 @@ struct FirewallSettings
     std::vector<std::string> blacklist;
     std::vector<std::string> whitelist;
 
-    static FirewallSettings read(SettingsStore &store);
+    static FirewallSettings read(const IniDocument &document);
 };
 
 } // namespace control

@@ -2,11 +2,13 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: a second start exits at once with status 0.
 
+#include "atomicfile.h"
 #include "callscreen.h"
 #include "callserver.h"
 #include "daemonsocket.h"
 #include "firewallsettings.h"
-#include "settingsstore.h"
+#include "inidocument.h"
+#include "reporter.h"
 #include "storage.h"
 
 #include <cerrno>
@@ -15,10 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -36,45 +37,50 @@ void onTerminate(int /*signal*/)
     g_stop = 1;
 }
 
-// Waits a little for a daemon that is just being stopped (a restart); false while another
-// one keeps running.
-bool takeInstanceLock(const std::string &path)
+enum class InstanceLock { Taken, HeldByAnother, Failed };
+
+// Waits a little for a daemon that is just being stopped (a restart). The lock file is the
+// owner's alone, so no other user can keep the daemon from starting.
+InstanceLock takeInstanceLock(const std::string &path)
 {
-    g_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (g_lockFd < 0)
-        return false;
+    g_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (g_lockFd < 0) {
+        std::fprintf(stderr, "blacklist: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return InstanceLock::Failed;
+    }
+    ::fchmod(g_lockFd, 0600); // made by an older version, it may be open to others
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (::flock(g_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= giveUp)
-            return false;
+            return InstanceLock::HeldByAnother;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
+    return InstanceLock::Taken;
 }
 
-// Bound only: the socket listens once the daemon has detached.
-int bindTo(const std::string &path)
+// A settings copy that cannot be read or is damaged still gives a working daemon (the
+// defaults, or what can be read), but the owner is told: white-list mode blocks every call.
+control::FirewallSettings readSettings(const std::string &path, Reporter &reporter)
 {
-    sockaddr_un address{};
-    if (!control::daemonsocket::address(path, address)) {
-        std::fprintf(stderr, "blacklist: socket path too long: %s\n", path.c_str());
-        return -1;
+    std::string text;
+    if (!control::readFile(path, text)) {
+        reporter.report("settings", "cannot read " + path + " (" + std::strerror(errno) +
+                                        "); using the defaults: white-list mode, unknown callers let through, empty lists");
+        return {};
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    // We hold the instance lock, so a socket file left here belongs to a daemon that died.
-    ::unlink(path.c_str());
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        std::fprintf(stderr, "blacklist: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
-        return -1;
+    const control::IniDocument document = control::IniDocument::parse(text);
+    if (const size_t stray = document.strayLines(); stray > 0) {
+        reporter.report("settings", path + " is damaged: " + std::to_string(stray) +
+                                        " lines are not settings and are ignored");
     }
-    return fd;
+    return control::FirewallSettings::read(document);
 }
 
-// Forks; the parent returns to its caller (status 0) once the child listens, so that a script
+// Forks; the parent returns to its caller (status 0) once the child has detached, so that a script
 // that starts the daemon in the foreground goes on when calls can be answered. The parent is
 // gone (or a zombie, which the probe passes over) by the time a probe that waited for the
 // daemon to answer lists the processes.
-bool detach(int listenFd)
+bool detach()
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -108,11 +114,13 @@ bool detach(int listenFd)
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0)
         return false;
-    for (int fd = 0; fd <= 2; ++fd)
-        ::dup2(null, fd);
+    // stderr stays where a starter sent it (a file, a journal), but not on a terminal that
+    // may close; reports also go to the system log.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fd < 2 || ::isatty(fd) == 1)
+            ::dup2(null, fd);
+    }
     ::close(null);
-    if (::listen(listenFd, 128) != 0)
-        return false;
     const bool told = ::write(ready[1], "r", 1) == 1;
     ::close(ready[1]);
     return told;
@@ -130,21 +138,20 @@ int main(int argc, char **argv)
     ::close_range(3, ~0U, 0);
 
     control::storage::resolve();
-    if (!takeInstanceLock(control::storage::daemonLockPath()))
-        return 0;
-
-    const std::string settingsPath = control::storage::deployedSettingsPath();
-    if (::access(settingsPath.c_str(), R_OK) != 0) {
-        std::fprintf(stderr, "blacklist: cannot read %s (%s); using the defaults: white-list mode, "
-                             "unknown callers let through, empty lists\n",
-                     settingsPath.c_str(), std::strerror(errno));
+    switch (takeInstanceLock(control::storage::daemonLockPath())) {
+    case InstanceLock::Taken: break;
+    case InstanceLock::HeldByAnother: return 0;
+    case InstanceLock::Failed: return 1;
     }
-    control::SettingsStore store(settingsPath);
-    const control::FirewallSettings settings = control::FirewallSettings::read(store);
-
-    const int listenFd = bindTo(control::storage::daemonSocketPath());
-    if (listenFd < 0)
+    // Listening before anything slow: calls that come meanwhile wait in the backlog.
+    const std::string socketPath = control::storage::daemonSocketPath();
+    const int listenFd = control::daemonsocket::listenAt(socketPath);
+    if (listenFd < 0) {
+        std::fprintf(stderr, "blacklist: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(errno));
         return 1;
+    }
+    Reporter reporter;
+    control::FirewallSettings settings = readSettings(control::storage::deployedSettingsPath(), reporter);
 
     struct sigaction action {};
     action.sa_handler = onTerminate;
@@ -154,11 +161,15 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
 
-    // Detached before the list is indexed (the slow part); early calls wait in the backlog.
-    if (!detach(listenFd))
+    if (!detach())
         return 1;
+    reporter.toSystemLog();
     const control::CallScreen screen(settings, control::CallScreen::regionFromEnvironment());
-    CallServer server(listenFd, screen, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath());
+    settings = {};
+    ::malloc_trim(0); // the settings text and the lists were many times the index
+    CallServer server(listenFd,
+                      {socketPath, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath()},
+                      screen, reporter);
     server.run(g_stop);
     return 0;
 }

@@ -2,13 +2,18 @@
 
 #include "blockedcalllog.h"
 #include "daemonsocket.h"
+#include "reporter.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <poll.h>
 #include <string_view>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -31,15 +36,36 @@ bool isText(std::string_view line)
     });
 }
 
+std::string directoryOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point when)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count())) + 1;
+}
+
 } // namespace
 
-CallServer::CallServer(int listenFd, const control::CallScreen &screen, std::string logPath,
-                       std::string logLockPath)
+CallServer::CallServer(int listenFd, Paths paths, const control::CallScreen &screen, Reporter &reporter)
     : m_listenFd(listenFd)
+    , m_paths(std::move(paths))
     , m_screen(screen)
-    , m_logPath(std::move(logPath))
-    , m_logLockPath(std::move(logLockPath))
+    , m_reporter(reporter)
 {
+    watchSocket();
+    keepSocket();
+}
+
+CallServer::~CallServer()
+{
+    for (const Client &client : m_clients)
+        ::close(client.fd);
+    if (m_watchFd >= 0)
+        ::close(m_watchFd);
 }
 
 void CallServer::run(const volatile std::sig_atomic_t &stop)
@@ -48,28 +74,21 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
     while (stop == 0) {
         fds.clear();
         fds.push_back({m_listenFd, POLLIN, 0});
+        fds.push_back({m_watchFd, POLLIN, 0});
         for (const Client &client : m_clients)
             fds.push_back({client.fd, POLLIN, 0});
-
-        int timeout = -1; // no client waiting: sleep until something happens
-        const auto now = std::chrono::steady_clock::now();
-        for (const Client &client : m_clients) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(client.deadline - now).count();
-            const int wait = static_cast<int>(std::max<long long>(0, left)) + 1;
-            timeout = timeout < 0 ? wait : std::min(timeout, wait);
-        }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
-            return;
+        if (::poll(fds.data(), fds.size(), pollTimeout()) < 0 && errno != EINTR)
+            break;
         if (stop != 0)
-            return;
+            break;
 
-        // Clients first: fds[i + 1] belongs to m_clients[i] as they were before accepting.
+        // Clients first: fds[i + 2] belongs to m_clients[i] as they were before accepting.
         const auto polledAt = std::chrono::steady_clock::now();
         size_t next = 0;
         for (size_t i = 0; i < m_clients.size(); ++i) {
             Client &client = m_clients[i];
             bool keep = polledAt < client.deadline;
-            if (keep && (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+            if (keep && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                 keep = serve(client);
             if (keep) {
                 // Moving a client onto itself would empty the line it has read so far.
@@ -82,7 +101,34 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         m_clients.resize(next);
         if ((fds[0].revents & POLLIN) != 0)
             acceptClients();
+        if ((fds[1].revents & POLLIN) != 0)
+            keepSocket();
+        if (!m_unwritten.empty() && polledAt >= m_retryAt)
+            writeLog();
     }
+    const auto giveUp = std::chrono::steady_clock::now() + kFinalWrite;
+    while (!m_unwritten.empty() && std::chrono::steady_clock::now() < giveUp) {
+        writeLog();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!m_unwritten.empty()) {
+        m_reporter.report("lost", std::to_string(m_unwritten.size()) + " blocked calls were not logged: " +
+                                      m_paths.log + " could not be written before the daemon stopped");
+    }
+}
+
+int CallServer::pollTimeout() const
+{
+    int timeout = -1; // nothing to wait for: sleep until something happens
+    const auto earliest = [&timeout](std::chrono::steady_clock::time_point when) {
+        const int wait = millisecondsUntil(when);
+        timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    };
+    for (const Client &client : m_clients)
+        earliest(client.deadline);
+    if (!m_unwritten.empty())
+        earliest(m_retryAt);
+    return timeout;
 }
 
 void CallServer::acceptClients()
@@ -91,12 +137,26 @@ void CallServer::acceptClients()
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
-        if (m_clients.size() >= kMaxClients) {
+        // A caller has usually written its line by now: answered here, it needs no slot.
+        Client client{fd, {}, std::chrono::steady_clock::now() + kRequestTimeout};
+        if (!serve(client)) {
             ::close(fd);
             continue;
         }
-        m_clients.push_back({fd, {}, std::chrono::steady_clock::now() + kRequestTimeout});
+        if (m_clients.size() >= kMaxClients)
+            makeRoom();
+        m_clients.push_back(std::move(client));
     }
+}
+
+// Idle clients go before those in the middle of a line; the oldest first.
+void CallServer::makeRoom()
+{
+    const auto victim = std::min_element(m_clients.begin(), m_clients.end(), [](const Client &a, const Client &b) {
+        return std::make_pair(!a.buffer.empty(), a.deadline) < std::make_pair(!b.buffer.empty(), b.deadline);
+    });
+    ::close(victim->fd);
+    m_clients.erase(victim);
 }
 
 bool CallServer::serve(Client &client)
@@ -131,10 +191,82 @@ bool CallServer::serve(Client &client)
 void CallServer::answer(Client &client, const std::string &number)
 {
     const bool block = m_screen.blocks(number);
-    if (block) {
-        const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
-        control::calllog::append(m_logPath, m_logLockPath, {shown, localTimestamp()}, &m_logMark);
-    }
     const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (!block)
+        return;
+    const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
+    m_unwritten.push_back({shown, localTimestamp()});
+    if (m_unwritten.size() > kMaxUnwritten) {
+        m_reporter.report("lost", "blocked calls are being dropped from the log: " + m_paths.log +
+                                      " has not been writable for " + std::to_string(kMaxUnwritten) + " calls");
+        m_unwritten.erase(m_unwritten.begin());
+    }
+    if (std::chrono::steady_clock::now() >= m_retryAt)
+        writeLog();
+}
+
+void CallServer::writeLog()
+{
+    using control::calllog::AppendResult;
+    const AppendResult result = control::calllog::append(m_paths.log, m_paths.logLock, m_unwritten, &m_logMark, false);
+    const int error = errno;
+    const auto now = std::chrono::steady_clock::now();
+    switch (result) {
+    case AppendResult::Written:
+        m_unwritten.clear();
+        m_reporter.resolved("log");
+        m_reporter.resolved("lost");
+        m_retryAt = now;
+        break;
+    case AppendResult::Busy: // someone is rewriting the log; that takes moments
+        m_retryAt = now + std::chrono::milliseconds(20);
+        break;
+    case AppendResult::Failed:
+        m_reporter.report("log", "cannot write the blocked-call log " + m_paths.log + ": " + std::strerror(error) +
+                                     "; blocked calls are kept and written once it can be written");
+        m_retryAt = now + std::chrono::seconds(1);
+        break;
+    }
+}
+
+void CallServer::watchSocket()
+{
+    m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watchFd >= 0
+        && ::inotify_add_watch(m_watchFd, directoryOf(m_paths.socket).c_str(),
+                               IN_DELETE | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
+    }
+    if (m_watchFd < 0)
+        m_reporter.report("watch", std::string("cannot watch the socket file, a removed one is not replaced: ") +
+                                       std::strerror(errno));
+}
+
+// A socket file that was removed or replaced leaves the daemon unreachable: listen anew.
+void CallServer::keepSocket()
+{
+    char events[4096];
+    while (m_watchFd >= 0 && ::read(m_watchFd, events, sizeof events) > 0) {
+    }
+    struct stat st {};
+    const bool exists = ::stat(m_paths.socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    if (exists && (m_socketInode == 0 || (st.st_dev == m_socketDevice && st.st_ino == m_socketInode))) {
+        m_socketDevice = st.st_dev;
+        m_socketInode = st.st_ino;
+        return;
+    }
+    acceptClients(); // those already queued on the old socket
+    const int fd = control::daemonsocket::listenAt(m_paths.socket);
+    if (fd < 0) {
+        m_reporter.report("socket", "cannot listen on " + m_paths.socket + " again: " + std::strerror(errno));
+        return;
+    }
+    m_reporter.resolved("socket");
+    ::close(m_listenFd);
+    m_listenFd = fd;
+    const bool known = ::stat(m_paths.socket.c_str(), &st) == 0;
+    m_socketDevice = known ? st.st_dev : 0;
+    m_socketInode = known ? st.st_ino : 0;
 }

@@ -6,23 +6,44 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+class Reporter;
 
 // Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
 // or "unknown"), one line out ("block" or "allow"), then the connection is closed. A request
 // that is too long, holds control bytes, or is not ended within a second gets no answer; the
-// server goes on serving the others. Blocked calls are appended to the log.
+// server goes on serving the others. When every slot is taken, the client that has waited
+// longest without a word gives way to a new one.
+//
+// A blocked call is answered first and logged after: when the log's lock is held or the log
+// cannot be written, the entry waits in memory and is written as soon as it can be. If the
+// socket file is removed or replaced, the server listens on a new one at the same path.
 class CallServer
 {
 public:
     static constexpr size_t kMaxLine = 128;
     static constexpr std::chrono::milliseconds kRequestTimeout{1000};
     static constexpr size_t kMaxClients = 256;
+    static constexpr size_t kMaxUnwritten = 10000;
 
-    CallServer(int listenFd, const control::CallScreen &screen, std::string logPath, std::string logLockPath);
+    struct Paths
+    {
+        std::string socket;
+        std::string log;
+        std::string logLock;
+    };
 
-    // Serves until `stop` becomes non-zero.
+    CallServer(int listenFd, Paths paths, const control::CallScreen &screen, Reporter &reporter);
+    ~CallServer();
+    CallServer(const CallServer &) = delete;
+    CallServer &operator=(const CallServer &) = delete;
+
+    // Serves until `stop` becomes non-zero, then writes what waits to be logged (for at most
+    // `kFinalWrite`).
     void run(const volatile std::sig_atomic_t &stop);
+    static constexpr std::chrono::milliseconds kFinalWrite{1000};
 
 private:
     struct Client
@@ -33,14 +54,26 @@ private:
     };
 
     void acceptClients();
+    void makeRoom();
     // False when the client is done (answered, hung up or refused).
     bool serve(Client &client);
     void answer(Client &client, const std::string &number);
+    void writeLog();
+    int pollTimeout() const;
+    void watchSocket();
+    void keepSocket();
 
     int m_listenFd;
+    Paths m_paths;
     const control::CallScreen &m_screen;
-    std::string m_logPath;
-    std::string m_logLockPath;
-    control::calllog::AppendMark m_logMark;
+    Reporter &m_reporter;
     std::vector<Client> m_clients;
+
+    control::calllog::AppendMark m_logMark;
+    std::vector<control::calllog::Entry> m_unwritten;
+    std::chrono::steady_clock::time_point m_retryAt;
+
+    int m_watchFd = -1; // inotify on the socket's directory
+    dev_t m_socketDevice = 0;
+    ino_t m_socketInode = 0;
 };

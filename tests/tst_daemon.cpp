@@ -5,7 +5,10 @@
 #include "e2etest.h"
 #include "storage.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -13,7 +16,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -33,21 +40,12 @@ void writeFile(const QString &path, const QByteArray &content)
     QCOMPARE(file.write(content), content.size());
 }
 
-// Starts the deployed daemon as the window does; true once it answers calls.
+// Starts the deployed daemon in the foreground, as a script would: it returns once the
+// daemon has detached and listens, so that a stop right after cannot meet the starter.
 bool startDaemon(const QString &errorFile = "/dev/null")
 {
-    const QByteArray command = "exec " + QFile::encodeName(storage() + ".blacklist") + " 2>" +
-        QFile::encodeName(errorFile) + " &";
-    if (std::system(command.constData()) != 0)
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (!daemonListens()) {
-        if (timer.elapsed() > 5000)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>" + QFile::encodeName(errorFile);
+    return std::system(command.constData()) == 0 && daemonListens();
 }
 
 // Runs the daemon in the foreground, as from a terminal: its exit status.
@@ -55,6 +53,21 @@ int runDaemon()
 {
     const int status = std::system(QFile::encodeName(storage() + ".blacklist").constData());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An exclusive lock on `path`, held by this process until the descriptor is closed.
+int holdLock(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+        qFatal("cannot lock %s", qPrintable(path));
+    return fd;
 }
 
 std::vector<control::calllog::Entry> logged()
@@ -81,8 +94,9 @@ private slots:
 
     void init()
     {
-        for (const QString &name : QDir(storage()).entryList(QDir::Files | QDir::Hidden | QDir::System))
-            QFile::remove(storage() + name);
+        QDir dir(storage());
+        for (const QFileInfo &entry : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
         QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist"));
         writeFile(storage() + ".Callvane.cfg",
                   "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = +34 600 11 22 33;112\n");
@@ -142,7 +156,7 @@ private slots:
         const pid_t old = daemonPids().front();
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 600112233\n");
         QCOMPARE(std::system("busybox killall .blacklist"), 0);
-        QVERIFY(startDaemon()); // may have been answered by the old one, still on its way out
+        QVERIFY(startDaemon());
         QTRY_VERIFY(soleDaemon() != 0 && soleDaemon() != old);
         QTRY_COMPARE(ring("600112233"), QString("allow"));
         QCOMPARE(ring("600999999"), QString("block"));
@@ -293,6 +307,167 @@ private slots:
         QVERIFY(timer.elapsed() < 900);
         ::close(silent);
         QCOMPARE(logged().size(), size_t(1));
+    }
+
+    // Another local user could open a lock and hold it, or connect to the socket.
+    void filesAreTheOwnersAlone_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {".blacklist.lock", ".blockedcalls.lock", ".blacklist.sock", ".blockedcalls"})
+            QTest::newRow(name) << QString(name);
+    }
+
+    void filesAreTheOwnersAlone()
+    {
+        QFETCH(QString, name);
+        // Lock files of an older version, open to everyone, are taken back.
+        for (const char *lock : {".blacklist.lock", ".blockedcalls.lock"}) {
+            writeFile(storage() + lock, {});
+            QVERIFY(QFile::setPermissions(storage() + lock, QFileDevice::Permissions(0x6666)));
+        }
+        const mode_t umask = ::umask(0);
+        const bool started = startDaemon();
+        ::umask(umask);
+        QVERIFY(started);
+        QCOMPARE(ring("600112233"), QString("block"));
+        struct stat st {};
+        QTRY_COMPARE(::stat(QFile::encodeName(storage() + name).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 077, mode_t(0));
+    }
+
+    // Someone holds the log's lock: calls are answered at once and logged when it is free.
+    void heldLogLockDelaysOnlyTheEntry()
+    {
+        QVERIFY(startDaemon());
+        const int holder = holdLock(storage() + ".blockedcalls.lock");
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(ring("112"), QString("block"));
+        QVERIFY(timer.elapsed() < 900);
+        QVERIFY(logged().empty());
+        ::close(holder);
+        QTRY_COMPARE(logged().size(), size_t(2));
+        QCOMPARE(logged()[1].number, std::string("112"));
+    }
+
+    void stopsWhileTheLogLockIsHeld()
+    {
+        QVERIFY(startDaemon());
+        const int holder = holdLock(storage() + ".blockedcalls.lock");
+        QCOMPARE(ring("600112233"), QString("block"));
+        QTRY_VERIFY(soleDaemon() != 0);
+        const pid_t old = soleDaemon();
+        QCOMPARE(std::system("busybox killall .blacklist"), 0);
+        QVERIFY(startDaemon());
+        QTRY_VERIFY(soleDaemon() != 0 && soleDaemon() != old);
+        ::close(holder);
+        QCOMPARE(ring("112"), QString("block"));
+        QTRY_COMPARE(logged().size(), size_t(1));
+    }
+
+    // 300 clients that connect and say nothing, more than the daemon has room for.
+    void idleClientsGiveWayToCalls()
+    {
+        QVERIFY(startDaemon());
+        std::vector<int> idle;
+        for (int i = 0; i < 300; ++i) {
+            idle.push_back(control::daemonsocket::connectTo(control::storage::daemonSocketPath()));
+            QVERIFY(idle.back() >= 0);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(ring("600112233"), QString("block"));
+        QVERIFY(timer.elapsed() < 900);
+        for (const int fd : idle)
+            ::close(fd);
+    }
+
+    void lostSocketFileIsReplaced_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("removed") << "rm";
+        QTest::newRow("replaced by a file") << "rm+file";
+        QTest::newRow("renamed away") << "mv";
+    }
+
+    void lostSocketFileIsReplaced()
+    {
+        QFETCH(QString, how);
+        QVERIFY(startDaemon());
+        const QString socket = storage() + ".blacklist.sock";
+        if (how == "mv")
+            QVERIFY(QFile::rename(socket, storage() + "elsewhere"));
+        else
+            QVERIFY(QFile::remove(socket));
+        if (how == "rm+file")
+            writeFile(socket, "not a socket");
+        QTRY_COMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(daemonPids().size(), size_t(1));
+    }
+
+    // Each fault is said once on the daemon's stderr, however many calls meet it.
+    void faultsAreReportedOnce_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content"); // null: a directory
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("settings are a directory") << ".Callvane.cfg" << QByteArray() << QByteArray("cannot read");
+        QTest::newRow("settings are binary junk")
+            << ".Callvane.cfg" << QByteArray("\x7f" "ELF\x02\x01\x01\n\x00\x01\xff\n", 11) << QByteArray("is damaged");
+        QTest::newRow("log is a directory") << ".blockedcalls" << QByteArray() << QByteArray("cannot write the blocked-call log");
+    }
+
+    void faultsAreReportedOnce()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, said);
+        QFile::remove(storage() + file);
+        if (content.isNull())
+            QVERIFY(QDir(storage()).mkdir(file));
+        else
+            writeFile(storage() + file, content);
+        const QString errors = m_dir.filePath("errors");
+        QVERIFY(startDaemon(errors));
+        for (int call = 0; call < 3; ++call)
+            QCOMPARE(ring("600112233"), QString("block"));
+        const auto saidCount = [&] { return readFile(errors).count(said); };
+        QTRY_COMPARE(saidCount(), 1);
+        QCOMPARE(ring("600112233"), QString("block"));
+        QTest::qWait(50);
+        QCOMPARE(saidCount(), 1);
+    }
+
+    // A full disk: the calls are answered, and logged when there is room again.
+    void fullDiskLosesNoEntry()
+    {
+        const QString small = m_dir.filePath("small");
+        QVERIFY(QDir().mkpath(small));
+        const QByteArray room = "size=" + QByteArray::number(QFileInfo(CALLVANE_PROGRAM_DIR "/blacklist").size() + 256 * 1024);
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, room.constData()) != 0)
+            QSKIP("cannot mount a small tmpfs here (needs a mount namespace of our own)");
+        const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        const auto restore = qScopeGuard([&] {
+            stopDaemons();
+            ::umount(QFile::encodeName(small).constData());
+            qputenv(control::storage::kDirVariable, saved);
+        });
+        qputenv(control::storage::kDirVariable, QFile::encodeName(small + "/"));
+        init();
+        QVERIFY(startDaemon());
+        const QByteArray filler = QFile::encodeName(small + "/filler");
+        const int fill = ::open(filler.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const QByteArray page(4096, 'x');
+        while (::write(fill, page.constData(), page.size()) > 0) {
+        }
+        ::close(fill);
+        for (int call = 0; call < 20; ++call)
+            QCOMPARE(ring("112"), QString("block"));
+        QTest::qWait(100);
+        QVERIFY(logged().empty());
+        QCOMPARE(::unlink(filler.constData()), 0);
+        QTRY_COMPARE(logged().size(), size_t(20));
     }
 };
 
