@@ -2,6 +2,7 @@
 # make test  installs what is missing, builds, runs every test with ctest
 # make bench builds and runs the benchmarks (never part of make test)
 # make test-asan  the same suite built with AddressSanitizer and UBSan (build-asan/)
+# make stress  minutes of kills, concurrent calls, idle floods and full disks (never in make test)
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
 BUILD    ?= build
@@ -20,7 +21,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan bench fuzz screenshots clean
+.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots clean
 
 all: build
 
@@ -60,6 +61,10 @@ test-asan: deps
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+stress: build
+	cmake --build $(BUILD) --target tst_stress -j$(JOBS)
+	tests/in-pid-namespace $(BUILD)/tests/tst_stress
 
 # Seeds: the fixtures, edge cases of both formats; new finds go to build-fuzz/corpus-*.
 fuzz: deps
