@@ -114,10 +114,13 @@ bool detach()
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0)
         return false;
-    // stderr stays where a starter sent it (a file, a journal), but not on a terminal that
-    // may close; reports also go to the system log.
+    // stderr stays where a starter sent it when that is a file or a journal's socket; not a
+    // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
+    // Reports also go to the system log.
+    struct stat err {};
+    const bool keepErr = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fd < 2 || ::isatty(fd) == 1)
+        if (fd < 2 || !keepErr)
             ::dup2(null, fd);
     }
     ::close(null);

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <algorithm>
@@ -13,7 +14,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <string>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -166,6 +170,34 @@ Reply request(const QByteArrayList &pieces, int waitMs)
     }
     ::close(fd);
     return reply;
+}
+
+SmallDisk::SmallDisk(const QString &dir, qint64 spare)
+    : m_dir(QFile::encodeName(dir))
+    , m_savedStorage(qgetenv(control::storage::kDirVariable))
+{
+    const QByteArray size = "size=" + QByteArray::number(QFileInfo(CALLVANE_PROGRAM_DIR "/blacklist").size() + spare);
+    m_mounted = QDir().mkpath(dir) && ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, size.constData()) == 0;
+    if (m_mounted)
+        qputenv(control::storage::kDirVariable, m_dir + "/");
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!m_mounted)
+        return;
+    stopDaemons();
+    ::umount(m_dir.constData());
+    qputenv(control::storage::kDirVariable, m_savedStorage);
+}
+
+void SmallDisk::fill(const QString &name, int piece) const
+{
+    const int fd = ::open(QFile::encodeName(name).prepend(m_dir + "/").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::string bytes(size_t(piece), 'x');
+    while (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) > 0) {
+    }
+    ::close(fd);
 }
 
 } // namespace e2etest

@@ -41,4 +41,25 @@ struct Reply
 // arrives in a read of its own), and reads until it closes or `waitMs` passes.
 Reply request(const QByteArrayList &pieces, int waitMs = 3000);
 
+// A tmpfs at `dir` with room for the daemon and `spare` bytes, the storage directory while it
+// lives; on its end the daemons are stopped and the storage is as before. Mounting needs a
+// mount namespace of our own: where there is none, mounted() is false.
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &dir, qint64 spare);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+
+    bool mounted() const { return m_mounted; }
+    // Fills the disk with the file `name`, written in pieces of `piece` bytes.
+    void fill(const QString &name, int piece) const;
+
+private:
+    QByteArray m_dir;
+    QByteArray m_savedStorage;
+    bool m_mounted = false;
+};
+
 } // namespace e2etest

@@ -7,8 +7,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QScopeGuard>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,7 +16,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -442,31 +439,17 @@ private slots:
     // A full disk: the calls are answered, and logged when there is room again.
     void fullDiskLosesNoEntry()
     {
-        const QString small = m_dir.filePath("small");
-        QVERIFY(QDir().mkpath(small));
-        const QByteArray room = "size=" + QByteArray::number(QFileInfo(CALLVANE_PROGRAM_DIR "/blacklist").size() + 256 * 1024);
-        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, room.constData()) != 0)
+        const SmallDisk disk(m_dir.filePath("small"), 256 * 1024);
+        if (!disk.mounted())
             QSKIP("cannot mount a small tmpfs here (needs a mount namespace of our own)");
-        const QByteArray saved = qgetenv(control::storage::kDirVariable);
-        const auto restore = qScopeGuard([&] {
-            stopDaemons();
-            ::umount(QFile::encodeName(small).constData());
-            qputenv(control::storage::kDirVariable, saved);
-        });
-        qputenv(control::storage::kDirVariable, QFile::encodeName(small + "/"));
         init();
         QVERIFY(startDaemon());
-        const QByteArray filler = QFile::encodeName(small + "/filler");
-        const int fill = ::open(filler.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        const QByteArray page(4096, 'x');
-        while (::write(fill, page.constData(), page.size()) > 0) {
-        }
-        ::close(fill);
+        disk.fill("filler", 4096);
         for (int call = 0; call < 20; ++call)
             QCOMPARE(ring("112"), QString("block"));
         QTest::qWait(100);
         QVERIFY(logged().empty());
-        QCOMPARE(::unlink(filler.constData()), 0);
+        QVERIFY(QFile::remove(storage() + "filler"));
         QTRY_COMPARE(logged().size(), size_t(20));
     }
 };

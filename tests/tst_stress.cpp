@@ -10,9 +10,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,7 +20,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <set>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -257,33 +254,19 @@ private slots:
     // The disk fills and empties again and again while calls come in.
     void fullDiskUnderLoad()
     {
-        const QString small = m_dir.filePath("small");
-        QVERIFY(QDir().mkpath(small));
-        const QByteArray room = "size=" + QByteArray::number(QFileInfo(CALLVANE_PROGRAM_DIR "/blacklist").size() + 1024 * 1024);
-        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, room.constData()) != 0)
+        const e2etest::SmallDisk disk(m_dir.filePath("small"), 1024 * 1024);
+        if (!disk.mounted())
             QSKIP("cannot mount a small tmpfs here (needs a mount namespace of our own)");
-        const QByteArray saved = qgetenv(control::storage::kDirVariable);
-        const auto restore = qScopeGuard([&] {
-            e2etest::stopDaemons();
-            ::umount(QFile::encodeName(small).constData());
-            qputenv(control::storage::kDirVariable, saved);
-        });
-        qputenv(control::storage::kDirVariable, QFile::encodeName(small + "/"));
         QVERIFY(startBlockingEverything());
 
         std::atomic<bool> ringing{true};
         std::atomic<int> fills{0};
         std::thread filler([&] {
-            const std::string path = storage() + "filler";
-            const std::string chunk(1000, 'x'); // not a whole page: the log's last page fills too
             while (ringing) {
-                const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-                while (::write(fd, chunk.data(), chunk.size()) > 0) {
-                }
-                ::close(fd);
+                disk.fill("filler", 1000); // not whole pages: the log's last page fills too
                 ++fills;
                 std::this_thread::sleep_for(std::chrono::milliseconds(QRandomGenerator::global()->bounded(5)));
-                ::unlink(path.c_str());
+                QFile::remove(QString::fromStdString(storage() + "filler"));
                 std::this_thread::sleep_for(std::chrono::milliseconds(QRandomGenerator::global()->bounded(3)));
             }
         });
