@@ -100,4 +100,14 @@ std::string Commands::languageListFile() const
     return m_programDir + "/ltemp";
 }
 
+bool Commands::isExpectedNoise(const std::string &command, const std::string &line)
+{
+    const auto endsWith = [&line](const std::string &tail) {
+        return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (command.compare(0, 3, "rm ") == 0)
+        return line.compare(0, 4, "rm: ") == 0 && endsWith(": No such file or directory");
+    return command == "busybox killall .blacklist" && line == "killall: .blacklist: no process killed";
+}
+
 } // namespace control

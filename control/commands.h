@@ -32,6 +32,10 @@ public:
     std::string daemonMark() const;
 
     std::string listLanguages() const; // ls %1/languages/ > %1/ltemp
+
+    // Whether `line`, said on stderr by `command`, is what the command says on a healthy
+    // set-up: an rm of a file that is not there, a stop when no daemon runs.
+    static bool isExpectedNoise(const std::string &command, const std::string &line);
     std::string removeLanguageList() const;
     std::string languageListFile() const;
 

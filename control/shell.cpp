@@ -1,10 +1,18 @@
 #include "shell.h"
 
+#include "commands.h"
 #include "daemonsocket.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace control {
 
@@ -14,22 +22,81 @@ void Shell::run(const std::vector<std::string> &commands)
         run(command);
 }
 
-void Shell::awaitDaemon(const std::string &socketPath, bool running)
+std::vector<std::string> Shell::takeErrors()
+{
+    return std::exchange(m_errors, {});
+}
+
+bool Shell::awaitDaemon(const std::string &socketPath, bool running)
 {
     const auto giveUp = std::chrono::steady_clock::now() + kDaemonWait;
     for (;;) {
         const int fd = daemonsocket::connectTo(socketPath);
         if (fd >= 0)
             ::close(fd); // says nothing: the daemon answers no call and logs none
-        if ((fd >= 0) == running || std::chrono::steady_clock::now() >= giveUp)
-            return;
+        if ((fd >= 0) == running)
+            return true;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
 void SystemShell::run(const std::string &command)
 {
-    [[maybe_unused]] const int status = std::system(command.c_str());
+    int err[2];
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        [[maybe_unused]] const int status = std::system(command.c_str());
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    const char *const argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t shell = -1;
+    const bool spawned = ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) == 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(err[1]);
+
+    std::string said;
+    bool ended = !spawned;
+    auto giveUp = std::chrono::steady_clock::time_point::max();
+    for (;;) {
+        if (!ended && ::waitpid(shell, nullptr, WNOHANG) == shell) {
+            ended = true;
+            giveUp = std::chrono::steady_clock::now() + kStderrWait;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= giveUp)
+            break;
+        pollfd reader{err[0], POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - now).count();
+        if (::poll(&reader, 1, ended ? static_cast<int>(left) + 1 : 20) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(err[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        said.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(err[0]);
+    if (!ended)
+        ::waitpid(shell, nullptr, 0);
+
+    size_t start = 0;
+    while (start < said.size()) {
+        size_t end = said.find('\n', start);
+        if (end == std::string::npos)
+            end = said.size();
+        const std::string line = said.substr(start, end - start);
+        start = end + 1;
+        if (line.empty() || Commands::isExpectedNoise(command, line))
+            continue;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        m_errors.push_back(line);
+    }
 }
 
 void RecordingShell::run(const std::string &command)
@@ -39,11 +106,10 @@ void RecordingShell::run(const std::string &command)
         effect(command);
 }
 
-void RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool running)
+bool RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool running)
 {
     awaited.push_back(running);
-    if (onAwait)
-        onAwait(running);
+    return onAwait ? onAwait(running) : true;
 }
 
 std::string shellQuote(const std::string &word)

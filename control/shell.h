@@ -7,7 +7,9 @@
 
 namespace control {
 
-// Where the window's shell commands go. Results are never looked at.
+// Where the window's shell commands go. Exit statuses are never looked at; what a command
+// says on stderr that is not expected noise (Commands::isExpectedNoise) is passed on to the
+// window's stderr and kept for takeErrors().
 class Shell
 {
 public:
@@ -16,16 +18,26 @@ public:
     virtual ~Shell() = default;
     virtual void run(const std::string &command) = 0;
     void run(const std::vector<std::string> &commands);
+    // The unexpected stderr lines since the last call.
+    std::vector<std::string> takeErrors();
     // After a start or a stop: waits, at most kDaemonWait, until a daemon answers on
     // `socketPath` (running) or none does, so that a process probe that follows sees the
     // outcome and not the moment between.
-    virtual void awaitDaemon(const std::string &socketPath, bool running);
+    // True when it saw what it waited for.
+    virtual bool awaitDaemon(const std::string &socketPath, bool running);
+
+protected:
+    std::vector<std::string> m_errors;
 };
 
-// Runs each command through system(), waiting for it.
+// Runs each command with "sh -c", as system() does, waiting for it. Its stderr is read
+// until it closes, at most kStderrWait after the shell ended (a daemon started in the
+// background holds it until it has detached).
 class SystemShell : public Shell
 {
 public:
+    static constexpr std::chrono::milliseconds kStderrWait{2000};
+
     using Shell::run;
     void run(const std::string &command) override;
 };
@@ -37,13 +49,16 @@ public:
     using Shell::run;
     void run(const std::string &command) override;
 
-    // Waits nothing; the outcome each wait was for, and `onAwait`, when set, plays it.
-    void awaitDaemon(const std::string &socketPath, bool running) override;
+    // Waits nothing; the outcome each wait was for, and `onAwait`, when set, plays it and
+    // says whether it came.
+    bool awaitDaemon(const std::string &socketPath, bool running) override;
 
     std::vector<std::string> commands;
     std::vector<bool> awaited;
     std::function<void(const std::string &)> effect;
-    std::function<void(bool running)> onAwait;
+    std::function<bool(bool running)> onAwait;
+    // Said on stderr by the next commands, as if by the shell.
+    void sayError(const std::string &line) { m_errors.push_back(line); }
 };
 
 // Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that

@@ -5,6 +5,7 @@
 #include "atomicfile.h"
 #include "callscreen.h"
 #include "callserver.h"
+#include "commandline.h"
 #include "daemonsocket.h"
 #include "firewallsettings.h"
 #include "inidocument.h"
@@ -24,6 +25,22 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr char kUsage[] = R"(Usage: blacklist [--help] [--version]
+
+The Callvane call firewall's daemon. Run as <storage>.blacklist, where the window deploys it,
+it detaches and screens the calls that arrive on <storage>.blacklist.sock with the settings of
+<storage>.Callvane.cfg as they are at its start; blocked calls go to <storage>.blockedcalls.
+A second start while one runs exits at once with status 0; SIGTERM stops it.
+
+Environment:
+  CALLVANE_STORAGE  the storage directory (default /ezxlocal/download/mystuff/)
+  CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
+                    (default: the country of the locale)
+
+Problems it meets (a settings copy it cannot read, a log it cannot write) are said once on
+stderr, when that is a file or a journal, and in the system log.
+)";
 
 volatile std::sig_atomic_t g_stop = 0;
 int g_lockFd = -1;
@@ -133,10 +150,15 @@ bool detach()
 
 int main(int argc, char **argv)
 {
-    if (argc > 1) {
-        std::fprintf(stderr, "usage: %s (no arguments; CALLVANE_STORAGE names the storage directory)\n", argv[0]);
+    const auto options = control::commandline::parse(argc, argv, "blacklist", kUsage);
+    if (options.exitStatus)
+        return *options.exitStatus;
+    if (options.firstOperand < argc) {
+        std::fprintf(stderr, "blacklist: takes no arguments\nTry 'blacklist --help'.\n");
         return 2;
     }
+    // A starter that stops reading our stderr (or a caller that hangs up) must not end us.
+    ::signal(SIGPIPE, SIG_IGN);
     // Whatever the starter left open (the window's files and sockets) is not ours.
     ::close_range(3, ~0U, 0);
 
@@ -161,7 +183,6 @@ int main(int argc, char **argv)
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
 
     if (!detach())

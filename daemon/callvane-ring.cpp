@@ -1,6 +1,4 @@
-// Simulates an incoming call: asks the running blocking daemon about NUMBER (none: a call
-// without a number) and prints its answer. Exit status 0 allow, 1 block, 2 error.
-
+#include "commandline.h"
 #include "daemonsocket.h"
 #include "storage.h"
 
@@ -12,10 +10,31 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+namespace {
+
+constexpr char kUsage[] = R"(Usage: callvane-ring [--help] [--version] [--] [NUMBER]
+
+Simulates an incoming call: asks the running Callvane daemon about NUMBER (none: a call
+without a number) and prints its answer, "block" or "allow". A blocked call is logged.
+
+Exit status: 0 allow, 1 block, 2 error (no daemon, no answer, bad arguments).
+
+Environment:
+  CALLVANE_STORAGE  the storage directory of the daemon (default /ezxlocal/download/mystuff/)
+)";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
-    if (argc > 2 || (argc == 2 && std::strpbrk(argv[1], "\r\n") != nullptr)) {
-        std::fprintf(stderr, "usage: callvane-ring [NUMBER]   (one number on one line; none for a withheld number)\n");
+    const auto options = control::commandline::parse(argc, argv, "callvane-ring", kUsage);
+    if (options.exitStatus)
+        return *options.exitStatus;
+    const int operands = argc - options.firstOperand;
+    const char *number = operands == 1 ? argv[options.firstOperand] : "";
+    if (operands > 1 || std::strpbrk(number, "\r\n") != nullptr) {
+        std::fprintf(stderr, "callvane-ring: one number on one line, or none for a withheld number\n"
+                             "Try 'callvane-ring --help'.\n");
         return 2;
     }
     const std::string path = control::storage::daemonSocketPath();
@@ -27,7 +46,7 @@ int main(int argc, char **argv)
     }
     const timeval timeout{3, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const std::string request = std::string(argc == 2 ? argv[1] : "") + "\n";
+    const std::string request = std::string(number) + "\n";
     std::string reply;
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         char buffer[64];

@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 using control::Commands;
 
@@ -169,6 +171,45 @@ private slots:
         QVERIFY(!QFile::exists(program + "/ltemp"));
         QVERIFY(!QFile::exists(top.filePath("pwned")));
         QVERIFY(!QFile::exists(top.filePath(name + "/pwned")));
+    }
+
+    // What a command says on stderr reaches the window's stderr, unless it is the noise of a
+    // healthy set-up.
+    void onlyRealFailuresAreSaid_data()
+    {
+        QTest::addColumn<QString>("command"); // %1: an empty directory
+        QTest::addColumn<QString>("said");
+        QTest::newRow("rm of a missing file") << "rm %1blacklist" << "";
+        QTest::newRow("rm of a directory") << "mkdir %1d && rm %1d" << "rm: cannot remove";
+        QTest::newRow("cp of a missing file") << "cp %1blacklist %1.blacklist" << "cp: cannot stat";
+        QTest::newRow("rm of a missing file among others") << "rm %1a; ls %1b" << "ls: cannot access";
+    }
+
+    void onlyRealFailuresAreSaid()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        QFile err(dir.filePath("stderr"));
+        QVERIFY(err.open(QIODevice::ReadWrite));
+        control::SystemShell shell;
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(err.handle(), STDERR_FILENO);
+        shell.run(QFile::encodeName(command.arg(dir.path() + "/")).toStdString());
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        const QString written = QString::fromLocal8Bit(readText(err.fileName()));
+        const std::vector<std::string> kept = shell.takeErrors();
+        if (said.isEmpty()) {
+            QCOMPARE(written, QString());
+            QVERIFY(kept.empty());
+        } else {
+            QVERIFY2(written.startsWith(said) && written.count('\n') == 1, qPrintable(written));
+            QCOMPARE(kept.size(), size_t(1));
+            QCOMPARE(QString::fromStdString(kept.front()) + "\n", written);
+        }
     }
 };
 

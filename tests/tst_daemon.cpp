@@ -269,8 +269,9 @@ private slots:
 
         const control::Commands commands(QFile::encodeName(program).toStdString(), control::storage::dir());
         control::SystemShell shell;
+        shell.run(commands.startup());
         shell.run(commands.switchOn());
-        shell.awaitDaemon(control::storage::daemonSocketPath(), true);
+        QVERIFY(shell.awaitDaemon(control::storage::daemonSocketPath(), true));
         shell.run(commands.probe());
         QFile probe(QFile::decodeName(commands.probeFile().c_str()));
         QVERIFY(probe.open(QIODevice::ReadOnly));
@@ -283,6 +284,9 @@ private slots:
         shell.awaitDaemon(control::storage::daemonSocketPath(), false);
         QVERIFY(!daemonListens());
         QTRY_VERIFY(daemonPids().empty());
+        shell.run(commands.switchOff()); // none left to stop
+        // A healthy set-up says nothing on the terminal.
+        QCOMPARE(shell.takeErrors(), std::vector<std::string>{});
         qputenv(control::storage::kDirVariable, saved);
     }
 

@@ -190,7 +190,10 @@ private slots:
         QFETCH(bool, on);
         FakeShell shell;
         shell.setDaemonRunning(!on);
-        shell.onAwait = [&shell](bool running) { shell.setDaemonRunning(running); };
+        shell.onAwait = [&shell](bool running) {
+            shell.setDaemonRunning(running);
+            return true;
+        };
         const auto gui = makeGui(shell);
         chooseInNextDialog(downs);
         select(*gui, 0);
