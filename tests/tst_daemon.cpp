@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -308,6 +309,42 @@ private slots:
         QVERIFY(timer.elapsed() < 900);
         ::close(silent);
         QCOMPARE(logged().size(), size_t(1));
+    }
+
+    // With a daemon running: an option is answered and nothing else happens.
+    void optionsHaveNoSideEffects_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("firstLine"); // of stdout; an error says nothing there
+        for (const char *program : {"callvane", "blacklist", "callvane-ring"}) {
+            QTest::addRow("%s --help", program) << program << "--help" << 0 << QString("Usage: %1 ").arg(program);
+            QTest::addRow("%s --version", program) << program << "--version" << 0 << QString("%1 ").arg(program);
+        }
+        QTest::newRow("callvane-ring, unknown option") << "callvane-ring" << "-x" << 2 << QString();
+        QTest::newRow("callvane-ring, unknown long option") << "callvane-ring" << "--number=1" << 2 << QString();
+    }
+
+    void optionsHaveNoSideEffects()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, option);
+        QFETCH(int, status);
+        QFETCH(QString, firstLine);
+        QVERIFY(startDaemon());
+        const pid_t daemon = soleDaemon();
+        const QStringList before = QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden);
+        QProcess run;
+        run.start(CALLVANE_PROGRAM_DIR "/" + program, {option});
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), status);
+        const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
+        QVERIFY2(status == 0 ? out.startsWith(firstLine) : out.isEmpty(), qPrintable(out));
+        QCOMPARE(run.readAllStandardError().isEmpty(), status == 0);
+        QCOMPARE(QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden), before);
+        QVERIFY(logged().empty());
+        QCOMPARE(soleDaemon(), daemon);
     }
 
     // Another local user could open a lock and hold it, or connect to the socket.
