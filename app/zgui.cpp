@@ -21,7 +21,10 @@
 #include "zsoftkey.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace keys = control::settings;
 namespace text = control::text;
@@ -74,9 +77,9 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
 {
     getProgramDir();
     ZConfig settings(settingsPath(), false);
-    m_languagePath = m_programDir + QStringLiteral("/languages/")
-        + settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString());
+    m_languagePath = languageFile(settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString()));
     m_shell->run(commands().startup());
+    m_shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
     CreateWindow(parent);
     if (auto *application = qobject_cast<ZApplication *>(qApp))
         application->showMainWidget(this);
@@ -92,6 +95,13 @@ QString ZGui::getProgramDir()
     const qsizetype slash = invocation.lastIndexOf(QLatin1Char('/'));
     m_programDir = slash < 0 ? QString(QLatin1String("")) : invocation.left(slash + 1);
     return m_programDir;
+}
+
+QString ZGui::languageFile(const QString &name) const
+{
+    // None chosen, or one that is missing or mistyped: English texts, not a blank window.
+    const QString dir = m_programDir + QStringLiteral("/languages/");
+    return QFileInfo(dir + name).isFile() ? dir + name : dir + QLatin1String(text::kFallbackLanguage);
 }
 
 QString ZGui::settingsPath() const
@@ -371,9 +381,12 @@ void ZGui::ChangeState()
     if (choice < 0)
         return;
     const bool on = choice == 0;
+    m_shell->takeErrors();
     m_shell->run(on ? commands().switchOn() : commands().switchOff());
     m_shell->awaitDaemon(control::storage::daemonSocketPath(), on);
     refreshStatus();
+    if (on && m_daemonState != kOn)
+        tell(text::kMsgNotStarted, m_shell->takeErrors());
 }
 
 void ZGui::ChangeList()
@@ -393,10 +406,26 @@ void ZGui::blockUnk()
 void ZGui::writeSetting(const char *key, const char *value)
 {
     ZConfig settings(settingsPath(), true);
-    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value));
+    tellIfNotSaved(settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value)));
     QApplication::processEvents();
     restartDaemonIfOn();
     refreshStatus();
+}
+
+void ZGui::tell(const char *messageKey, const std::vector<std::string> &details)
+{
+    ZConfig language(m_languagePath, false);
+    QString message = text(language, messageKey);
+    for (const std::string &detail : details)
+        message += QLatin1Char('\n') + QString::fromLocal8Bit(detail.c_str());
+    ZMessageDlg dialog(QStringLiteral("Callvane"), message, ZMessageDlg::TypeOK, 0, this, "ZMessageDlg", true, 0);
+    dialog.exec();
+}
+
+void ZGui::tellIfNotSaved(bool saved)
+{
+    if (!saved)
+        tell(text::kMsgNotSaved);
 }
 
 void ZGui::restartDaemonIfOn()
@@ -459,7 +488,7 @@ void ZGui::addNumber(const NumberList &list)
     const QString group = QLatin1String(list.group);
     QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
     numbers.append(number);
-    settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';')));
+    tellIfNotSaved(settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';'))));
     QApplication::processEvents();
     restartDaemonIfOn();
     reload(this->*list.box, list.loader);
@@ -476,7 +505,7 @@ void ZGui::removeNumber(const NumberList &list)
     QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
     if (index < numbers.size())
         numbers.removeAt(index);
-    settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';')));
+    tellIfNotSaved(settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';'))));
     QApplication::processEvents();
     restartDaemonIfOn();
     reload(box, list.loader);
@@ -533,8 +562,11 @@ void ZGui::removeCall()
     const ZListBoxItem *row = m_registerBox->item(index);
     const control::calllog::Entry expected{row->data(kNumberRole).toByteArray().toStdString(),
                                            row->data(kDetailRole).toByteArray().toStdString()};
-    control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
-                             static_cast<size_t>(index), expected);
+    const auto result = control::calllog::remove(control::storage::blockedCallsPath(),
+                                                 control::storage::blockedCallsLockPath(), static_cast<size_t>(index), expected);
+    // Not written because someone else removed it first is no failure.
+    tellIfNotSaved(result.written
+                   || std::find(result.entries.begin(), result.entries.end(), expected) == result.entries.end());
     // The box shows the log as it now is, calls logged since the last load included.
     reload(m_registerBox, &ZGui::CargarLlamadas);
 }
@@ -568,9 +600,9 @@ void ZGui::language()
 
 void ZGui::switchLanguage(const QString &file)
 {
-    m_languagePath = m_programDir + QStringLiteral("/languages/") + file;
+    m_languagePath = languageFile(file);
     ZConfig settings(settingsPath(), true);
-    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file);
+    tellIfNotSaved(settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file));
     QApplication::processEvents();
     Create_MenuApp();
     Create_SoftKey();

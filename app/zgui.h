@@ -76,6 +76,7 @@ private:
         const char *slot;
     };
 
+    QString languageFile(const QString &name) const;
     QString settingsPath() const;
     QString text(ZConfig &language, const char *key) const;
     QPixmap image(const QString &relativePath) const;
@@ -90,6 +91,9 @@ private:
     // The checked item of a two-choice question, or -1 when cancelled or nothing is checked.
     int choose(const char *titleKey, const char *firstKey, const char *secondKey);
     void writeSetting(const char *key, const char *value);
+    // A message box with the text of `messageKey` and, below it, `details` (what failed).
+    void tell(const char *messageKey, const std::vector<std::string> &details = {});
+    void tellIfNotSaved(bool saved);
     void loadNumbers(const NumberList &list);
     void reload(ZListBox *box, void (ZGui::*loader)());
     void addNumber(const NumberList &list);

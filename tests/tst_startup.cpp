@@ -38,8 +38,8 @@ private slots:
         FakeShell shell;
         const auto gui = makeGui(shell);
         QCOMPARE(gui->getProgramDir(), programDir);
-        // No settings file there: no language, so the path names the directory itself.
-        QCOMPARE(gui->languagePath(), programDir + "/languages/");
+        // No settings file there: no language chosen, so English.
+        QCOMPARE(gui->languagePath(), programDir + "/languages/English");
         QVERIFY(shell.commands.size() >= 3);
         QCOMPARE(QString::fromStdString(shell.commands[2]), copyDaemon.arg(storageDir()));
     }
@@ -49,8 +49,8 @@ private slots:
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("file");
         QTest::newRow("English") << QByteArray("[Callvane]\nLanguage = English\n") << "English";
-        QTest::newRow("missing key") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << "";
-        QTest::newRow("no such file is no matter") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "Klingon";
+        QTest::newRow("none chosen: English") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << "English";
+        QTest::newRow("no such file: English") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "English";
     }
 
     void languagePathFromSettings()

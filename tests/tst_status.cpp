@@ -2,8 +2,11 @@
 #include "zgui.h"
 #include "zlistbox.h"
 #include "zlistboxitem.h"
+#include "zmessagedlg.h"
 #include "znavtabwidget.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 using namespace guitest;
@@ -149,6 +152,8 @@ private slots:
                 QTest::keyClick(choices, Qt::Key_Down);
             QTest::keyClick(choices, Qt::Key_Return);
         });
+        if (row == 0 && downs == 0) // the fake daemon never starts: the window says so
+            onNextDialog([](QWidget *message) { QTest::keyClick(message, Qt::Key_Return); });
         select(*gui, row);
         QCOMPARE(offered, dialog);
 
@@ -201,6 +206,43 @@ private slots:
         QCOMPARE(guitest::rows(box(*gui, "statusBox")).at(0),
                  QString(on ? "MAIN_STATE|OPTIONS_ENABLED" : "MAIN_STATE|OPTIONS_DISABLED"));
         QCOMPARE(gui->daemonState(), QString(on ? "ON" : "OFF"));
+    }
+
+    // What the window could not do, it says in a message box, with what the shell said.
+    void failuresAreTold_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("settingsUnwritable");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("switch-on starts no daemon") << 0 << false << "MSG_NOT_STARTED\ncp: cannot create: Permission denied";
+        QTest::newRow("list mode not saved") << 1 << true << "MSG_NOT_SAVED";
+        QTest::newRow("unknown callers not saved") << 2 << true << "MSG_NOT_SAVED";
+    }
+
+    void failuresAreTold()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, settingsUnwritable);
+        QFETCH(QString, told);
+        if (settingsUnwritable) {
+            // A directory in its place: no save can replace it, not even root's.
+            QVERIFY(QFile::remove(programDir() + "Callvane.cfg") && QDir().mkdir(programDir() + "Callvane.cfg"));
+            QVERIFY(QFile::copy(programDir() + "languages/Test", programDir() + "languages/English"));
+        }
+        FakeShell shell;
+        shell.spy = [&shell](const std::string &command) {
+            if (command.rfind("cp ", 0) == 0 && command.find("blacklist ") != std::string::npos)
+                shell.sayError("cp: cannot create: Permission denied");
+        };
+        const auto gui = makeGui(shell);
+        chooseInNextDialog(0);
+        QString message;
+        onNextDialog([&message](QWidget *dialog) {
+            message = qobject_cast<ZMessageDlg *>(dialog)->text();
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        select(*gui, row);
+        QCOMPARE(message, told);
     }
 
     void twoRefreshesLeaveThreeRows()
