@@ -2,6 +2,8 @@
 # make test  installs what is missing, builds, runs every test with ctest
 # make bench builds and runs the benchmarks (never part of make test)
 # make test-asan  the same suite built with AddressSanitizer and UBSan (build-asan/)
+# make install  installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere
+# make deb   builds the Debian package build-deb/callvane_<version>_<arch>.deb
 # make stress  minutes of kills, concurrent calls, idle floods and full disks (never in make test)
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
@@ -10,9 +12,10 @@ JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils clang libclang-rt-14-dev
+            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file
 
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX   ?= /usr/local
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 ifdef CI
 CMAKE_FLAGS += -DCALLVANE_WERROR=ON
 endif
@@ -21,7 +24,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots clean
+.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb clean
 
 all: build
 
@@ -76,8 +79,18 @@ fuzz: deps
 	        build-fuzz/corpus-$$f tests/fixtures || exit 1; \
 	done
 
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# Only what the package holds is built; the paths in it are /usr's.
+deb: deps
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr $(if $(CI),-DCALLVANE_WERROR=ON)
+	cmake --build build-deb -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
+	cd build-deb && cpack -G DEB
+	@ls build-deb/callvane_*.deb
+
 screenshots: build
 	scripts/screenshots
 
 clean:
-	rm -rf $(BUILD) build-fuzz
+	rm -rf $(BUILD) build-fuzz build-asan build-deb

@@ -1,0 +1,108 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// An install into a temporary prefix, and the launcher a user starts from PATH.
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_prefix;
+
+    QProcessEnvironment userEnvironment(const QString &home, const QStringList &extra) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "CALLVANE_STORAGE"})
+            env.remove(name);
+        env.insert("HOME", home);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const QString &setting : extra)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1).replace("$HOME", home));
+        return env;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_prefix = m_dir.filePath("usr");
+        QProcess install;
+        install.start("cmake", {"--install", CALLVANE_BINARY_DIR, "--prefix", m_prefix});
+        QVERIFY(install.waitForFinished(60000));
+        QCOMPARE(install.exitCode(), 0);
+    }
+
+    void optionsPrepareNothing_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("--help") << "--help" << "Usage: callvane ";
+        QTest::newRow("--version") << "--version" << "callvane ";
+    }
+
+    void optionsPrepareNothing()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, said);
+        const QString home = m_dir.filePath("home-" + option);
+        QVERIFY(QDir().mkpath(home));
+        QProcess launcher;
+        launcher.setProcessEnvironment(userEnvironment(home, {}));
+        launcher.start(m_prefix + "/bin/callvane", {option});
+        QVERIFY(launcher.waitForFinished(10000));
+        QCOMPARE(launcher.exitCode(), 0);
+        QVERIFY(QString::fromLocal8Bit(launcher.readAllStandardOutput()).startsWith(said));
+        QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    // The window starts from the user's program directory and deploys into the user's
+    // storage; a second start keeps the user's settings.
+    void launcherPreparesTheUsersDirectories_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("program"); // relative to $HOME
+        QTest::addColumn<QString>("storage");
+        QTest::newRow("defaults") << QStringList() << ".local/share/callvane/" << ".local/state/callvane/";
+        QTest::newRow("XDG directories") << QStringList{"XDG_DATA_HOME=$HOME/data", "XDG_STATE_HOME=$HOME/state"}
+                                         << "data/callvane/" << "state/callvane/";
+        QTest::newRow("storage chosen") << QStringList{"CALLVANE_STORAGE=$HOME/mine/"} << ".local/share/callvane/"
+                                        << "mine/";
+    }
+
+    void launcherPreparesTheUsersDirectories()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QString, program);
+        QFETCH(QString, storage);
+        const QString home = m_dir.filePath(QTest::currentDataTag()) + "/";
+        QVERIFY(QDir().mkpath(home));
+        const auto start = [&] {
+            QFile::remove(home + storage + ".Callvane.cfg");
+            QProcess window;
+            window.setProcessEnvironment(userEnvironment(home, environment));
+            window.start(m_prefix + "/bin/callvane", {});
+            // Deployed at the window's start, from the program directory's settings.
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + storage + ".Callvane.cfg"), 10000);
+            window.terminate();
+            QVERIFY(window.waitForFinished(5000));
+        };
+        start();
+        for (const char *linked : {"callvane", "blacklist", "callvane-ring", "images", "languages"})
+            QVERIFY2(QFileInfo(home + program + linked).symLinkTarget().startsWith(m_prefix), linked);
+        QVERIFY(QFileInfo(home + storage + ".blacklist").isExecutable());
+        QFile settings(home + program + "Callvane.cfg");
+        QVERIFY(settings.open(QIODevice::Append));
+        settings.write("[Blacklist]\nNum = 600112233\n");
+        settings.close();
+        start();
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().endsWith("Num = 600112233\n"));
+        QVERIFY(!QFileInfo(home + program + "Callvane.cfg").isSymLink());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
