@@ -12,7 +12,7 @@ JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file
+            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc
 
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
@@ -46,10 +46,11 @@ build: configure
 run: build
 	@mkdir -p $(BUILD)/storage
 	@if [ -z "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ] && [ -z "$${QT_QPA_PLATFORM:-}" ]; then \
-	    echo "No display: the window is served over VNC; connect a viewer to localhost:5900."; \
-	    export QT_QPA_PLATFORM=vnc:size=320x480; \
-	fi; \
-	CALLVANE_STORAGE=$(CURDIR)/$(BUILD)/storage/ $(BUILD)/prog/callvane
+	    echo "No display: serving the window over VNC."; \
+	    CALLVANE_STORAGE=$(CURDIR)/$(BUILD)/storage/ scripts/run-over-vnc $(BUILD)/prog/callvane; \
+	else \
+	    CALLVANE_STORAGE=$(CURDIR)/$(BUILD)/storage/ $(BUILD)/prog/callvane; \
+	fi
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
