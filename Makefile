@@ -4,6 +4,7 @@
 # make test-asan  the same suite built with AddressSanitizer and UBSan (build-asan/)
 # make install  installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere
 # make deb   builds the Debian package build-deb/callvane_<version>_<arch>.deb
+# make format  formats the code with .clang-format; make format-check fails where it differs
 # make stress  minutes of kills, concurrent calls, idle floods and full disks (never in make test)
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
@@ -12,7 +13,7 @@ JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc
+            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format
 
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
@@ -24,7 +25,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb clean
+.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check clean
 
 all: build
 
@@ -89,6 +90,16 @@ deb: deps
 	cmake --build build-deb -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
 	cd build-deb && cpack -G DEB
 	@ls build-deb/callvane_*.deb
+
+# The code, not tests/: clang-format cannot keep their data tables as tables.
+FORMATTED = $(shell git ls-files 'app/*.cpp' 'app/*.h' 'control/*.cpp' 'control/*.h' 'daemon/*.cpp' \
+                'daemon/*.h' 'ezx/*.cpp' 'ezx/*.h' 'bench/*.cpp' 'scripts/*.cpp')
+
+format: deps
+	clang-format -i $(FORMATTED)
+
+format-check: deps
+	@clang-format --dry-run -Werror $(FORMATTED) && echo "format-check: $(words $(FORMATTED)) files as .clang-format has them"
 
 screenshots: build
 	scripts/screenshots

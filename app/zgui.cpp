@@ -304,12 +304,12 @@ void ZGui::CargarMain()
     probeDaemon(stateRow, onText, offText);
     m_statusBox->insertItem(stateRow, -1, true);
 
-    const bool blacklist = keys::isBlacklistMode(
-        settings.readEntry(keys::kCallvaneGroup, keys::kFirewallKey, QString()).toStdString());
+    const bool blacklist =
+        keys::isBlacklistMode(settings.readEntry(keys::kCallvaneGroup, keys::kFirewallKey, QString()).toStdString());
     appendStatusRow("/images/list.png", text(language, text::kMainList),
                     text(language, blacklist ? text::kMainBlack : text::kMainWhite));
-    const bool blockUnknown = keys::blocksUnknown(
-        settings.readEntry(keys::kCallvaneGroup, keys::kBlockUnknownKey, QString()).toStdString());
+    const bool blockUnknown =
+        keys::blocksUnknown(settings.readEntry(keys::kCallvaneGroup, keys::kBlockUnknownKey, QString()).toStdString());
     appendStatusRow("/images/number.png", text(language, text::kMenuUnknown), blockUnknown ? onText : offText);
 }
 
@@ -476,8 +476,7 @@ void ZGui::addNumber(const NumberList &list)
 {
     ZConfig language(m_languagePath, false);
     const QString title = redecodedTitle(text(language, text::kMainAdd));
-    ZSingleCaptureDlg dialog(title, title, ZSingleCaptureDlg::TypeLineEdit, nullptr, "ZSingleCaptureDlg", true, 0,
-                             0);
+    ZSingleCaptureDlg dialog(title, title, ZSingleCaptureDlg::TypeLineEdit, nullptr, "ZSingleCaptureDlg", true, 0, 0);
     dialog.getLineEdit()->setText(QString());
     dialog.getLineEdit()->setEdited(true);
     if (dialog.exec() != 1)
@@ -562,8 +561,9 @@ void ZGui::removeCall()
     const ZListBoxItem *row = m_registerBox->item(index);
     const control::calllog::Entry expected{row->data(kNumberRole).toByteArray().toStdString(),
                                            row->data(kDetailRole).toByteArray().toStdString()};
-    const auto result = control::calllog::remove(control::storage::blockedCallsPath(),
-                                                 control::storage::blockedCallsLockPath(), static_cast<size_t>(index), expected);
+    const auto result =
+        control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
+                                 static_cast<size_t>(index), expected);
     // Not written because someone else removed it first is no failure.
     tellIfNotSaved(result.written
                    || std::find(result.entries.begin(), result.entries.end(), expected) == result.entries.end());

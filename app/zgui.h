@@ -114,4 +114,3 @@ private:
     std::unique_ptr<control::Shell> m_ownShell;
     control::Shell *m_shell;
 };
-

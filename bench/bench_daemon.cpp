@@ -2,11 +2,10 @@
 // time and resident memory, with N numbers on the active black list. The peer is the same
 // daemon with an empty list, measured in the same run: the ratio shows what the list costs.
 
-#include "numberlist.h"
 #include "atomicfile.h"
 #include "daemonsocket.h"
+#include "numberlist.h"
 #include "storage.h"
-
 
 #include <benchmark/benchmark.h>
 
@@ -78,7 +77,8 @@ public:
         for (int64_t i = 0; i < numbers; ++i)
             list.push_back("+346" + std::to_string(10000000 + i));
         control::writeFileAtomically(g_storage + ".Callvane.cfg",
-                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list) + "\n");
+                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list)
+                                         + "\n");
         const auto start = Clock::now();
         if (std::system(("exec " + g_storage + ".blacklist &").c_str()) != 0)
             return;
@@ -118,8 +118,9 @@ void BM_Decisions(benchmark::State &state)
     int64_t i = 0;
     for (auto _ : state) {
         // Half on the list (blocked and logged), half off it, in the forms callers use.
-        const std::string number = (i % 2 == 0) ? "+34 6" + std::to_string(10000000 + (i * 7919) % std::max<int64_t>(1, state.range(0)))
-                                                : "+34 7" + std::to_string(10000000 + i);
+        const std::string number = (i % 2 == 0)
+            ? "+34 6" + std::to_string(10000000 + (i * 7919) % std::max<int64_t>(1, state.range(0)))
+            : "+34 7" + std::to_string(10000000 + i);
         const auto begin = Clock::now();
         if (!ask(number)) {
             state.SkipWithError("no answer");
@@ -129,7 +130,9 @@ void BM_Decisions(benchmark::State &state)
         ++i;
     }
     std::sort(latencies.begin(), latencies.end());
-    const auto percentile = [&](double p) { return latencies.empty() ? 0 : latencies[size_t(p * double(latencies.size() - 1))]; };
+    const auto percentile = [&](double p) {
+        return latencies.empty() ? 0 : latencies[size_t(p * double(latencies.size() - 1))];
+    };
     state.SetItemsProcessed(state.iterations());
     state.counters["p50_us"] = percentile(0.50);
     state.counters["p99_us"] = percentile(0.99);

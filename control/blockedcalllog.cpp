@@ -24,8 +24,7 @@ public:
         // A lock file made by an older version may be open to others.
         ::fchmod(m_fd, 0600);
         int result = 0;
-        while ((result = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
-        }
+        while ((result = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) { }
         m_held = result == 0;
         m_busy = !m_held && errno == EWOULDBLOCK;
     }
@@ -129,10 +128,13 @@ AppendResult append(const std::string &logPath, const std::string &lockPath, con
     if (fd < 0)
         return AppendResult::Failed;
     int error = 0;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0)
         error = errno;
-    const bool inStep = mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
+    const bool inStep =
+        mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
     // Each entry is completed against what precedes it: the log for the first, then the
     // previous entry's text (which always ends whole).
     std::string last;
@@ -147,8 +149,7 @@ AppendResult append(const std::string &logPath, const std::string &lockPath, con
         added += last;
     }
     ssize_t written = -1;
-    while (error == 0 && (written = ::write(fd, added.data(), added.size())) < 0 && errno == EINTR) {
-    }
+    while (error == 0 && (written = ::write(fd, added.data(), added.size())) < 0 && errno == EINTR) { }
     if (error == 0 && written != static_cast<ssize_t>(added.size())) {
         error = written < 0 ? errno : ENOSPC;
         // Half an entry would put every later one out of step.
@@ -158,7 +159,8 @@ AppendResult append(const std::string &logPath, const std::string &lockPath, con
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (mark != nullptr)
-        *mark = error == 0 ? AppendMark{st.st_dev, st.st_ino, st.st_size + static_cast<off_t>(added.size())} : AppendMark{};
+        *mark =
+            error == 0 ? AppendMark{st.st_dev, st.st_ino, st.st_size + static_cast<off_t>(added.size())} : AppendMark{};
     errno = error;
     return error == 0 ? AppendResult::Written : AppendResult::Failed;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <string>
-#include <sys/types.h>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 // The blocked-call log: two lines per call, the caller's number ("unknown" for a call without

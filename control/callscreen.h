@@ -2,9 +2,9 @@
 
 #include "firewallsettings.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <cstdint>
 #include <vector>
 
 namespace control {

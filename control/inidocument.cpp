@@ -26,9 +26,7 @@ std::string escapeIniValue(std::string_view value)
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        case ' ':
-            out += (i == 0 || i + 1 == value.size()) ? "\\s" : " ";
-            break;
+        case ' ': out += (i == 0 || i + 1 == value.size()) ? "\\s" : " "; break;
         default: out += c;
         }
     }
@@ -50,9 +48,7 @@ std::string unescapeIniValue(std::string_view text)
         case 'r': out += '\r'; break;
         case 't': out += '\t'; break;
         case 's': out += ' '; break;
-        default:
-            out += '\\';
-            continue; // the next character is read as itself
+        default: out += '\\'; continue; // the next character is read as itself
         }
         ++i;
     }

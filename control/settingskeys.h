@@ -23,7 +23,13 @@ inline constexpr char kYes[] = "Yes";
 inline constexpr char kNo[] = "No";
 
 // Exact, case-sensitive: every other value, a missing one included, is the other branch.
-inline bool isBlacklistMode(const std::string &firewall) { return firewall == kBlacklistMode; }
-inline bool blocksUnknown(const std::string &blockUnknown) { return blockUnknown == kYes; }
+inline bool isBlacklistMode(const std::string &firewall)
+{
+    return firewall == kBlacklistMode;
+}
+inline bool blocksUnknown(const std::string &blockUnknown)
+{
+    return blockUnknown == kYes;
+}
 
 } // namespace control::settings

@@ -8,9 +8,8 @@ namespace control {
 
 bool SettingsStore::Stamp::operator==(const Stamp &o) const
 {
-    return exists == o.exists && device == o.device && inode == o.inode && size == o.size
-        && mtimeSec == o.mtimeSec && mtimeNsec == o.mtimeNsec && ctimeSec == o.ctimeSec
-        && ctimeNsec == o.ctimeNsec;
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size && mtimeSec == o.mtimeSec
+        && mtimeNsec == o.mtimeNsec && ctimeSec == o.ctimeSec && ctimeNsec == o.ctimeNsec;
 }
 
 SettingsStore::SettingsStore(std::string path)
@@ -21,7 +20,9 @@ SettingsStore::SettingsStore(std::string path)
 SettingsStore::Stamp SettingsStore::currentStamp() const
 {
     Stamp stamp;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(m_path.c_str(), &st) != 0)
         return stamp;
     stamp.exists = true;

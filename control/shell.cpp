@@ -54,7 +54,8 @@ void SystemShell::run(const std::string &command)
     ::posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     const char *const argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t shell = -1;
-    const bool spawned = ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) == 0;
+    const bool spawned =
+        ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) == 0;
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(err[1]);
 

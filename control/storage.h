@@ -15,11 +15,29 @@ std::string dir();
 // changes to "/" and inherits the variable, and must still name the same directory.
 void resolve();
 
-inline std::string daemonPath() { return dir() + ".blacklist"; }
-inline std::string deployedSettingsPath() { return dir() + ".Callvane.cfg"; }
-inline std::string blockedCallsPath() { return dir() + ".blockedcalls"; }
-inline std::string blockedCallsLockPath() { return dir() + ".blockedcalls.lock"; }
-inline std::string daemonLockPath() { return dir() + ".blacklist.lock"; }
-inline std::string daemonSocketPath() { return dir() + ".blacklist.sock"; }
+inline std::string daemonPath()
+{
+    return dir() + ".blacklist";
+}
+inline std::string deployedSettingsPath()
+{
+    return dir() + ".Callvane.cfg";
+}
+inline std::string blockedCallsPath()
+{
+    return dir() + ".blockedcalls";
+}
+inline std::string blockedCallsLockPath()
+{
+    return dir() + ".blockedcalls.lock";
+}
+inline std::string daemonLockPath()
+{
+    return dir() + ".blacklist.lock";
+}
+inline std::string daemonSocketPath()
+{
+    return dir() + ".blacklist.sock";
+}
 
 } // namespace control::storage

@@ -36,10 +36,10 @@ inline constexpr char kMsgNotSaved[] = "MSG_NOT_SAVED";
 inline constexpr char kFallbackLanguage[] = "English";
 
 inline constexpr const char *kAllKeys[] = {
-    kMenuMenu, kMenuSelect, kMenuCancel, kMenuExit, kMenuAbout, kMenuLang, kMenuAdd,
-    kMenuDelete, kMainState, kMainList, kMenuUnknown, kOptionsEnabled, kOptionsDisabled,
-    kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite, kMainRegister, kUnknownNumber,
-    kMainAdd, kMenuLanguage, kLangName, kMsgNotStarted, kMsgNotSaved,
+    kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,     kMenuLang,
+    kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown,   kOptionsEnabled,
+    kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,     kMainRegister,
+    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kMsgNotStarted, kMsgNotSaved,
 };
 
 } // namespace control::text

@@ -81,14 +81,15 @@ control::FirewallSettings readSettings(const std::string &path, Reporter &report
 {
     std::string text;
     if (!control::readFile(path, text)) {
-        reporter.report("settings", "cannot read " + path + " (" + std::strerror(errno) +
-                                        "); using the defaults: white-list mode, unknown callers let through, empty lists");
+        reporter.report("settings",
+                        "cannot read " + path + " (" + std::strerror(errno)
+                            + "); using the defaults: white-list mode, unknown callers let through, empty lists");
         return {};
     }
     const control::IniDocument document = control::IniDocument::parse(text);
     if (const size_t stray = document.strayLines(); stray > 0) {
-        reporter.report("settings", path + " is damaged: " + std::to_string(stray) +
-                                        " lines are not settings and are ignored");
+        reporter.report("settings",
+                        path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
     }
     return control::FirewallSettings::read(document);
 }
@@ -109,8 +110,7 @@ bool detach()
         ::close(ready[1]);
         char byte = 0;
         ssize_t n = 0;
-        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) {
-        }
+        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) { }
         // A stop sent while the daemon was starting (a killall that found only this process)
         // is meant for the daemon; one that comes from here on waits, blocked, to be seen.
         sigset_t stops;
@@ -134,7 +134,9 @@ bool detach()
     // stderr stays where a starter sent it when that is a file or a journal's socket; not a
     // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
     // Reports also go to the system log.
-    struct stat err {};
+    struct stat err
+    {
+    };
     const bool keepErr = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
     for (int fd = 0; fd <= 2; ++fd) {
         if (fd < 2 || !keepErr)
@@ -178,7 +180,9 @@ int main(int argc, char **argv)
     Reporter reporter;
     control::FirewallSettings settings = readSettings(control::storage::deployedSettingsPath(), reporter);
 
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);

@@ -112,8 +112,9 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!m_unwritten.empty()) {
-        m_reporter.report("lost", std::to_string(m_unwritten.size()) + " blocked calls were not logged: " +
-                                      m_paths.log + " could not be written before the daemon stopped");
+        m_reporter.report("lost",
+                          std::to_string(m_unwritten.size()) + " blocked calls were not logged: " + m_paths.log
+                              + " could not be written before the daemon stopped");
     }
 }
 
@@ -198,8 +199,9 @@ void CallServer::answer(Client &client, const std::string &number)
     const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
     m_unwritten.push_back({shown, localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
-        m_reporter.report("lost", "blocked calls are being dropped from the log: " + m_paths.log +
-                                      " has not been writable for " + std::to_string(kMaxUnwritten) + " calls");
+        m_reporter.report("lost",
+                          "blocked calls are being dropped from the log: " + m_paths.log + " has not been writable for "
+                              + std::to_string(kMaxUnwritten) + " calls");
         m_unwritten.erase(m_unwritten.begin());
     }
     if (std::chrono::steady_clock::now() >= m_retryAt)
@@ -223,8 +225,9 @@ void CallServer::writeLog()
         m_retryAt = now + std::chrono::milliseconds(20);
         break;
     case AppendResult::Failed:
-        m_reporter.report("log", "cannot write the blocked-call log " + m_paths.log + ": " + std::strerror(error) +
-                                     "; blocked calls are kept and written once it can be written");
+        m_reporter.report("log",
+                          "cannot write the blocked-call log " + m_paths.log + ": " + std::strerror(error)
+                              + "; blocked calls are kept and written once it can be written");
         m_retryAt = now + std::chrono::seconds(1);
         break;
     }
@@ -235,22 +238,25 @@ void CallServer::watchSocket()
     m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_watchFd >= 0
         && ::inotify_add_watch(m_watchFd, directoryOf(m_paths.socket).c_str(),
-                               IN_DELETE | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+                               IN_DELETE | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO)
+            < 0) {
         ::close(m_watchFd);
         m_watchFd = -1;
     }
     if (m_watchFd < 0)
-        m_reporter.report("watch", std::string("cannot watch the socket file, a removed one is not replaced: ") +
-                                       std::strerror(errno));
+        m_reporter.report("watch",
+                          std::string("cannot watch the socket file, a removed one is not replaced: ")
+                              + std::strerror(errno));
 }
 
 // A socket file that was removed or replaced leaves the daemon unreachable: listen anew.
 void CallServer::keepSocket()
 {
     char events[4096];
-    while (m_watchFd >= 0 && ::read(m_watchFd, events, sizeof events) > 0) {
-    }
-    struct stat st {};
+    while (m_watchFd >= 0 && ::read(m_watchFd, events, sizeof events) > 0) { }
+    struct stat st
+    {
+    };
     const bool exists = ::stat(m_paths.socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     if (exists && (m_socketInode == 0 || (st.st_dev == m_socketDevice && st.st_ino == m_socketInode))) {
         m_socketDevice = st.st_dev;

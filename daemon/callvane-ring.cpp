@@ -33,8 +33,9 @@ int main(int argc, char **argv)
     const int operands = argc - options.firstOperand;
     const char *number = operands == 1 ? argv[options.firstOperand] : "";
     if (operands > 1 || std::strpbrk(number, "\r\n") != nullptr) {
-        std::fprintf(stderr, "callvane-ring: one number on one line, or none for a withheld number\n"
-                             "Try 'callvane-ring --help'.\n");
+        std::fprintf(stderr,
+                     "callvane-ring: one number on one line, or none for a withheld number\n"
+                     "Try 'callvane-ring --help'.\n");
         return 2;
     }
     const std::string path = control::storage::daemonSocketPath();

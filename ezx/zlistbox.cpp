@@ -28,7 +28,9 @@ public:
 
         const QRect area = option.rect.adjusted(4, 2, -4, -2);
         const QSize icon = option.decorationSize;
-        index.data(Qt::DecorationRole).value<QIcon>().paint(painter, QRect(area.left(), area.center().y() - icon.height() / 2, icon.width(), icon.height()));
+        index.data(Qt::DecorationRole)
+            .value<QIcon>()
+            .paint(painter, QRect(area.left(), area.center().y() - icon.height() / 2, icon.width(), icon.height()));
         QRect text = area.adjusted(icon.width() + 8, 0, 0, 0);
         const int lineHeight = option.fontMetrics.height();
         text.setTop(area.center().y() - lineHeight * int(lines.size()) / 2);
@@ -36,7 +38,8 @@ public:
         for (int i = 0; i < lines.size(); ++i) {
             painter->setPen(option.palette.color(i == 0 ? QPalette::Text : QPalette::PlaceholderText));
             const QRect line(text.left(), text.top() + i * lineHeight, text.width(), lineHeight);
-            painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, option.fontMetrics.elidedText(lines.at(i), Qt::ElideRight, line.width()));
+            painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                              option.fontMetrics.elidedText(lines.at(i), Qt::ElideRight, line.width()));
         }
         painter->restore();
     }
@@ -145,9 +148,7 @@ void ZListBox::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Left:
-    case Qt::Key_Right:
-        event->ignore();
-        return;
+    case Qt::Key_Right: event->ignore(); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (QListWidgetItem *current = QListWidget::currentItem())
@@ -155,8 +156,7 @@ void ZListBox::keyPressEvent(QKeyEvent *event)
         else
             event->ignore(); // a dialog may take Enter as its accept key
         return;
-    default:
-        break;
+    default: break;
     }
     QListWidget::keyPressEvent(event);
 }

@@ -11,8 +11,8 @@ class ZMessageDlg : public ZPopup
 public:
     enum MessageDlgType { TypeOK = 0, TypeChoose = 1, TypeConfirm = 2 };
 
-    ZMessageDlg(const QString &title, const QString &text, int type, int timeout, QWidget *parent,
-                const char *name, bool modal, unsigned int flags);
+    ZMessageDlg(const QString &title, const QString &text, int type, int timeout, QWidget *parent, const char *name,
+                bool modal, unsigned int flags);
 
     QString text() const;
 

@@ -43,9 +43,8 @@ ZOptionsMenu::ZOptionsMenu(const QRect & /*rect*/, QWidget *parent, const char *
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     hide();
-    connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem *row) {
-        activateItem(row->data(kIdRole).toInt());
-    });
+    connect(this, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *row) { activateItem(row->data(kIdRole).toInt()); });
 }
 
 void ZOptionsMenu::addRow(QListWidgetItem *row, int id, int index)
@@ -59,8 +58,8 @@ int ZOptionsMenu::rowHeight() const
     return iconSize().height() + 6 + m_spacing;
 }
 
-int ZOptionsMenu::insertItem(const QString &text, ZOptionsMenu * /*subMenu*/, const QPixmap &icon, bool enabled,
-                             int id, int index, bool, bool, bool)
+int ZOptionsMenu::insertItem(const QString &text, ZOptionsMenu * /*subMenu*/, const QPixmap &icon, bool enabled, int id,
+                             int index, bool, bool, bool)
 {
     if (id < 0)
         id = count();

@@ -15,8 +15,8 @@ class ZOptionsMenu : public QListWidget
 public:
     ZOptionsMenu(const QRect &rect, QWidget *parent, const char *name, unsigned int flags, int widgetClass);
 
-    int insertItem(const QString &text, ZOptionsMenu *subMenu, const QPixmap &icon, bool enabled = true,
-                   int id = -1, int index = -1, bool = false, bool = false, bool = false);
+    int insertItem(const QString &text, ZOptionsMenu *subMenu, const QPixmap &icon, bool enabled = true, int id = -1,
+                   int index = -1, bool = false, bool = false, bool = false);
     void insertSeparator(int id = -1, int index = -1);
     bool connectItem(int id, const QObject *receiver, const char *member);
     void setItemSpacing(int spacing);

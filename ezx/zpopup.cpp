@@ -33,7 +33,8 @@ ZPopup::ZPopup(QWidget *parent, const char *name, bool modal, unsigned int /*fla
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setAlignment(Qt::AlignCenter);
     m_title->setWordWrap(true);
-    m_title->setStyleSheet(QStringLiteral("QLabel { background: #1d3557; color: white; font-weight: bold; padding: 4px; }"));
+    m_title->setStyleSheet(
+        QStringLiteral("QLabel { background: #1d3557; color: white; font-weight: bold; padding: 4px; }"));
 
     auto *bar = new QHBoxLayout;
     const char *labels[2] = {QT_TR_NOOP("OK"), QT_TR_NOOP("Cancel")};
@@ -74,14 +75,9 @@ void ZPopup::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_F1:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        accept();
-        break;
-    case Qt::Key_F2:
-        reject();
-        break;
-    default:
-        QDialog::keyPressEvent(event);
+    case Qt::Key_Enter: accept(); break;
+    case Qt::Key_F2: reject(); break;
+    default: QDialog::keyPressEvent(event);
     }
 }
 

@@ -5,9 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType type,
-                                     QWidget *parent, const char *name, bool modal, unsigned int flags,
-                                     unsigned int /*flags2*/)
+ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType type, QWidget *parent,
+                                     const char *name, bool modal, unsigned int flags, unsigned int /*flags2*/)
     : ZPopup(parent, name, modal, flags)
     , m_prompt(new QLabel(prompt, this))
     , m_edit(new ZLineEdit(this))

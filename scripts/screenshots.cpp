@@ -36,7 +36,8 @@ int main(int argc, char **argv)
     qputenv(control::storage::kDirVariable, QFile::encodeName(storage));
     std::ofstream(QFile::encodeName(programDir + "/Callvane.cfg").constData())
         << "[Callvane]\nLanguage = English\nFirewall = Blacklist\nBlockUnknown = Yes\n\n"
-           "[Blacklist]\nNum = +34 600 11 22 33;0800 555 123;+44 20 7946 0000\n\n[Whitelist]\nNum = 112;+33 1 23 45 67 89\n";
+           "[Blacklist]\nNum = +34 600 11 22 33;0800 555 123;+44 20 7946 0000\n\n[Whitelist]\nNum = 112;+33 1 23 45 67 "
+           "89\n";
     std::ofstream(QFile::encodeName(storage + ".blockedcalls").constData())
         << "+34 600 11 22 33\n2026-12-01 09:14:02\nunknown\n2026-12-02 21:40:55\n0800 555 123\n2026-12-05 12:03:17\n";
 
@@ -50,7 +51,8 @@ int main(int argc, char **argv)
     control::RecordingShell shell;
     shell.effect = [&](const std::string &command) {
         if (command.find("ps -e") == 0)
-            std::ofstream(QFile::encodeName(programDir + "/state").constData()) << storage.toStdString() << ".blacklist\n";
+            std::ofstream(QFile::encodeName(programDir + "/state").constData())
+                << storage.toStdString() << ".blacklist\n";
     };
     ZGui gui(QString(), nullptr, nullptr, 0, &shell);
     const QString out = QString::fromLocal8Bit(argv[2]);
