@@ -56,23 +56,40 @@ std::optional<std::uint64_t> e164Digits(std::string_view key)
 
 } // namespace
 
-CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region)
+CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known,
+                       std::vector<std::uint64_t> *keys)
     : m_region(upper(region))
     , m_blacklistMode(settings.blacklistMode)
     , m_blockUnknown(settings.blockUnknown)
 {
     const auto &list = m_blacklistMode ? settings.blacklist : settings.whitelist;
     m_numbers.reserve(list.size());
+    if (keys != nullptr)
+        keys->reserve(list.size());
     for (const std::string &entry : list) {
-        const std::string k = key(entry);
-        if (const auto digits = e164Digits(k))
-            m_numbers.push_back(*digits);
+        std::uint64_t number = 0;
+        if (const auto found = known != nullptr ? known->byEntry.find(entry) : decltype(known->byEntry.end()){};
+            known != nullptr && found != known->byEntry.end()) {
+            number = found->second;
+        } else {
+            number = numberKey(entry);
+            ++m_parsed;
+        }
+        if (number != 0)
+            m_numbers.push_back(number);
         else
-            m_texts.push_back(k);
+            m_texts.push_back("=" + entry);
+        if (keys != nullptr)
+            keys->push_back(number);
     }
     std::sort(m_numbers.begin(), m_numbers.end());
     std::sort(m_texts.begin(), m_texts.end());
     m_numbers.shrink_to_fit();
+}
+
+std::uint64_t CallScreen::numberKey(std::string_view entry) const
+{
+    return e164Digits(key(entry)).value_or(0);
 }
 
 bool CallScreen::listed(const std::string &key) const
@@ -96,9 +113,11 @@ std::string CallScreen::key(std::string_view number) const
         && util.IsPossibleNumber(parsed)) {
         std::string e164;
         util.Format(parsed, PhoneNumberUtil::E164, &e164);
-        return e164;
+        if (e164Digits(e164))
+            return e164;
     }
-    // Not a phone number: only the same text matches; "=" keeps it apart from "+..." keys.
+    // Not a phone number (or one the index cannot keep in 8 bytes): only the same text
+    // matches; "=" keeps it apart from "+..." keys.
     return "=" + std::string(number);
 }
 

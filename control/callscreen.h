@@ -1,6 +1,7 @@
 #pragma once
 
 #include "firewallsettings.h"
+#include "keycache.h"
 
 #include <cstdint>
 #include <string>
@@ -24,11 +25,20 @@ class CallScreen
 {
 public:
     // `region`: two letters ("ES"), or empty for none (then only international forms parse).
-    CallScreen(const FirewallSettings &settings, const std::string &region);
+    // `known` entries take their key from there instead of being parsed; `keys`, when given,
+    // receives the key of each entry of the active list, in its order.
+    CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known = nullptr,
+               std::vector<std::uint64_t> *keys = nullptr);
 
     bool blocks(std::string_view number) const;
     // The form under which a number is indexed and looked up.
     std::string key(std::string_view number) const;
+    // The same as the index keeps it: the digits of a phone number's international form, or 0
+    // for a text that is none (it matches only itself).
+    std::uint64_t numberKey(std::string_view entry) const;
+
+    // How many entries the constructor parsed (those `known` did not have).
+    size_t parsed() const { return m_parsed; }
 
     static bool isUnknownCaller(std::string_view number);
     // CALLVANE_REGION when it holds two letters, else the country of the locale
@@ -39,6 +49,7 @@ private:
     std::string m_region;
     bool m_blacklistMode;
     bool m_blockUnknown;
+    size_t m_parsed = 0;
     bool listed(const std::string &key) const;
 
     std::vector<std::uint64_t> m_numbers; // the digits of E.164 keys ("+" and no leading zero)

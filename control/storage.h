@@ -35,6 +35,10 @@ inline std::string daemonLockPath()
 {
     return dir() + ".blacklist.lock";
 }
+inline std::string keyCachePath()
+{
+    return dir() + ".blacklist.keys";
+}
 inline std::string daemonSocketPath()
 {
     return dir() + ".blacklist.sock";

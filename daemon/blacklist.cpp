@@ -9,6 +9,7 @@
 #include "daemonsocket.h"
 #include "firewallsettings.h"
 #include "inidocument.h"
+#include "keycache.h"
 #include "reporter.h"
 #include "storage.h"
 
@@ -92,6 +93,19 @@ control::FirewallSettings readSettings(const std::string &path, Reporter &report
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
     }
     return control::FirewallSettings::read(document);
+}
+
+// Entries parsed at an earlier start are taken from the key cache; what this start had to
+// parse is kept there for the next.
+control::CallScreen indexList(const control::FirewallSettings &settings, const std::string &region)
+{
+    const std::string path = control::storage::keyCachePath();
+    const control::keycache::Keys known = control::keycache::load(path, region);
+    std::vector<std::uint64_t> keys;
+    control::CallScreen screen(settings, region, &known, &keys);
+    if (screen.parsed() > 0 || known.byEntry.size() != keys.size())
+        control::keycache::save(path, region, settings.blacklistMode ? settings.blacklist : settings.whitelist, keys);
+    return screen;
 }
 
 // Forks; the parent returns to its caller (status 0) once the child has detached, so that a script
@@ -192,7 +206,8 @@ int main(int argc, char **argv)
     if (!detach())
         return 1;
     reporter.toSystemLog();
-    const control::CallScreen screen(settings, control::CallScreen::regionFromEnvironment());
+    const std::string region = control::CallScreen::regionFromEnvironment();
+    const control::CallScreen screen = indexList(settings, region);
     settings = {};
     ::malloc_trim(0); // the settings text and the lists were many times the index
     CallServer server(listenFd,

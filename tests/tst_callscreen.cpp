@@ -1,9 +1,12 @@
 #include "callscreen.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using control::CallScreen;
 using control::FirewallSettings;
+namespace keycache = control::keycache;
 
 namespace {
 
@@ -91,8 +94,62 @@ private slots:
         QFETCH(QString, entry);
         QFETCH(QString, caller);
         QFETCH(bool, match);
-        const CallScreen screen(settings(true, false, {entry.toStdString()}), region.toStdString());
+        const FirewallSettings list = settings(true, false, {entry.toStdString()});
+        std::vector<std::uint64_t> keys;
+        const CallScreen screen(list, region.toStdString(), nullptr, &keys);
         QCOMPARE(screen.blocks(caller.toStdString()), match);
+        // The same through the key cache a restart reads: nothing parsed, the same answer.
+        QTemporaryDir dir;
+        const std::string cache = dir.filePath("keys").toStdString();
+        QVERIFY(keycache::save(cache, region.toStdString(), list.blacklist, keys));
+        const keycache::Keys known = keycache::load(cache, region.toStdString());
+        const CallScreen restarted(list, region.toStdString(), &known);
+        QCOMPARE(restarted.parsed(), size_t(0));
+        QCOMPARE(restarted.blocks(caller.toStdString()), match);
+    }
+
+    // A restart after an edit parses the new entry only; a cache it cannot trust, everything.
+    void keyCacheSparesParsing_data()
+    {
+        QTest::addColumn<QByteArray>("damage"); // "cut N", "append", "region", "header", "none"
+        QTest::addColumn<int>("parsed");
+        QTest::newRow("intact") << QByteArray("none") << 1;
+        QTest::newRow("made for another region") << QByteArray("region") << 4;
+        QTest::newRow("another format") << QByteArray("header") << 4;
+        QTest::newRow("cut short in an entry") << QByteArray("cut 12") << 4;
+        QTest::newRow("cut short in the count") << QByteArray("cut 3") << 4;
+        QTest::newRow("bytes after the end") << QByteArray("append") << 4;
+    }
+
+    void keyCacheSparesParsing()
+    {
+        QFETCH(QByteArray, damage);
+        QFETCH(int, parsed);
+        QTemporaryDir dir;
+        const std::string cache = dir.filePath("keys").toStdString();
+        std::vector<std::string> list{"+34 600 11 22 33", "112", "911 00 00 00"};
+        std::vector<std::uint64_t> keys;
+        CallScreen(settings(true, false, list), "ES", nullptr, &keys);
+        QVERIFY(keycache::save(cache, damage == "region" ? "DE" : "ES", list, keys));
+        QFile file(QString::fromStdString(cache));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (damage.startsWith("cut"))
+            bytes.chop(damage.mid(4).toInt());
+        if (damage == "append")
+            bytes += "x";
+        if (damage == "header")
+            bytes.replace("callvane-keys 1", "callvane-keys 2");
+        QVERIFY(file.resize(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        list.push_back("+34 600 99 99 99");
+        const keycache::Keys known = keycache::load(cache, "ES");
+        const CallScreen restarted(settings(true, false, list), "ES", &known);
+        QCOMPARE(int(restarted.parsed()), parsed);
+        for (const char *caller : {"600112233", "112", "+34911000000", "600999999"})
+            QVERIFY2(restarted.blocks(caller), caller);
+        QVERIFY(!restarted.blocks("600112234"));
     }
 
     void emptyListBlocksAllInWhiteListMode()
