@@ -333,6 +333,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, firstLine);
         QVERIFY(startDaemon());
+        QCOMPARE(ring("600999999"), QString("allow")); // it serves: its files are all written
         const pid_t daemon = soleDaemon();
         const QStringList before = QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden);
         QProcess run;
