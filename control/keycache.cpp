@@ -18,8 +18,7 @@ std::string header(const std::string &region)
     return "callvane-keys 1 " + region + "\n";
 }
 
-template<typename T>
-bool take(std::string_view &from, T &value)
+template <typename T> bool take(std::string_view &from, T &value)
 {
     if (from.size() < sizeof value)
         return false;
@@ -28,8 +27,7 @@ bool take(std::string_view &from, T &value)
     return true;
 }
 
-template<typename T>
-void put(std::string &to, T value)
+template <typename T> void put(std::string &to, T value)
 {
     to.append(reinterpret_cast<const char *>(&value), sizeof value);
 }

@@ -1,0 +1,178 @@
+// Whole-process start-up: from exec to the window mapped on an X display (a private Xvfb),
+// for Callvane with 10 and with 10,000 numbers in each list and 10,000 logged calls, and for
+// an empty Qt 6 window of the same size built here (the peer). Reported as milliseconds and
+// as the ratio to the peer measured in the same run.
+
+#include "atomicfile.h"
+#include "blockedcalllog.h"
+#include "numberlist.h"
+
+#include <benchmark/benchmark.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+std::string g_work;
+std::string g_display;
+double g_peerMs = 0;
+
+// Starts Xvfb on a free display; its pid.
+pid_t startXvfb()
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ready[1], 3);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24", nullptr);
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    char number[16] = {};
+    const ssize_t n = ::read(ready[0], number, sizeof number - 1);
+    ::close(ready[0]);
+    if (n <= 0)
+        return -1;
+    g_display = ":" + std::string(number, size_t(n - 1));
+    return pid;
+}
+
+// Milliseconds from exec to the first top-level window the program maps.
+double timeToMappedWindow(const std::string &program, const std::vector<std::string> &environment)
+{
+    xcb_connection_t *x = xcb_connect(g_display.c_str(), nullptr);
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, screen->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(x);
+
+    std::vector<std::string> env = environment;
+    env.push_back("DISPLAY=" + g_display);
+    env.push_back("QT_QPA_PLATFORM=xcb");
+    std::vector<char *> envp;
+    for (std::string &entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string argv0 = program;
+    char *argv[] = {argv0.data(), nullptr};
+
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    double ms = -1;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data());
+    if (spawned == 0) {
+        while (xcb_generic_event_t *event = xcb_wait_for_event(x)) {
+            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+            std::free(event);
+            if (mapped) {
+                ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                break;
+            }
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    xcb_disconnect(x);
+    return ms;
+}
+
+// A program directory as the build lays it out, with `numbers` in each list and as many
+// calls logged.
+std::string callvaneWith(int numbers)
+{
+    const std::string dir = g_work + "/prog" + std::to_string(numbers) + "/";
+    const std::string storage = g_work + "/storage" + std::to_string(numbers) + "/";
+    fs::create_directories(storage);
+    fs::copy(CALLVANE_PROGRAM_DIR, dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    std::vector<std::string> black;
+    std::vector<std::string> white;
+    std::vector<control::calllog::Entry> calls;
+    for (int i = 0; i < numbers; ++i) {
+        black.push_back("+346" + std::to_string(10000000 + i));
+        white.push_back("+347" + std::to_string(10000000 + i));
+        calls.push_back({"+346" + std::to_string(10000000 + i), "2026-12-08 10:00:00"});
+    }
+    control::writeFileAtomically(dir + "Callvane.cfg",
+                                 "[Callvane]\nLanguage = English\nFirewall = Blacklist\n[Blacklist]\nNum = "
+                                     + control::joinList(black) + "\n[Whitelist]\nNum = " + control::joinList(white)
+                                     + "\n");
+    control::writeFileAtomically(storage + ".blockedcalls", control::calllog::format(calls));
+    return storage;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void run(benchmark::State &state, const std::string &program, const std::vector<std::string> &environment,
+         bool peer)
+{
+    std::vector<double> times;
+    for (auto _ : state) {
+        const double ms = timeToMappedWindow(program, environment);
+        if (ms < 0) {
+            state.SkipWithError("no window was mapped");
+            return;
+        }
+        times.push_back(ms);
+    }
+    const double ms = median(times);
+    if (peer)
+        g_peerMs = ms;
+    state.counters["median_ms"] = ms;
+    state.counters["ratio_to_peer"] = g_peerMs > 0 ? ms / g_peerMs : 0;
+}
+
+void BM_EmptyQtWindow(benchmark::State &state)
+{
+    run(state, EMPTY_WINDOW, {}, true);
+}
+
+void BM_Callvane(benchmark::State &state)
+{
+    const int numbers = int(state.range(0));
+    const std::string storage = callvaneWith(numbers);
+    const std::string program = g_work + "/prog" + std::to_string(numbers) + "/callvane";
+    run(state, program, {"CALLVANE_STORAGE=" + storage, "PATH=" + std::string(std::getenv("PATH"))}, false);
+}
+
+} // namespace
+
+BENCHMARK(BM_EmptyQtWindow)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Callvane)->ArgName("numbers")->Arg(10)->Arg(10000)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    char work[] = "/tmp/callvane-startup-XXXXXX";
+    if (::mkdtemp(work) == nullptr)
+        return 1;
+    g_work = work;
+    const pid_t xvfb = startXvfb();
+    if (xvfb < 0) {
+        std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    ::kill(xvfb, SIGTERM);
+    ::waitpid(xvfb, nullptr, 0);
+    fs::remove_all(g_work);
+    return 0;
+}
