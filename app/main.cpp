@@ -1,3 +1,5 @@
+#include "commands.h"
+#include "shell.h"
 #include "storage.h"
 #include "zapplication.h"
 #include "zgui.h"
@@ -49,10 +51,19 @@ int main(int argc, char **argv)
     if (answeredOption(argc, argv))
         return 0;
     control::storage::resolve();
+    // The window's first commands (the start's, then its first probe) do not depend on the
+    // toolkit: they run while it starts.
+    control::SystemShell shell;
+    const control::Commands commands(control::Commands::programDirOf(argv[0]), control::storage::dir());
+    std::vector<std::string> first = commands.startup();
+    for (const std::string &command : commands.probe())
+        first.push_back(command);
+    shell.runAhead(std::move(first));
+
     app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
-    auto *gui = new ZGui(*argument, nullptr, nullptr, 0);
+    auto *gui = new ZGui(*argument, nullptr, nullptr, 0, &shell);
     delete argument;
     const int result = app->exec();
     delete gui;

@@ -91,9 +91,8 @@ ZGui::~ZGui() = default;
 
 QString ZGui::getProgramDir()
 {
-    const QString invocation = QCoreApplication::arguments().value(0);
-    const qsizetype slash = invocation.lastIndexOf(QLatin1Char('/'));
-    m_programDir = slash < 0 ? QString(QLatin1String("")) : invocation.left(slash + 1);
+    const QByteArray invocation = QFile::encodeName(QCoreApplication::arguments().value(0));
+    m_programDir = QFile::decodeName(control::Commands::programDirOf(invocation.toStdString()).c_str());
     return m_programDir;
 }
 

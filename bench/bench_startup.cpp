@@ -38,7 +38,8 @@ pid_t startXvfb()
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(ready[1], 3);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24", nullptr);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24",
+                 nullptr);
         ::_exit(127);
     }
     ::close(ready[1]);
@@ -120,8 +121,7 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-void run(benchmark::State &state, const std::string &program, const std::vector<std::string> &environment,
-         bool peer)
+void run(benchmark::State &state, const std::string &program, const std::vector<std::string> &environment, bool peer)
 {
     std::vector<double> times;
     for (auto _ : state) {
@@ -155,7 +155,13 @@ void BM_Callvane(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_EmptyQtWindow)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Callvane)->ArgName("numbers")->Arg(10)->Arg(10000)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Callvane)
+    ->ArgName("numbers")
+    ->Arg(10)
+    ->Arg(10000)
+    ->Iterations(9)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -12,6 +12,12 @@ Commands::Commands(std::string programDir, std::string storageDir)
 {
 }
 
+std::string Commands::programDirOf(const std::string &invocation)
+{
+    const auto slash = invocation.rfind('/');
+    return slash == std::string::npos ? std::string() : invocation.substr(0, slash + 1);
+}
+
 std::string Commands::deployExecutable() const
 {
     return "cp " + m_quotedProgramDir + "blacklist " + m_quotedStorageDir + ".blacklist";

@@ -13,6 +13,10 @@ class Commands
 public:
     Commands(std::string programDir, std::string storageDir);
 
+    // The program directory of a program invoked as `invocation` (its argv[0]): up to and
+    // including the last "/", or empty.
+    static std::string programDirOf(const std::string &invocation);
+
     std::string deployExecutable() const; // cp %1blacklist <storage>.blacklist
     std::string deploySettings() const; // cp %1Callvane.cfg <storage>.Callvane.cfg
     std::string daemonStart() const; // exec <storage>.blacklist&

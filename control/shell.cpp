@@ -42,12 +42,66 @@ bool Shell::awaitDaemon(const std::string &socketPath, bool running)
     }
 }
 
+SystemShell::~SystemShell()
+{
+    dropRunAhead();
+}
+
+void SystemShell::runAhead(std::vector<std::string> commands)
+{
+    dropRunAhead();
+    m_ahead = std::move(commands);
+    m_aheadErrors.clear();
+    m_claimed = 0;
+    m_drop = false;
+    m_worker = std::thread([this] {
+        for (size_t i = 0; i < m_ahead.size(); ++i) {
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_drop)
+                    break;
+            }
+            std::vector<std::string> errors = execute(m_ahead[i]);
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_aheadErrors.push_back(std::move(errors));
+            m_ended.notify_all();
+        }
+    });
+}
+
+void SystemShell::dropRunAhead()
+{
+    if (!m_worker.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_drop = true;
+    }
+    m_worker.join();
+    m_ahead.clear();
+}
+
 void SystemShell::run(const std::string &command)
 {
+    if (m_worker.joinable() && m_claimed < m_ahead.size() && m_ahead[m_claimed] == command) {
+        const size_t index = m_claimed++;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ended.wait(lock, [&] { return m_aheadErrors.size() > index; });
+        m_errors.insert(m_errors.end(), m_aheadErrors[index].begin(), m_aheadErrors[index].end());
+        return;
+    }
+    dropRunAhead();
+    const std::vector<std::string> errors = execute(command);
+    m_errors.insert(m_errors.end(), errors.begin(), errors.end());
+}
+
+std::vector<std::string> SystemShell::execute(const std::string &command)
+{
+    std::vector<std::string> errors;
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
         [[maybe_unused]] const int status = std::system(command.c_str());
-        return;
+        return errors;
     }
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
@@ -96,8 +150,9 @@ void SystemShell::run(const std::string &command)
         if (line.empty() || Commands::isExpectedNoise(command, line))
             continue;
         std::fprintf(stderr, "%s\n", line.c_str());
-        m_errors.push_back(line);
+        errors.push_back(line);
     }
+    return errors;
 }
 
 void RecordingShell::run(const std::string &command)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace control {
@@ -38,8 +41,32 @@ class SystemShell : public Shell
 public:
     static constexpr std::chrono::milliseconds kStderrWait{2000};
 
+    SystemShell() = default;
+    ~SystemShell() override;
+    SystemShell(const SystemShell &) = delete;
+    SystemShell &operator=(const SystemShell &) = delete;
+
+    // Starts `commands`, known to be the next this shell will be asked to run (a start's), on
+    // a thread of their own: in order, each waited for, while the program goes on with other
+    // work. A run() of the next of them then only waits until it has ended. Any other command
+    // first lets the one under way end and drops the rest.
+    void runAhead(std::vector<std::string> commands);
+
     using Shell::run;
     void run(const std::string &command) override;
+
+private:
+    // Runs one command; what it said on stderr that is not expected noise.
+    static std::vector<std::string> execute(const std::string &command);
+    void dropRunAhead();
+
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    std::thread m_worker;
+    std::vector<std::string> m_ahead;
+    std::vector<std::vector<std::string>> m_aheadErrors; // of each command that has ended
+    size_t m_claimed = 0; // of m_ahead, asked for by run()
+    bool m_drop = false;
 };
 
 // Remembers the commands instead of running them; `effect`, when set, plays a command's part.

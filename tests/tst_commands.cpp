@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -210,6 +212,51 @@ private slots:
             QCOMPARE(kept.size(), size_t(1));
             QCOMPARE(QString::fromStdString(kept.front()) + "\n", written);
         }
+    }
+
+    // Commands run ahead are run once, in order, and a run() of one returns once it ended.
+    void runAheadKeepsOrderAndWaits_data()
+    {
+        QTest::addColumn<QStringList>("ahead"); // %1: an empty directory
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QString>("made"); // a pattern of the log the commands write
+        QTest::addColumn<int>("errors");
+        QTest::newRow("each asked for in turn") << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"}
+                                                << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"}
+                                                << "^a\nb\n$" << 0;
+        QTest::newRow("another command drops the rest")
+            << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"} << QStringList{"echo c >> %1log"}
+            << "^(a\n)?c\n$" << 0; // "a" if it was under way
+        QTest::newRow("errors go to the one who asks")
+            << QStringList{"cp %1missing %1x", "echo a >> %1log"} << QStringList{"cp %1missing %1x", "echo a >> %1log"}
+            << "^a\n$" << 1;
+    }
+
+    void runAheadKeepsOrderAndWaits()
+    {
+        QFETCH(QStringList, ahead);
+        QFETCH(QStringList, asked);
+        QFETCH(QString, made);
+        QFETCH(int, errors);
+        QTemporaryDir dir;
+        const auto inDir = [&dir](const QString &command) {
+            return QFile::encodeName(command.arg(dir.path() + "/")).toStdString();
+        };
+        control::SystemShell shell;
+        std::vector<std::string> first;
+        for (const QString &command : ahead)
+            first.push_back(inDir(command));
+        const auto logged = [&dir] { return QFileInfo(dir.filePath("log")).size(); };
+        shell.runAhead(first);
+        for (const QString &command : asked) {
+            const qint64 before = logged();
+            shell.run(inDir(command));
+            // Waited for: what the command writes is there when run() returns.
+            QVERIFY(logged() > before || command.startsWith("cp"));
+        }
+        const QString log = QString::fromLatin1(readText(dir.filePath("log")));
+        QVERIFY2(QRegularExpression(made).match(log).hasMatch(), qPrintable(log));
+        QCOMPARE(int(shell.takeErrors().size()), errors);
     }
 };
 
