@@ -2,10 +2,12 @@
 
 #include "zlistboxitem.h"
 
+#include <QAbstractListModel>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 namespace {
 
@@ -53,62 +55,183 @@ public:
 
 } // namespace
 
-ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
-    : QListWidget(parent)
+// The rows, owned. A change made while `m_resetting` is shown to the view by the reset that
+// ends it.
+class ZListBoxRows : public QAbstractListModel
 {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(m_items.size());
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return {};
+        const ZListBoxItem &item = *m_items[static_cast<size_t>(index.row())];
+        switch (role) {
+        case Qt::DisplayRole: return item.lines().join(QLatin1Char('\n'));
+        case Qt::DecorationRole: return item.pixmap().isNull() ? QVariant() : QVariant(QIcon(item.pixmap()));
+        case Qt::CheckStateRole:
+            if (!m_checkMode)
+                return {};
+            return m_checked == index.row() ? Qt::Checked : Qt::Unchecked;
+        default: return item.data(role);
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    // Changes first, tells after: see ZListBox::showChanges(). True when this is the first
+    // change not yet told.
+    bool changing()
+    {
+        if (m_resetting)
+            return false;
+        beginResetModel();
+        m_resetting = true;
+        return true;
+    }
+    void showChanges()
+    {
+        if (m_resetting) {
+            m_resetting = false;
+            endResetModel();
+        }
+    }
+
+    // Told at once.
+    void insertNow(size_t row, ZListBoxItem *item)
+    {
+        showChanges();
+        beginInsertRows({}, static_cast<int>(row), static_cast<int>(row));
+        m_items.emplace(m_items.begin() + static_cast<std::ptrdiff_t>(row), item);
+        endInsertRows();
+    }
+
+    void setChecked(int row)
+    {
+        const int old = m_checked;
+        m_checked = row;
+        for (const int changed : {old, row}) {
+            if (changed >= 0 && changed < rowCount())
+                emit dataChanged(index(changed), index(changed), {Qt::CheckStateRole});
+        }
+    }
+
+    std::deque<std::unique_ptr<ZListBoxItem>> m_items;
+    bool m_checkMode = false;
+    int m_checked = -1;
+
+private:
+    bool m_resetting = false;
+};
+
+ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
+    : QListView(parent)
+{
+    m_rows = new ZListBoxRows(this);
+    setModel(m_rows);
     setIconSize(QSize(24, 24));
-    setUniformItemSizes(false);
+    // Every row of a box has the same lines: the first row's height is every row's.
+    setUniformItemSizes(true);
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
     setSpacing(1);
+    setEditTriggers(NoEditTriggers);
     setItemDelegate(new RowDelegate(this));
-    connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+    const auto itemAt = [this](const QModelIndex &index) { return item(index.row()); };
+    connect(this, &QListView::clicked, this, [this, itemAt](const QModelIndex &index) {
         if (!m_checkMode)
-            emit returnPressed(static_cast<ZListBoxItem *>(item));
+            emit returnPressed(itemAt(index));
     });
-    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+    connect(this, &QListView::doubleClicked, this, [this, itemAt](const QModelIndex &index) {
         if (m_checkMode)
-            emit returnPressed(static_cast<ZListBoxItem *>(item));
+            emit returnPressed(itemAt(index));
     });
-    connect(this, &QListWidget::currentRowChanged, this, [this] {
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex &current) {
         if (m_checkMode)
-            checkCurrent();
+            m_rows->setChecked(current.row());
     });
+}
+
+ZListBox::~ZListBox() = default;
+
+void ZListBox::changing()
+{
+    // Told at the latest when the event loop runs again.
+    if (m_rows->changing())
+        QTimer::singleShot(0, this, [this] { showChanges(); });
+}
+
+void ZListBox::showChanges() const
+{
+    if (m_rows != nullptr) // events come while the rows are being made
+        m_rows->showChanges();
 }
 
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
 {
+    const size_t row = index < 0 || index > count() ? static_cast<size_t>(count()) : static_cast<size_t>(index);
     if (m_checkMode) {
-        // Shown checked or not, but never toggled by itself (Space, a click on its box).
-        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
-    }
-    QListWidget::insertItem(index < 0 ? count() : index, item);
-    if (m_checkMode) {
-        if (currentRow() < 0)
+        // Few rows, and the check must follow the cursor at once.
+        m_rows->insertNow(row, item);
+        if (currentItem() < 0)
             setCurrentRow(0);
-        checkCurrent();
+        return;
     }
+    changing();
+    auto &items = m_rows->m_items;
+    items.emplace(items.begin() + static_cast<std::ptrdiff_t>(row), item);
 }
 
 void ZListBox::removeItem(int index)
 {
-    delete takeItem(index);
+    if (index < 0 || index >= count())
+        return;
+    changing();
+    auto &items = m_rows->m_items;
+    items.erase(items.begin() + index);
 }
 
-int ZListBox::currentItem() const
+int ZListBox::count() const
 {
-    return currentRow();
+    return static_cast<int>(m_rows->m_items.size());
 }
 
 ZListBoxItem *ZListBox::item(int index) const
 {
-    return static_cast<ZListBoxItem *>(QListWidget::item(index));
+    return index >= 0 && index < count() ? m_rows->m_items[static_cast<size_t>(index)].get() : nullptr;
+}
+
+int ZListBox::currentItem() const
+{
+    showChanges();
+    return currentIndex().isValid() ? currentIndex().row() : -1;
+}
+
+void ZListBox::setCurrentRow(int row)
+{
+    showChanges();
+    setCurrentIndex(m_rows->index(row));
+}
+
+QRect ZListBox::itemRect(int index) const
+{
+    showChanges();
+    return visualRect(m_rows->index(index));
 }
 
 void ZListBox::setCheckMode(bool on)
 {
     m_checkMode = on;
+    m_rows->m_checkMode = on;
     // Check boxes are the standard delegate's.
     if (on)
         setItemDelegate(new QStyledItemDelegate(this));
@@ -116,32 +239,33 @@ void ZListBox::setCheckMode(bool on)
 
 bool ZListBox::itemChecked(int index) const
 {
-    const QListWidgetItem *row = QListWidget::item(index);
-    return row != nullptr && row->checkState() == Qt::Checked;
-}
-
-void ZListBox::checkCurrent()
-{
-    const int current = currentRow();
-    for (int i = 0; i < count(); ++i)
-        QListWidget::item(i)->setCheckState(i == current ? Qt::Checked : Qt::Unchecked);
+    return m_checkMode && index >= 0 && index == currentItem();
 }
 
 int ZListBox::checkedItem() const
 {
-    for (int i = 0; i < count(); ++i) {
-        if (itemChecked(i))
-            return i;
-    }
-    return -1;
+    return m_checkMode ? currentItem() : -1;
 }
 
-int ZListBox::fittingHeight(const QListWidget *list)
+int ZListBox::fittingHeight(const QListView *list)
 {
     int height = 2 * list->frameWidth();
-    for (int row = 0; row < list->count(); ++row)
+    const int rows = list->model() != nullptr ? list->model()->rowCount() : 0;
+    for (int row = 0; row < rows; ++row)
         height += list->sizeHintForRow(row) + 2 * list->spacing();
     return height;
+}
+
+bool ZListBox::event(QEvent *event)
+{
+    showChanges();
+    return QListView::event(event);
+}
+
+bool ZListBox::viewportEvent(QEvent *event)
+{
+    showChanges();
+    return QListView::viewportEvent(event);
 }
 
 void ZListBox::keyPressEvent(QKeyEvent *event)
@@ -151,12 +275,12 @@ void ZListBox::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Right: event->ignore(); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (QListWidgetItem *current = QListWidget::currentItem())
-            emit returnPressed(static_cast<ZListBoxItem *>(current));
+        if (ZListBoxItem *current = item(currentItem()))
+            emit returnPressed(current);
         else
             event->ignore(); // a dialog may take Enter as its accept key
         return;
     default: break;
     }
-    QListWidget::keyPressEvent(event);
+    QListView::keyPressEvent(event);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
-#include <QListWidget>
+#include <QListView>
+
+#include <deque>
+#include <memory>
 
 class ZListBoxItem;
+class ZListBoxRows;
 
 // A list of ZListBoxItem rows with a cursor (the current item). Enter or a click (a tap) on a
 // row emits returnPressed(); Left and Right are left to the parent (tab changes).
@@ -11,17 +15,27 @@ class ZListBoxItem;
 // checked as soon as there is one, exactly one row is checked from then on, and whatever
 // moves the cursor (keys, a click) moves the check. There a click only checks; Enter or a
 // double click emits returnPressed().
-class ZListBox : public QListWidget
+//
+// Rows inserted or removed one by one are shown together: the view learns of them once, when
+// it is next asked or shown, so that emptying and refilling a long list costs what the rows
+// cost and not what telling the view of each of them would.
+class ZListBox : public QListView
 {
     Q_OBJECT
 public:
     ZListBox(const QString &layout, QWidget *parent, unsigned int flags = 0, int widgetClass = 0);
+    ~ZListBox() override;
 
+    // Takes `item` over.
     void insertItem(ZListBoxItem *item, int index = -1, bool autoHighlight = true);
     void removeItem(int index);
+    int count() const;
+    ZListBoxItem *item(int index) const;
     // The current row, or -1.
     int currentItem() const;
-    ZListBoxItem *item(int index) const;
+    void setCurrentRow(int row);
+    // Where row `index` is drawn, in viewport coordinates.
+    QRect itemRect(int index) const;
 
     void setCheckMode(bool on);
     bool itemChecked(int index) const;
@@ -29,16 +43,21 @@ public:
     int checkedItem() const;
 
     // The height at which `list` shows all its rows and no scroll bar.
-    static int fittingHeight(const QListWidget *list);
+    static int fittingHeight(const QListView *list);
 
 signals:
     void returnPressed(ZListBoxItem *item);
 
 protected:
+    bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void checkCurrent();
+    // Tells the view of the rows inserted and removed since it was last told.
+    void showChanges() const;
+    void changing();
 
+    ZListBoxRows *m_rows = nullptr;
     bool m_checkMode = false;
 };

@@ -1,23 +1,16 @@
 #include "zlistboxitem.h"
 
-ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/)
-    : QListWidgetItem(nullptr, QListWidgetItem::UserType)
-{
-}
+ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/) { }
 
 void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoResize*/, bool /*reserved*/)
 {
-    setIcon(QIcon(pixmap));
+    m_pixmap = pixmap;
 }
 
 void ZListBoxItem::appendSubItem(int column, const QString &text, bool /*autoResize*/, const QPixmap * /*pixmap*/)
 {
-    if (column < 0)
-        return;
-    if (m_columns.size() <= column)
-        m_columns.resize(column + 1);
-    m_columns[column].append(text);
-    updateText();
+    if (column >= 0 && column < kColumns)
+        m_columns[column].append(text);
 }
 
 QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) const
@@ -27,13 +20,33 @@ QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) co
 
 QStringList ZListBoxItem::subItems(int column) const
 {
-    return m_columns.value(column);
+    return column >= 0 && column < kColumns ? m_columns[column] : QStringList();
 }
 
-void ZListBoxItem::updateText()
+void ZListBoxItem::setData(int role, const QVariant &value)
 {
-    QStringList lines;
+    for (auto &entry : m_data) {
+        if (entry.first == role) {
+            entry.second = value;
+            return;
+        }
+    }
+    m_data.emplace_back(role, value);
+}
+
+QVariant ZListBoxItem::data(int role) const
+{
+    for (const auto &entry : m_data) {
+        if (entry.first == role)
+            return entry.second;
+    }
+    return {};
+}
+
+QStringList ZListBoxItem::lines() const
+{
+    QStringList all;
     for (const QStringList &column : m_columns)
-        lines += column;
-    setText(lines.join(QLatin1Char('\n')));
+        all += column;
+    return all;
 }

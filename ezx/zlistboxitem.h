@@ -1,15 +1,18 @@
 #pragma once
 
-#include <QListWidgetItem>
 #include <QPixmap>
 #include <QStringList>
-#include <QVector>
+#include <QVariant>
+
+#include <utility>
+#include <vector>
 
 class ZListBox;
 
 // One row of a ZListBox: an icon column and columns of text lines, as the layout string
-// ("%I%M": icon, then multi-line text) describes. The row is shown once inserted.
-class ZListBoxItem : public QListWidgetItem
+// ("%I%M": icon, then multi-line text) describes. The row is shown once inserted; the box
+// owns it from then on. Kept small: a list of 100,000 numbers is 100,000 rows.
+class ZListBoxItem
 {
 public:
     ZListBoxItem(ZListBox *box, const QString &layout);
@@ -20,8 +23,18 @@ public:
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
 
-private:
-    void updateText();
+    // Values of the caller's own, by role (Qt::UserRole and up).
+    void setData(int role, const QVariant &value);
+    QVariant data(int role) const;
 
-    QVector<QStringList> m_columns;
+    const QPixmap &pixmap() const { return m_pixmap; }
+    // Every text line, column by column.
+    QStringList lines() const;
+
+private:
+    static constexpr int kColumns = 3;
+
+    QPixmap m_pixmap;
+    QStringList m_columns[kColumns];
+    std::vector<std::pair<int, QVariant>> m_data;
 };

@@ -73,7 +73,7 @@ private slots:
             ZListBox *list = box(*gui, twin.box);
             QCOMPARE(guitest::rows(list), rows);
             for (int i = 0; i < list->count(); ++i)
-                QVERIFY(!list->item(i)->icon().isNull());
+                QVERIFY(!list->item(i)->pixmap().isNull());
         }
     }
 
