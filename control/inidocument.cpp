@@ -17,6 +17,10 @@ std::string_view trimmed(std::string_view s)
 
 std::string escapeIniValue(std::string_view value)
 {
+    // Most values (a number list of any length) need no escape: copied whole.
+    if (value.find_first_of("\\\n\r\t") == std::string_view::npos
+        && (value.empty() || (value.front() != ' ' && value.back() != ' ')))
+        return std::string(value);
     std::string out;
     out.reserve(value.size() + 8);
     for (size_t i = 0; i < value.size(); ++i) {
@@ -35,6 +39,8 @@ std::string escapeIniValue(std::string_view value)
 
 std::string unescapeIniValue(std::string_view text)
 {
+    if (text.find('\\') == std::string_view::npos)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

@@ -11,6 +11,8 @@ inline constexpr char kListSeparator = ';';
 // A number list as stored in one settings value: the entries joined by ';', not quoted.
 // Splitting drops empty fields, so "1;;2;" reads as 1, 2 (the platform's split does so).
 std::vector<std::string> splitList(std::string_view value, char separator = kListSeparator);
+// The same entries, as views into `value`.
+std::vector<std::string_view> splitListViews(std::string_view value, char separator = kListSeparator);
 std::string joinList(const std::vector<std::string> &entries);
 
 } // namespace control

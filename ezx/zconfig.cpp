@@ -25,14 +25,16 @@ QString ZConfig::readEntry(const QString &group, const QString &key, const QStri
 
 QStringList ZConfig::readListEntry(const QString &group, const QString &key, QChar separator)
 {
-    QStringList list;
     const auto value = m_store.value(utf8(group), utf8(key));
-    if (value) {
-        // UTF-8 can be split at an ASCII byte; the lists use ';'.
-        Q_ASSERT(separator.unicode() < 0x80);
-        for (const std::string &entry : control::splitList(*value, separator.toLatin1()))
-            list.append(QString::fromStdString(entry));
-    }
+    if (!value)
+        return {};
+    // UTF-8 can be split at an ASCII byte; the lists use ';'.
+    Q_ASSERT(separator.unicode() < 0x80);
+    const std::vector<std::string_view> entries = control::splitListViews(*value, separator.toLatin1());
+    QStringList list;
+    list.reserve(static_cast<qsizetype>(entries.size()));
+    for (const std::string_view entry : entries)
+        list.append(QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size())));
     return list;
 }
 
