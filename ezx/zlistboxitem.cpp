@@ -9,8 +9,13 @@ void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoR
 
 void ZListBoxItem::appendSubItem(int column, const QString &text, bool /*autoResize*/, const QPixmap * /*pixmap*/)
 {
-    if (column >= 0 && column < kColumns)
-        m_columns[column].append(text);
+    if (column < 0 || column >= kColumns)
+        return;
+    Column &lines = m_columns[column];
+    if (lines.lines++ == 0)
+        lines.first = text;
+    else
+        lines.more.append(text);
 }
 
 QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) const
@@ -20,7 +25,9 @@ QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) co
 
 QStringList ZListBoxItem::subItems(int column) const
 {
-    return column >= 0 && column < kColumns ? m_columns[column] : QStringList();
+    if (column < 0 || column >= kColumns || m_columns[column].lines == 0)
+        return {};
+    return QStringList{m_columns[column].first} + m_columns[column].more;
 }
 
 void ZListBoxItem::setData(int role, const QVariant &value)
@@ -46,7 +53,7 @@ QVariant ZListBoxItem::data(int role) const
 QStringList ZListBoxItem::lines() const
 {
     QStringList all;
-    for (const QStringList &column : m_columns)
-        all += column;
+    for (int column = 0; column < kColumns; ++column)
+        all += subItems(column);
     return all;
 }

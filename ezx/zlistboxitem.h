@@ -34,7 +34,15 @@ public:
 private:
     static constexpr int kColumns = 3;
 
+    // Most rows have one line per column: it is kept inline, the others in `more`.
+    struct Column
+    {
+        int lines = 0;
+        QString first;
+        QStringList more;
+    };
+
     QPixmap m_pixmap;
-    QStringList m_columns[kColumns];
+    Column m_columns[kColumns];
     std::vector<std::pair<int, QVariant>> m_data;
 };
