@@ -106,6 +106,7 @@ public:
         }
     }
     bool running() const { return m_pid > 0; }
+    long resident() const { return residentKiB(m_pid); }
 
     double startup = 0;
     long memory = 0;
@@ -173,8 +174,39 @@ void BM_Startup(benchmark::State &state)
     state.counters["startup_ms"] = times[times.size() / 2];
 }
 
+// Resident memory stays flat over 1,000,000 decisions (half of them blocked and logged), from
+// four callers at once; the counter is the growth after a first 20,000 in per cent.
+void BM_MemoryFlat(benchmark::State &state)
+{
+    Daemon daemon(1000);
+    if (!daemon.running()) {
+        state.SkipWithError("the daemon did not start");
+        return;
+    }
+    const auto ring = [](int64_t calls) {
+        std::vector<std::thread> callers;
+        for (int64_t t = 0; t < 4; ++t) {
+            callers.emplace_back([calls, t] {
+                for (int64_t i = t; i < calls; i += 4)
+                    ask(i % 2 == 0 ? "+34 6" + std::to_string(10000000 + i % 1000)
+                                   : "+34 7" + std::to_string(10000000 + i));
+            });
+        }
+        for (auto &caller : callers)
+            caller.join();
+    };
+    ring(20000);
+    const long before = daemon.resident();
+    for (auto _ : state)
+        ring(state.range(0));
+    state.counters["rss_before_KiB"] = double(before);
+    state.counters["growth_percent"] = 100.0 * double(daemon.resident() - before) / double(before);
+    std::remove((g_storage + ".blockedcalls").c_str());
+}
+
 } // namespace
 
+BENCHMARK(BM_MemoryFlat)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Startup)
     ->ArgNames({"numbers", "restart"})
     ->Args({0, 0})
