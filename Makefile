@@ -13,7 +13,8 @@ JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format libxcb1-dev
+            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format libxcb1-dev \
+            libsystemd-dev dbus-daemon python3-dbusmock
 
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)

@@ -2,6 +2,7 @@
 
 #include "blockedcalllog.h"
 #include "daemonsocket.h"
+#include "modemwatcher.h"
 #include "reporter.h"
 
 #include <algorithm>
@@ -58,6 +59,8 @@ CallServer::CallServer(int listenFd, Paths paths, const control::CallScreen &scr
 {
     watchSocket();
     keepSocket();
+    m_modem =
+        std::make_unique<ModemWatcher>([this](const std::string &number) { return this->screen(number); }, m_reporter);
 }
 
 CallServer::~CallServer()
@@ -75,20 +78,22 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         fds.clear();
         fds.push_back({m_listenFd, POLLIN, 0});
         fds.push_back({m_watchFd, POLLIN, 0});
+        fds.push_back({m_modem->fd(), m_modem->events(), 0});
         for (const Client &client : m_clients)
             fds.push_back({client.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), pollTimeout()) < 0 && errno != EINTR)
             break;
         if (stop != 0)
             break;
+        m_modem->process();
 
-        // Clients first: fds[i + 2] belongs to m_clients[i] as they were before accepting.
+        // Clients first: fds[i + 3] belongs to m_clients[i] as they were before accepting.
         const auto polledAt = std::chrono::steady_clock::now();
         size_t next = 0;
         for (size_t i = 0; i < m_clients.size(); ++i) {
             Client &client = m_clients[i];
             bool keep = polledAt < client.deadline;
-            if (keep && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+            if (keep && (fds[i + 3].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                 keep = serve(client);
             if (keep) {
                 // Moving a client onto itself would empty the line it has read so far.
@@ -129,6 +134,8 @@ int CallServer::pollTimeout() const
         earliest(client.deadline);
     if (!m_unwritten.empty())
         earliest(m_retryAt);
+    if (const int modem = m_modem->timeoutMs(); modem >= 0)
+        timeout = timeout < 0 ? modem : std::min(timeout, modem);
     return timeout;
 }
 
@@ -191,11 +198,17 @@ bool CallServer::serve(Client &client)
 
 void CallServer::answer(Client &client, const std::string &number)
 {
-    const bool block = m_screen.blocks(number);
+    const bool block = screen(number);
     const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-    if (!block)
-        return;
+    if (block && std::chrono::steady_clock::now() >= m_retryAt)
+        writeLog();
+}
+
+bool CallServer::screen(const std::string &number)
+{
+    if (!m_screen.blocks(number))
+        return false;
     const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
     m_unwritten.push_back({shown, localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
@@ -204,8 +217,7 @@ void CallServer::answer(Client &client, const std::string &number)
                               + std::to_string(kMaxUnwritten) + " calls");
         m_unwritten.erase(m_unwritten.begin());
     }
-    if (std::chrono::steady_clock::now() >= m_retryAt)
-        writeLog();
+    return true;
 }
 
 void CallServer::writeLog()

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
+class ModemWatcher;
 class Reporter;
 
 // Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
@@ -20,6 +22,7 @@ class Reporter;
 // A blocked call is answered first and logged after: when the log's lock is held or the log
 // cannot be written, the entry waits in memory and is written as soon as it can be. If the
 // socket file is removed or replaced, the server listens on a new one at the same path.
+// Calls that ModemManager reports are screened by the same rule (ModemWatcher).
 class CallServer
 {
 public:
@@ -58,6 +61,8 @@ private:
     // False when the client is done (answered, hung up or refused).
     bool serve(Client &client);
     void answer(Client &client, const std::string &number);
+    // The rule, and a blocked call's entry in the log: true when blocked.
+    bool screen(const std::string &number);
     void writeLog();
     int pollTimeout() const;
     void watchSocket();
@@ -73,6 +78,7 @@ private:
     std::vector<control::calllog::Entry> m_unwritten;
     std::chrono::steady_clock::time_point m_retryAt;
 
+    std::unique_ptr<ModemWatcher> m_modem;
     int m_watchFd = -1; // inotify on the socket's directory
     dev_t m_socketDevice = 0;
     ino_t m_socketInode = 0;

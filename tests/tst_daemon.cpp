@@ -168,8 +168,7 @@ private slots:
         QFile file(errors);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray said = file.readAll();
-        QCOMPARE(said.count('\n'), 1);
-        QVERIFY(said.contains("using the defaults"));
+        QCOMPARE(said.count("using the defaults"), 1);
         // White-list mode with an empty list; unknown callers let through.
         QCOMPARE(ring("600112233"), QString("block"));
         QCOMPARE(ring(), QString("allow"));
