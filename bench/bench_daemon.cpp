@@ -3,6 +3,7 @@
 // daemon with an empty list, measured in the same run: the ratio shows what the list costs.
 
 #include "atomicfile.h"
+#include "daemonprocess.h"
 #include "daemonsocket.h"
 #include "numberlist.h"
 #include "storage.h"
@@ -42,31 +43,6 @@ bool ask(const std::string &number)
     return ok;
 }
 
-long residentKiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:" && status >> value)
-            return value;
-    }
-    return -1;
-}
-
-// The live process that runs `path` (the daemon forks: the started process is not it).
-pid_t processRunning(const std::string &path)
-{
-    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
-        const pid_t pid = std::atoi(entry.path().filename().c_str());
-        std::ifstream cmdline(entry.path() / "cmdline");
-        std::string argv0;
-        if (pid > 0 && std::getline(cmdline, argv0, '\0') && argv0 == path && residentKiB(pid) > 0)
-            return pid;
-    }
-    return -1;
-}
-
 // Our own daemon, started as the window starts it and stopped by its process id.
 class Daemon
 {
@@ -93,20 +69,20 @@ public:
         while (!(answered = ask("0")) && Clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        m_pid = answered ? processRunning(g_storage + ".blacklist") : -1;
-        memory = residentKiB(m_pid);
+        m_pid = answered ? daemonprocess::running(g_storage + ".blacklist") : -1;
+        memory = daemonprocess::residentKiB(m_pid);
     }
     ~Daemon()
     {
         if (m_pid > 0) {
             ::kill(m_pid, SIGTERM);
             // Gone, or a zombie (no memory) that whoever adopted it has yet to reap.
-            while (residentKiB(m_pid) > 0)
+            while (daemonprocess::residentKiB(m_pid) > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
     bool running() const { return m_pid > 0; }
-    long resident() const { return residentKiB(m_pid); }
+    long resident() const { return daemonprocess::residentKiB(m_pid); }
 
     double startup = 0;
     long memory = 0;

@@ -77,7 +77,8 @@ void ModemWatcher::connect()
     sd_bus *bus = nullptr;
     int result = sd_bus_open_system(&bus);
     if (result >= 0)
-        result = sd_bus_match_signal_async(bus, nullptr, nullptr, nullptr, kVoice, "CallAdded", onCallAdded, nullptr, this);
+        result =
+            sd_bus_match_signal_async(bus, nullptr, nullptr, nullptr, kVoice, "CallAdded", onCallAdded, nullptr, this);
     if (result >= 0) {
         const std::string changes = std::string("type='signal',interface='") + kProperties
             + "',member='PropertiesChanged',arg0='" + kCall + "'";
@@ -86,8 +87,9 @@ void ModemWatcher::connect()
     if (result < 0) {
         sd_bus_flush_close_unref(bus);
         m_reconnectAt = Clock::now() + kReconnectWait;
-        m_reporter.report("bus", std::string("no system D-Bus (") + std::strerror(-result)
-                                     + "): calls from ModemManager are not screened, only those on the socket");
+        m_reporter.report("bus",
+                          std::string("no system D-Bus (") + std::strerror(-result)
+                              + "): calls from ModemManager are not screened, only those on the socket");
         return;
     }
     m_bus = bus;
@@ -149,8 +151,7 @@ void ModemWatcher::process()
         return;
     }
     int result = 0;
-    while ((result = sd_bus_process(m_bus, nullptr)) > 0) {
-    }
+    while ((result = sd_bus_process(m_bus, nullptr)) > 0) { }
     if (result < 0) {
         disconnect(std::strerror(-result));
         return;
