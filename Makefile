@@ -94,7 +94,7 @@ deb: deps
 
 # The code, not tests/: clang-format cannot keep their data tables as tables.
 FORMATTED = $(shell git ls-files 'app/*.cpp' 'app/*.h' 'control/*.cpp' 'control/*.h' 'daemon/*.cpp' \
-                'daemon/*.h' 'ezx/*.cpp' 'ezx/*.h' 'bench/*.cpp' 'scripts/*.cpp')
+                'daemon/*.h' 'ezx/*.cpp' 'ezx/*.h' 'bench/*.cpp' 'bench/*.h' 'scripts/*.cpp')
 
 format: deps
 	clang-format -i $(FORMATTED)

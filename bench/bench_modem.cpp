@@ -81,7 +81,10 @@ void BM_CallAddedToHangup(benchmark::State &state)
 {
     sd_bus *bus = nullptr;
     if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, g_address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0
-        || sd_bus_start(bus) < 0 || sd_bus_add_fallback_vtable(bus, nullptr, kPrefix, "org.freedesktop.ModemManager1.Call", kCall, nullptr, nullptr) < 0
+        || sd_bus_start(bus) < 0
+        || sd_bus_add_fallback_vtable(bus, nullptr, kPrefix, "org.freedesktop.ModemManager1.Call", kCall, nullptr,
+                                      nullptr)
+            < 0
         || sd_bus_request_name(bus, "org.freedesktop.ModemManager1", 0) < 0) {
         state.SkipWithError("cannot play ModemManager on the private bus");
         return;
@@ -147,8 +150,12 @@ int main(int argc, char **argv)
     g_address.erase(g_address.find_last_not_of("\n") + 1);
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", g_address.c_str(), 1);
 
-    control::writeFileAtomically(g_storage + ".Callvane.cfg", "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 600112233\n");
-    const bool started = std::system(("cp " CALLVANE_PROGRAM_DIR "/blacklist " + g_storage + ".blacklist && " + g_storage + ".blacklist").c_str()) == 0;
+    control::writeFileAtomically(g_storage + ".Callvane.cfg",
+                                 "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 600112233\n");
+    const bool started =
+        std::system(("cp " CALLVANE_PROGRAM_DIR "/blacklist " + g_storage + ".blacklist && " + g_storage + ".blacklist")
+                        .c_str())
+        == 0;
     if (started) {
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
