@@ -87,9 +87,7 @@ bool writeFileAtomically(const std::string &path, const std::string &content)
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    struct stat old
-    {
-    };
+    struct stat old = {};
     bool ok = true;
     if (::stat(path.c_str(), &old) == 0)
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;

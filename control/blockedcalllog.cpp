@@ -45,10 +45,6 @@ private:
     bool m_busy = false;
 };
 
-} // namespace
-
-namespace {
-
 // The entries, and whether the text ends after a number line that has no detail line yet.
 std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
 {
@@ -128,9 +124,7 @@ AppendResult append(const std::string &logPath, const std::string &lockPath, con
     if (fd < 0)
         return AppendResult::Failed;
     int error = 0;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(fd, &st) != 0)
         error = errno;
     const bool inStep =

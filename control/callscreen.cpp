@@ -66,11 +66,16 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
     m_numbers.reserve(list.size());
     if (keys != nullptr)
         keys->reserve(list.size());
+    const auto knownKey = [known](const std::string &entry) -> std::optional<std::uint64_t> {
+        if (known == nullptr)
+            return std::nullopt;
+        const auto found = known->byEntry.find(entry);
+        return found == known->byEntry.end() ? std::nullopt : std::optional<std::uint64_t>(found->second);
+    };
     for (const std::string &entry : list) {
         std::uint64_t number = 0;
-        if (const auto found = known != nullptr ? known->byEntry.find(entry) : decltype(known->byEntry.end()){};
-            known != nullptr && found != known->byEntry.end()) {
-            number = found->second;
+        if (const auto cached = knownKey(entry)) {
+            number = *cached;
         } else {
             number = numberKey(entry);
             ++m_parsed;

@@ -46,12 +46,12 @@ public:
     static std::string regionFromEnvironment();
 
 private:
+    bool listed(const std::string &key) const;
+
     std::string m_region;
     bool m_blacklistMode;
     bool m_blockUnknown;
     size_t m_parsed = 0;
-    bool listed(const std::string &key) const;
-
     std::vector<std::uint64_t> m_numbers; // the digits of E.164 keys ("+" and no leading zero)
     std::vector<std::string> m_texts; // the other keys
 };

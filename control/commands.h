@@ -37,11 +37,12 @@ public:
 
     std::string listLanguages() const; // ls %1/languages/ > %1/ltemp
 
+    std::string removeLanguageList() const;
+    std::string languageListFile() const;
+
     // Whether `line`, said on stderr by `command`, is what the command says on a healthy
     // set-up: an rm of a file that is not there, a stop when no daemon runs.
     static bool isExpectedNoise(const std::string &command, const std::string &line);
-    std::string removeLanguageList() const;
-    std::string languageListFile() const;
 
 private:
     std::string m_programDir;

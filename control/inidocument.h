@@ -15,9 +15,9 @@ namespace control {
 // lines starting with '#' or ';' are comments. Keys and groups are case-sensitive. Entries
 // before the first header belong to the group "". A repeated key or group is read as its
 // last occurrence, and a write changes that occurrence. A UTF-8 BOM is skipped and CRLF line
-// ends are accepted; both are written back, and new lines end as the first line does. Values are stored with
-// KConfig-style escapes (\\ \n \r \t, and \s for a blank at either end) so that any text survives a round trip on one
-// line; an unknown escape reads as written.
+// ends are accepted; both are written back, and new lines end as the first line does. Values
+// are stored with KConfig-style escapes (\\ \n \r \t, and \s for a blank at either end) so
+// that any text survives a round trip on one line; an unknown escape reads as written.
 //
 // Lines that are not touched by setValue() are written back byte for byte.
 class IniDocument

@@ -20,9 +20,7 @@ SettingsStore::SettingsStore(std::string path)
 SettingsStore::Stamp SettingsStore::currentStamp() const
 {
     Stamp stamp;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::stat(m_path.c_str(), &st) != 0)
         return stamp;
     stamp.exists = true;

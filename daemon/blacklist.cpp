@@ -108,10 +108,10 @@ control::CallScreen indexList(const control::FirewallSettings &settings, const s
     return screen;
 }
 
-// Forks; the parent returns to its caller (status 0) once the child has detached, so that a script
-// that starts the daemon in the foreground goes on when calls can be answered. The parent is
-// gone (or a zombie, which the probe passes over) by the time a probe that waited for the
-// daemon to answer lists the processes.
+// Forks; the parent returns to its caller (status 0) once the child has detached, so that a
+// script that starts the daemon in the foreground goes on when calls can be answered. The
+// parent is gone (or a zombie, which the probe passes over) by the time a probe that waited
+// for the daemon to answer lists the processes.
 bool detach()
 {
     int ready[2];
@@ -148,9 +148,7 @@ bool detach()
     // stderr stays where a starter sent it when that is a file or a journal's socket; not a
     // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
     // Reports also go to the system log.
-    struct stat err
-    {
-    };
+    struct stat err = {};
     const bool keepErr = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
     for (int fd = 0; fd <= 2; ++fd) {
         if (fd < 2 || !keepErr)
@@ -194,9 +192,7 @@ int main(int argc, char **argv)
     Reporter reporter;
     control::FirewallSettings settings = readSettings(control::storage::deployedSettingsPath(), reporter);
 
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);

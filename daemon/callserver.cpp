@@ -134,8 +134,8 @@ int CallServer::pollTimeout() const
         earliest(client.deadline);
     if (!m_unwritten.empty())
         earliest(m_retryAt);
-    if (const int modem = m_modem->timeoutMs(); modem >= 0)
-        timeout = timeout < 0 ? modem : std::min(timeout, modem);
+    if (const auto modem = m_modem->dueAt())
+        earliest(*modem);
     return timeout;
 }
 
@@ -266,9 +266,7 @@ void CallServer::keepSocket()
 {
     char events[4096];
     while (m_watchFd >= 0 && ::read(m_watchFd, events, sizeof events) > 0) { }
-    struct stat st
-    {
-    };
+    struct stat st = {};
     const bool exists = ::stat(m_paths.socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     if (exists && (m_socketInode == 0 || (st.st_dev == m_socketDevice && st.st_ino == m_socketInode))) {
         m_socketDevice = st.st_dev;

@@ -3,7 +3,6 @@
 #include "reporter.h"
 
 #include <cstring>
-#include <poll.h>
 
 namespace {
 
@@ -119,28 +118,19 @@ short ModemWatcher::events() const
     return static_cast<short>(wanted > 0 ? wanted : 0);
 }
 
-int ModemWatcher::timeoutMs() const
+std::optional<ModemWatcher::Clock::time_point> ModemWatcher::dueAt() const
 {
-    const auto now = Clock::now();
-    const auto until = [now](Clock::time_point when) {
-        return static_cast<int>(
-                   std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count()))
-            + 1;
-    };
     if (m_bus == nullptr)
-        return until(m_reconnectAt);
-    int timeout = -1;
+        return m_reconnectAt;
+    std::optional<Clock::time_point> due;
+    const auto earliest = [&due](Clock::time_point when) { due = due ? std::min(*due, when) : when; };
     for (const auto &waiting : m_waiting)
-        timeout = timeout < 0 ? until(waiting.second) : std::min(timeout, until(waiting.second));
+        earliest(waiting.second);
+    // sd-bus's time is CLOCK_MONOTONIC, which steady_clock is on Linux.
     uint64_t busTimeout = 0;
-    if (sd_bus_get_timeout(m_bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX) {
-        timespec monotonic{};
-        clock_gettime(CLOCK_MONOTONIC, &monotonic);
-        const uint64_t nowUs = uint64_t(monotonic.tv_sec) * 1000000 + uint64_t(monotonic.tv_nsec) / 1000;
-        const int bus = busTimeout > nowUs ? int((busTimeout - nowUs) / 1000) + 1 : 0;
-        timeout = timeout < 0 ? bus : std::min(timeout, bus);
-    }
-    return timeout;
+    if (sd_bus_get_timeout(m_bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX)
+        earliest(Clock::time_point(std::chrono::microseconds(busTimeout)));
+    return due;
 }
 
 void ModemWatcher::process()

@@ -4,6 +4,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <optional>
 #include <string>
 
 #include <systemd/sd-bus.h>
@@ -28,17 +29,17 @@ public:
     ModemWatcher(const ModemWatcher &) = delete;
     ModemWatcher &operator=(const ModemWatcher &) = delete;
 
-    // For poll(): the descriptor (-1 while there is no bus), its events, and the time until
-    // process() is due anyway (-1: none).
+    using Clock = std::chrono::steady_clock;
+
+    // For poll(): the descriptor (-1 while there is no bus), its events, and when process()
+    // is due anyway (none: only when the descriptor is ready).
     int fd() const;
     short events() const;
-    int timeoutMs() const;
+    std::optional<Clock::time_point> dueAt() const;
     // Handles what came and what is due.
     void process();
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     void connect();
     void disconnect(const std::string &why);
     void query(const std::string &callPath);
