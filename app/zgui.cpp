@@ -1,7 +1,9 @@
 #include "zgui.h"
 
 #include "blockedcalllog.h"
+#include "numberlist.h"
 #include "settingskeys.h"
+#include "settingsstore.h"
 #include "shell.h"
 #include "storage.h"
 #include "textkeys.h"
@@ -49,6 +51,24 @@ QString redecodedTitle(const QString &text)
     return decoder.hasError() ? text : decoded;
 }
 
+// Past this many rows changed, a reload costs less than changing them one by one.
+constexpr size_t kFewRows = 16;
+
+ZListBoxItem *numberRow(ZListBox *box, const QPixmap &icon, std::string_view number)
+{
+    auto *row = new ZListBoxItem(box, QStringLiteral("%I%M"));
+    row->setPixmap(0, icon, true, false);
+    row->appendSubItem(1, QString::fromUtf8(number.data(), static_cast<qsizetype>(number.size())), true, nullptr);
+    return row;
+}
+
+// The cursor stays where it was, as far as the list still reaches.
+void placeCursor(ZListBox *box, int current)
+{
+    if (current >= 0 && box->count() > 0)
+        box->setCurrentRow(qMin(current, box->count() - 1));
+}
+
 QStringList readLines(const QString &path)
 {
     QStringList lines;
@@ -66,8 +86,10 @@ QStringList readLines(const QString &path)
 
 } // namespace
 
-const ZGui::NumberList ZGui::kBlacklist{keys::kBlacklistGroup, &ZGui::m_blacklistBox, &ZGui::CargarBlacklist};
-const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelistBox, &ZGui::CargarWhitelist};
+const ZGui::NumberList ZGui::kBlacklist{keys::kBlacklistGroup, &ZGui::m_blacklistBox, &ZGui::CargarBlacklist,
+                                        &ZGui::m_blacklistShown};
+const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelistBox, &ZGui::CargarWhitelist,
+                                        &ZGui::m_whitelistShown};
 
 ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/, unsigned int /*flags*/,
            control::Shell *shell)
@@ -441,24 +463,18 @@ void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
     while (box->count() != 0)
         box->removeItem(0);
     (this->*loader)();
-    // The cursor stays where it was, as far as the list still reaches.
-    if (current >= 0 && box->count() > 0)
-        box->setCurrentRow(qMin(current, box->count() - 1));
+    placeCursor(box, current);
 }
 
 void ZGui::loadNumbers(const NumberList &list)
 {
-    ZConfig settings(settingsPath(), false);
+    control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
+    std::string &shown = this->*list.shown;
+    shown = settings.value(list.group, keys::kNumKey, {});
     ZListBox *box = this->*list.box;
-    const QStringList numbers =
-        settings.readListEntry(QLatin1String(list.group), QLatin1String(keys::kNumKey), QLatin1Char(';'));
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (const QString &number : numbers) {
-        auto *row = new ZListBoxItem(box, QStringLiteral("%I%M"));
-        row->setPixmap(0, icon, true, false);
-        row->appendSubItem(1, number, true, nullptr);
-        box->insertItem(row, -1, true);
-    }
+    for (const std::string_view number : control::splitListViews(shown))
+        box->insertItem(numberRow(box, icon, number), -1, true);
 }
 
 void ZGui::CargarBlacklist()
@@ -480,33 +496,48 @@ void ZGui::addNumber(const NumberList &list)
     dialog.getLineEdit()->setEdited(true);
     if (dialog.exec() != 1)
         return;
-    const QString number = dialog.getLineEdit()->text();
-
-    ZConfig settings(settingsPath(), true);
-    const QString group = QLatin1String(list.group);
-    QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
-    numbers.append(number);
-    tellIfNotSaved(settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';'))));
-    QApplication::processEvents();
-    restartDaemonIfOn();
-    reload(this->*list.box, list.loader);
+    const std::string number = dialog.getLineEdit()->text().toStdString();
+    editNumbers(list, [&number](std::string_view stored) { return control::listWithAdded(stored, number); });
 }
 
 void ZGui::removeNumber(const NumberList &list)
 {
-    ZListBox *box = this->*list.box;
-    const int index = box->currentItem();
+    const int index = (this->*list.box)->currentItem();
     if (index == -1)
         return;
-    ZConfig settings(settingsPath(), true);
-    const QString group = QLatin1String(list.group);
-    QStringList numbers = settings.readListEntry(group, QLatin1String(keys::kNumKey), QLatin1Char(';'));
-    if (index < numbers.size())
-        numbers.removeAt(index);
-    tellIfNotSaved(settings.writeEntry(group, QLatin1String(keys::kNumKey), numbers.join(QLatin1Char(';'))));
+    editNumbers(list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); });
+}
+
+void ZGui::editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit)
+{
+    control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
+    tellIfNotSaved(settings.setValue(list.group, keys::kNumKey, edit(settings.value(list.group, keys::kNumKey, {}))));
     QApplication::processEvents();
     restartDaemonIfOn();
-    reload(box, list.loader);
+    showNumbers(list, settings.value(list.group, keys::kNumKey, {}));
+}
+
+// A reload of 100,000 rows costs many times the edit that changed one of them: where the box
+// shows what was last loaded, only the rows that differ are changed.
+void ZGui::showNumbers(const NumberList &list, const std::string &stored)
+{
+    ZListBox *box = this->*list.box;
+    std::string &shown = this->*list.shown;
+    const std::vector<std::string_view> before = control::splitListViews(shown);
+    const std::vector<std::string_view> after = control::splitListViews(stored);
+    const control::ListChange change = control::listChange(before, after);
+    if (static_cast<size_t>(box->count()) != before.size() || change.removed + change.inserted > kFewRows) {
+        reload(box, list.loader);
+        return;
+    }
+    const int current = box->currentItem();
+    const QPixmap icon = image(QStringLiteral("/images/number.png"));
+    for (size_t i = 0; i < change.removed; ++i)
+        box->removeItem(static_cast<int>(change.at));
+    for (size_t i = change.at; i < change.at + change.inserted; ++i)
+        box->insertItem(numberRow(box, icon, after[i]), static_cast<int>(i), true);
+    shown = stored;
+    placeCursor(box, current);
 }
 
 void ZGui::addNumber1()

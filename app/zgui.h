@@ -3,7 +3,10 @@
 #include "commands.h"
 #include "zkbmainwidget.h"
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 class ZConfig;
 class ZListBox;
@@ -64,6 +67,7 @@ private:
         const char *group;
         ZListBox *ZGui::*box;
         void (ZGui::*loader)();
+        std::string ZGui::*shown; // the stored value the box shows
     };
     static const NumberList kBlacklist;
     static const NumberList kWhitelist;
@@ -96,6 +100,9 @@ private:
     void tellIfNotSaved(bool saved);
     void loadNumbers(const NumberList &list);
     void reload(ZListBox *box, void (ZGui::*loader)());
+    // Stores what `edit` makes of the stored list and shows the list as it is then stored.
+    void editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit);
+    void showNumbers(const NumberList &list, const std::string &stored);
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
     void switchLanguage(const QString &file);
@@ -106,6 +113,8 @@ private:
     ZListBox *m_blacklistBox = nullptr;
     ZListBox *m_whitelistBox = nullptr;
     ZListBox *m_registerBox = nullptr;
+    std::string m_blacklistShown;
+    std::string m_whitelistShown;
     QString m_daemonState;
     ZNavTabWidget *m_tabs = nullptr;
     ZSoftKey *m_softKey = nullptr;

@@ -49,7 +49,15 @@ struct Window
         control::writeFileAtomically(settingsPath(), text);
         gui = std::make_unique<ZGui>(QString(), nullptr, nullptr, 0, &shell);
     }
-    void restore() const { control::writeFileAtomically(settingsPath(), text); }
+    // The file and the box as they were before the edit.
+    void restore() const
+    {
+        control::writeFileAtomically(settingsPath(), text);
+        ZListBox *box = gui->findChild<ZListBox *>("blacklistBox");
+        while (box->count() != 0)
+            box->removeItem(0);
+        gui->CargarBlacklist();
+    }
 
     std::string text;
     control::RecordingShell shell; // the probe finds nothing: state null, no restart

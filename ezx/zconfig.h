@@ -3,7 +3,6 @@
 #include "settingsstore.h"
 
 #include <QString>
-#include <QStringList>
 
 // The platform's INI reader and writer, on control's settings store: UTF-8, every write
 // reaches the disk (atomically) before writeEntry() returns, a missing file reads as empty.
@@ -14,8 +13,6 @@ public:
     ZConfig(const QString &path, bool writable);
 
     QString readEntry(const QString &group, const QString &key, const QString &fallback = QString());
-    // The value split at `separator` (ASCII), empty fields dropped; empty when missing.
-    QStringList readListEntry(const QString &group, const QString &key, QChar separator);
     bool writeEntry(const QString &group, const QString &key, const QString &value);
 
 private:

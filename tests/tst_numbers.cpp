@@ -149,6 +149,44 @@ private slots:
         }
     }
 
+    // The box shows the list as stored after the edit, whatever changed it since the load.
+    void editShowsTheStoredList_data()
+    {
+        QTest::addColumn<QString>("loaded");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("typed"); // or null: remove the first row
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("add after one added") << "1;2" << "1;2;3" << "4" << "1;2;3;4";
+        QTest::newRow("add after one removed") << "1;2;3" << "1;3" << "4" << "1;3;4";
+        QTest::newRow("remove after one added") << "1;2" << "0;1;2" << QString() << "1;2";
+        QTest::newRow("add after a rewrite") << "1" << "2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20" << "21"
+                                             << "2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21";
+    }
+
+    void editShowsTheStoredList()
+    {
+        QFETCH(QString, loaded);
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        for (const Twin &twin : kTwins) {
+            reset(settingsWithList(twin.group, loaded));
+            FakeShell shell;
+            const auto gui = makeGui(shell);
+            ZListBox *list = box(*gui, twin.box);
+            writeFile(programDir() + "Callvane.cfg", settingsWithList(twin.group, meanwhile));
+            if (typed.isNull()) {
+                list->setCurrentRow(0);
+                (gui.get()->*twin.remove)();
+            } else {
+                typeInNextDialog(typed);
+                (gui.get()->*twin.add)();
+            }
+            QCOMPARE(storedValue(twin.group, "Num"), expected);
+            QCOMPARE(guitest::rows(list).join(';'), expected);
+        }
+    }
+
     void removeWithoutCurrentRowDoesNothing_data()
     {
         QTest::addColumn<QString>("stored");

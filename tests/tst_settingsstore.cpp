@@ -337,6 +337,59 @@ private slots:
         if (!value.contains(QLatin1String(";;")) && !value.startsWith(';') && !value.endsWith(';'))
             QCOMPARE(QString::fromStdString(control::joinList(control::splitList(value.toStdString()))), value);
     }
+
+    // An edit of the stored value leaves it as a split, the change and a join would.
+    void listEdits_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("added");  // or null: remove `index`
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("edited");
+        QTest::newRow("add to empty") << "" << "5" << 0 << "5";
+        QTest::newRow("add empty text") << "1;2" << "" << 0 << "1;2;";
+        QTest::newRow("add drops empty fields") << ";1;;2;" << "5" << 0 << "1;2;5";
+        QTest::newRow("remove first") << "1;2;3" << QString() << 0 << "2;3";
+        QTest::newRow("remove last") << "1;2;3" << QString() << 2 << "1;2";
+        QTest::newRow("remove counts entries, not fields") << ";1;;2;3" << QString() << 1 << "1;3";
+        QTest::newRow("remove past the end") << "1;;2" << QString() << 5 << "1;2";
+    }
+
+    void listEdits()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, added);
+        QFETCH(int, index);
+        QFETCH(QString, edited);
+        const std::string stored = value.toStdString();
+        const std::string result = added.isNull() ? control::listWithout(stored, size_t(index))
+                                                  : control::listWithAdded(stored, added.toStdString());
+        QCOMPARE(QString::fromStdString(result), edited);
+    }
+
+    void listChange_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QList<int>>("change"); // at, removed, inserted
+        QTest::newRow("same") << "1;2" << "1;2" << QList<int>{2, 0, 0};
+        QTest::newRow("one added") << "1;2" << "1;2;3" << QList<int>{2, 0, 1};
+        QTest::newRow("one removed inside") << "1;2;3" << "1;3" << QList<int>{1, 1, 0};
+        QTest::newRow("one of equal neighbours removed") << "1;1;1" << "1;1" << QList<int>{2, 1, 0};
+        QTest::newRow("one replaced") << "1;2;3" << "1;9;3" << QList<int>{1, 1, 1};
+        QTest::newRow("all new") << "1;2" << "3;4;5" << QList<int>{0, 2, 3};
+        QTest::newRow("from empty") << "" << "1" << QList<int>{0, 0, 1};
+    }
+
+    void listChange()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QList<int>, change);
+        const std::string from = before.toStdString();
+        const std::string to = after.toStdString();
+        const control::ListChange result = control::listChange(control::splitListViews(from), control::splitListViews(to));
+        QCOMPARE((QList<int>{int(result.at), int(result.removed), int(result.inserted)}), change);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestSettingsStore)
