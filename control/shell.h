@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,7 +34,8 @@ protected:
     std::vector<std::string> m_errors;
 };
 
-// Runs each command with "sh -c", as system() does, waiting for it. Its stderr is read
+// Runs each command as system() does, waiting for it: with "sh -c", or, where the shell would
+// only find the program and exec it (plainWords), by exec'ing it at once. Its stderr is read
 // until it closes, at most kStderrWait after the shell ended (a daemon started in the
 // background holds it until it has detached).
 class SystemShell : public Shell
@@ -87,6 +89,11 @@ public:
     // Said on stderr by the next commands, as if by the shell.
     void sayError(const std::string &line) { m_errors.push_back(line); }
 };
+
+// The words of `command` when it is one plain command: words of the characters shellQuote
+// leaves bare, single-quoted or \-escaped, the first no shell builtin, keyword or assignment.
+// Empty for anything the shell itself would have to do (a pipe, a redirection, `&`, ...).
+std::vector<std::string> plainWords(std::string_view command);
 
 // Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that
 // ordinary paths stay byte-identical and no path can break or extend a command.

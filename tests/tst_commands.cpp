@@ -127,6 +127,36 @@ private slots:
         QCOMPARE(QString::fromStdString(control::shellQuote(word.toStdString())), quoted);
     }
 
+    // Run without the shell only where the shell would just exec the program.
+    void plainWords_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("words"); // empty: the shell's
+        QTest::newRow("plain") << "rm /a/blacklist" << QStringList{"rm", "/a/blacklist"};
+        QTest::newRow("quoted and escaped") << "cp '/my app/it'\\''s' x" << QStringList{"cp", "/my app/it's", "x"};
+        QTest::newRow("blanks between") << " busybox  killall\t.blacklist " << QStringList{"busybox", "killall", ".blacklist"};
+        QTest::newRow("empty quoted word") << "touch ''" << QStringList{"touch", ""};
+        QTest::newRow("pipe") << "ps -e | sed -n p" << QStringList{};
+        QTest::newRow("redirection") << "ls /a > /b" << QStringList{};
+        QTest::newRow("background") << "exec /a/.blacklist&" << QStringList{};
+        QTest::newRow("builtin") << "echo a\\nb" << QStringList{};
+        QTest::newRow("assignment") << "LANG=C rm a" << QStringList{};
+        QTest::newRow("variable") << "rm $HOME" << QStringList{};
+        QTest::newRow("glob") << "rm /a/*" << QStringList{};
+        QTest::newRow("unclosed quote") << "rm 'a" << QStringList{};
+        QTest::newRow("empty") << "" << QStringList{};
+    }
+
+    void plainWords()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, words);
+        QStringList split;
+        for (const std::string &word : control::plainWords(command.toStdString()))
+            split.append(QString::fromStdString(word));
+        QCOMPARE(split, words);
+    }
+
     // Hostile directory names must reach the right files and run nothing of their own.
     void hostileDirectoriesRunNothing_data()
     {
@@ -184,6 +214,7 @@ private slots:
         QTest::newRow("rm of a directory") << "mkdir %1d && rm %1d" << "rm: cannot remove";
         QTest::newRow("cp of a missing file") << "cp %1blacklist %1.blacklist" << "cp: cannot stat";
         QTest::newRow("rm of a missing file among others") << "rm %1a; ls %1b" << "ls: cannot access";
+        QTest::newRow("a program that is not there") << "callvane-no-such-program %1" << "sh: 1: callvane-no-such-program: not found";
     }
 
     void onlyRealFailuresAreSaid()
