@@ -37,3 +37,16 @@ QRect ZGlobal::mapFromGlobalR(const QWidget *widget, const QRect &rect)
         return rect;
     return rect.translated(-parent->mapTo(parent->window(), QPoint(0, 0)));
 }
+
+void ZGlobal::setBarLook(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, QColor(0x1d, 0x35, 0x57));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::ButtonText, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}

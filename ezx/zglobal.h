@@ -17,4 +17,7 @@ public:
     static QRect getCst2a_1R();
     // `rect` in the coordinates of `widget`'s parent, ready for setGeometry().
     static QRect mapFromGlobalR(const QWidget *widget, const QRect &rect);
+    // The header's and the soft keys' look: bold white text on dark blue. A palette, not a
+    // style sheet: one costs the window's start some milliseconds.
+    static void setBarLook(QWidget *widget);
 };

@@ -17,7 +17,7 @@ ZKbMainWidget::ZKbMainWidget(int /*headerType*/, QWidget *parent, const char *na
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setGeometry(ZGlobal::getHeaderR());
     m_title->setAlignment(Qt::AlignCenter);
-    m_title->setStyleSheet(QStringLiteral("QLabel { background: #1d3557; color: white; font-weight: bold; }"));
+    ZGlobal::setBarLook(m_title);
 }
 
 void ZKbMainWidget::setMainWidgetTitle(const QString &title)

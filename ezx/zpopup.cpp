@@ -33,8 +33,8 @@ ZPopup::ZPopup(QWidget *parent, const char *name, bool modal, unsigned int /*fla
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setAlignment(Qt::AlignCenter);
     m_title->setWordWrap(true);
-    m_title->setStyleSheet(
-        QStringLiteral("QLabel { background: #1d3557; color: white; font-weight: bold; padding: 4px; }"));
+    m_title->setMargin(4);
+    ZGlobal::setBarLook(m_title);
 
     auto *bar = new QHBoxLayout;
     const char *labels[2] = {QT_TR_NOOP("OK"), QT_TR_NOOP("Cancel")};

@@ -1,5 +1,6 @@
 #include "zsoftkey.h"
 
+#include "zglobal.h"
 #include "zlistbox.h"
 #include "zoptionsmenu.h"
 
@@ -22,8 +23,7 @@ ZSoftKey::ZSoftKey(const char * /*style*/, QWidget *parent, QObject * /*owner*/)
     layout->addWidget(m_keys[0], 0, Qt::AlignLeft);
     layout->addStretch();
     layout->addWidget(m_keys[1], 0, Qt::AlignRight);
-    setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QStringLiteral("ZSoftKey { background: #1d3557; } QPushButton { color: white; font-weight: bold; }"));
+    ZGlobal::setBarLook(this);
 }
 
 void ZSoftKey::setOptMenu(int key, ZOptionsMenu *menu)
