@@ -33,8 +33,6 @@ namespace text = control::text;
 
 namespace {
 
-constexpr int kNumberRole = Qt::UserRole + 1;
-constexpr int kDetailRole = Qt::UserRole + 2;
 const QString kOn = QStringLiteral("ON");
 const QString kOff = QStringLiteral("OFF");
 
@@ -564,33 +562,34 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    const auto calls = control::calllog::read(control::storage::blockedCallsPath());
+    std::vector<control::calllog::Entry> calls = control::calllog::read(control::storage::blockedCallsPath());
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (const auto &call : calls) {
-        const QByteArray number = QByteArray::fromStdString(call.number);
-        const QByteArray detail = QByteArray::fromStdString(call.detail);
+    // Rows the box still shows keep their entries; these rows follow them.
+    m_calls.resize(std::min(m_calls.size(), static_cast<size_t>(m_registerBox->count())));
+    m_calls.reserve(m_calls.size() + calls.size());
+    for (control::calllog::Entry &call : calls) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : QString::fromUtf8(number),
+        row->appendSubItem(1,
+                           call.number == control::calllog::kUnknownCaller
+                               ? unknownText
+                               : QString::fromUtf8(call.number.data(), static_cast<qsizetype>(call.number.size())),
                            true, nullptr);
-        row->appendSubItem(1, QString::fromUtf8(detail), true, nullptr);
-        // The lines as read, byte for byte, for the rewrite.
-        row->setData(kNumberRole, number);
-        row->setData(kDetailRole, detail);
+        row->appendSubItem(1, QString::fromUtf8(call.detail.data(), static_cast<qsizetype>(call.detail.size())), true,
+                           nullptr);
         m_registerBox->insertItem(row, -1, true);
+        m_calls.push_back(std::move(call));
     }
 }
 
 void ZGui::removeCall()
 {
     const int index = m_registerBox->currentItem();
-    if (index < 0)
+    if (index < 0 || static_cast<size_t>(index) >= m_calls.size())
         return;
-    const ZListBoxItem *row = m_registerBox->item(index);
-    const control::calllog::Entry expected{row->data(kNumberRole).toByteArray().toStdString(),
-                                           row->data(kDetailRole).toByteArray().toStdString()};
+    const control::calllog::Entry expected = m_calls[static_cast<size_t>(index)];
     const auto result =
         control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
                                  static_cast<size_t>(index), expected);

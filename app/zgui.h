@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockedcalllog.h"
 #include "commands.h"
 #include "zkbmainwidget.h"
 
@@ -115,6 +116,7 @@ private:
     ZListBox *m_registerBox = nullptr;
     std::string m_blacklistShown;
     std::string m_whitelistShown;
+    std::vector<control::calllog::Entry> m_calls; // of the register's rows, as read
     QString m_daemonState;
     ZNavTabWidget *m_tabs = nullptr;
     ZSoftKey *m_softKey = nullptr;

@@ -49,29 +49,30 @@ private:
 std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
 {
     std::vector<Entry> entries;
+    entries.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) / 2 + 1);
     size_t pos = 0;
-    const auto nextLine = [&](std::string &line) {
+    const auto nextLine = [&](std::string_view &line) {
         if (pos >= text.size())
             return false;
         auto end = text.find('\n', pos);
         if (end == std::string_view::npos)
             end = text.size();
-        std::string_view raw = text.substr(pos, end - pos);
+        line = text.substr(pos, end - pos);
         // CRLF reads as LF; no field ends in a carriage return, so a rewrite keeps every field.
-        while (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        line.assign(raw);
+        while (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         pos = end + 1;
         return true;
     };
     detailMissing = false;
-    std::string number;
+    std::string_view number;
+    std::string_view detail;
     while (nextLine(number)) {
         if (number.empty())
             continue;
-        Entry entry{number, {}};
-        detailMissing = !nextLine(entry.detail);
-        entries.push_back(std::move(entry));
+        detail = {};
+        detailMissing = !nextLine(detail);
+        entries.push_back({std::string(number), std::string(detail)});
     }
     return entries;
 }

@@ -79,7 +79,7 @@ public:
             if (!m_checkMode)
                 return {};
             return m_checked == index.row() ? Qt::Checked : Qt::Unchecked;
-        default: return item.data(role);
+        default: return {};
         }
     }
 

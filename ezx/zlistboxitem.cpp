@@ -30,26 +30,6 @@ QStringList ZListBoxItem::subItems(int column) const
     return QStringList{m_columns[column].first} + m_columns[column].more;
 }
 
-void ZListBoxItem::setData(int role, const QVariant &value)
-{
-    for (auto &entry : m_data) {
-        if (entry.first == role) {
-            entry.second = value;
-            return;
-        }
-    }
-    m_data.emplace_back(role, value);
-}
-
-QVariant ZListBoxItem::data(int role) const
-{
-    for (const auto &entry : m_data) {
-        if (entry.first == role)
-            return entry.second;
-    }
-    return {};
-}
-
 QStringList ZListBoxItem::lines() const
 {
     QStringList all;

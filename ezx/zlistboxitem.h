@@ -2,10 +2,6 @@
 
 #include <QPixmap>
 #include <QStringList>
-#include <QVariant>
-
-#include <utility>
-#include <vector>
 
 class ZListBox;
 
@@ -22,10 +18,6 @@ public:
     // Empty when the column or line does not exist.
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
-
-    // Values of the caller's own, by role (Qt::UserRole and up).
-    void setData(int role, const QVariant &value);
-    QVariant data(int role) const;
 
     const QPixmap &pixmap() const { return m_pixmap; }
     // Every text line, column by column.
@@ -44,5 +36,4 @@ private:
 
     QPixmap m_pixmap;
     Column m_columns[kColumns];
-    std::vector<std::pair<int, QVariant>> m_data;
 };
