@@ -28,8 +28,8 @@ pid_t spawn(const std::string &command, int err)
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     pid_t pid = -1;
-    // Two processes fewer to start (the shell's exec is as slow as the program's): the
-    // window's start runs seven commands before its first probe has an answer.
+    // One exec fewer: the shell's start costs what the program's does, and the window's start
+    // runs seven commands before its first probe has an answer.
     std::vector<std::string> words = plainWords(command);
     if (!words.empty()) {
         std::vector<char *> argv;
