@@ -35,50 +35,32 @@ std::string g_display;
 std::string g_bus;
 double g_peerMs = 0;
 
-// Starts Xvfb on a free display; its pid.
-pid_t startXvfb()
+// Starts a server that writes one line on descriptor `fd` once it is ready: Xvfb its display
+// number, dbus-daemon its address. Its pid, or -1; the line, without its end, in `line`.
+pid_t startServer(const std::vector<const char *> &argv, int fd, std::string &line)
 {
     int ready[2];
     if (::pipe(ready) != 0)
         return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(ready[1], 3);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24",
-                 nullptr);
+        ::dup2(ready[1], fd);
+        const int null = ::open("/dev/null", O_WRONLY); // dbus-daemon warns it cannot raise its fd limit
+        ::dup2(null, 2);
+        std::vector<char *> args;
+        for (const char *arg : argv)
+            args.push_back(const_cast<char *>(arg));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(ready[1]);
-    char number[16] = {};
-    const ssize_t n = ::read(ready[0], number, sizeof number - 1);
+    char said[512] = {};
+    const ssize_t n = ::read(ready[0], said, sizeof said - 1);
     ::close(ready[0]);
-    if (n <= 0)
-        return -1;
-    g_display = ":" + std::string(number, size_t(n - 1));
-    return pid;
-}
-
-// Starts a session bus; its pid, and its address in g_bus.
-pid_t startBus()
-{
-    int out[2];
-    if (::pipe(out) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        const int null = ::open("/dev/null", O_WRONLY); // it warns that it cannot raise its fd limit
-        ::dup2(null, 2);
-        ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char address[512] = {};
-    const ssize_t n = ::read(out[0], address, sizeof address - 1);
-    ::close(out[0]);
     if (n <= 1)
         return -1;
-    g_bus = std::string(address, size_t(n - 1));
+    line.assign(said, size_t(n - 1));
     return pid;
 }
 
@@ -86,6 +68,10 @@ pid_t startBus()
 double timeToMappedWindow(const std::vector<std::string> &command, const std::vector<std::string> &environment)
 {
     xcb_connection_t *x = xcb_connect(g_display.c_str(), nullptr);
+    if (xcb_connection_has_error(x) != 0) {
+        xcb_disconnect(x);
+        return -1;
+    }
     xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(x, screen->root, XCB_CW_EVENT_MASK, &mask);
@@ -162,7 +148,7 @@ void run(benchmark::State &state, const std::vector<std::string> &command, const
     for (auto _ : state) {
         const double ms = timeToMappedWindow(command, environment);
         if (ms < 0) {
-            state.SkipWithError("no window was mapped");
+            state.SkipWithError("no window was mapped (or no connection to Xvfb)");
             return;
         }
         times.push_back(ms);
@@ -210,12 +196,15 @@ int main(int argc, char **argv)
     if (::mkdtemp(work) == nullptr)
         return 1;
     g_work = work;
-    const pid_t xvfb = startXvfb();
+    std::string display;
+    const pid_t xvfb = startServer(
+        {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24"}, 3, display);
+    g_display = ":" + display;
     if (xvfb < 0) {
         std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");
         return 1;
     }
-    const pid_t bus = startBus();
+    const pid_t bus = startServer({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, 1, g_bus);
     if (bus < 0) {
         std::fprintf(stderr, "bench_startup: cannot start a session bus\n");
         ::kill(xvfb, SIGTERM);
