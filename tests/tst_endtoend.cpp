@@ -145,7 +145,9 @@ private slots:
         runMenuItem(*gui, 0);
         // Whichever daemon answers first, the restarted one must block it.
         QTRY_COMPARE(ring("+34 911 23 45 67"), QString("block"));
-        QCOMPARE(daemonPids().size(), size_t(1));
+        // The old daemon lets go of its lock as soon as it is told to stop, so that the new one
+        // takes over at once; it may still be ending when the new one answers.
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
     }
 };
 
