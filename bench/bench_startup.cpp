@@ -55,13 +55,18 @@ pid_t startServer(const std::vector<const char *> &argv, int fd, std::string &li
         ::_exit(127);
     }
     ::close(ready[1]);
-    char said[512] = {};
-    const ssize_t n = ::read(ready[0], said, sizeof said - 1);
+    // Xvfb writes the number and its line end apart.
+    line.clear();
+    char c = 0;
+    ssize_t n = 0;
+    while ((n = ::read(ready[0], &c, 1)) == 1 && c != '\n')
+        line += c;
     ::close(ready[0]);
-    if (n <= 1)
-        return -1;
-    line.assign(said, size_t(n - 1));
-    return pid;
+    if (n == 1 && !line.empty())
+        return pid;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
 }
 
 // Milliseconds from exec to the first top-level window the program maps.
