@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace control {
 
@@ -14,6 +16,9 @@ namespace {
 
 using i18n::phonenumbers::PhoneNumber;
 using i18n::phonenumbers::PhoneNumberUtil;
+
+// Below this many entries to parse, threads cost more than they save.
+constexpr size_t kParallelFrom = 2000;
 
 bool isRegion(std::string_view s)
 {
@@ -64,29 +69,49 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
 {
     const auto &list = m_blacklistMode ? settings.blacklist : settings.whitelist;
     m_numbers.reserve(list.size());
-    if (keys != nullptr)
-        keys->reserve(list.size());
     const auto knownKey = [known](const std::string &entry) -> std::optional<std::uint64_t> {
         if (known == nullptr)
             return std::nullopt;
         const auto found = known->byEntry.find(entry);
         return found == known->byEntry.end() ? std::nullopt : std::optional<std::uint64_t>(found->second);
     };
-    for (const std::string &entry : list) {
-        std::uint64_t number = 0;
-        if (const auto cached = knownKey(entry)) {
-            number = *cached;
-        } else {
-            number = numberKey(entry);
-            ++m_parsed;
-        }
-        if (number != 0)
-            m_numbers.push_back(number);
+    std::vector<std::uint64_t> listKeys(list.size());
+    std::vector<size_t> unknown;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (const auto cached = knownKey(list[i]))
+            listKeys[i] = *cached;
         else
-            m_texts.push_back("=" + entry);
-        if (keys != nullptr)
-            keys->push_back(number);
+            unknown.push_back(i);
     }
+    m_parsed = unknown.size();
+    // A first start with a long list spends nearly all its time here: on every CPU.
+    const size_t workers =
+        unknown.size() < kParallelFrom ? 1 : std::max<size_t>(1, std::thread::hardware_concurrency());
+    const size_t share = (unknown.size() + workers - 1) / workers;
+    const auto parse = [&](size_t first) {
+        for (size_t j = first; j < std::min(first + share, unknown.size()); ++j)
+            listKeys[unknown[j]] = numberKey(list[unknown[j]]);
+    };
+    std::vector<std::thread> threads;
+    for (size_t w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back(parse, w * share);
+        } catch (const std::system_error &) {
+            parse(w * share); // no thread to be had: this one does it
+        }
+    }
+    parse(0);
+    for (std::thread &thread : threads)
+        thread.join();
+
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (listKeys[i] != 0)
+            m_numbers.push_back(listKeys[i]);
+        else
+            m_texts.push_back("=" + list[i]);
+    }
+    if (keys != nullptr)
+        *keys = std::move(listKeys);
     std::sort(m_numbers.begin(), m_numbers.end());
     std::sort(m_texts.begin(), m_texts.end());
     m_numbers.shrink_to_fit();

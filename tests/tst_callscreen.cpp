@@ -152,6 +152,36 @@ private slots:
         QVERIFY(!restarted.blocks("600112234"));
     }
 
+    // A long list is parsed on several threads: every entry still gets its own key, also
+    // where a cache left only every other entry to parse.
+    void longListKeysEveryEntry()
+    {
+        std::vector<std::string> list;
+        std::vector<std::string> even;
+        for (int i = 0; i < 6000; ++i) {
+            const std::string digits = std::to_string(10000000 + i);
+            list.push_back(i % 3 == 0 ? "+34 6" + digits : i % 3 == 1 ? "6" + digits : "text " + std::to_string(i));
+            if (i % 2 == 0)
+                even.push_back(list.back());
+        }
+        QTemporaryDir dir;
+        const std::string cache = dir.filePath("keys").toStdString();
+        std::vector<std::uint64_t> evenKeys;
+        CallScreen(settings(true, false, even), "ES", nullptr, &evenKeys);
+        QVERIFY(keycache::save(cache, "ES", even, evenKeys));
+        const keycache::Keys known = keycache::load(cache, "ES");
+
+        std::vector<std::uint64_t> keys;
+        const CallScreen screen(settings(true, false, list), "ES", &known, &keys);
+        QCOMPARE(int(screen.parsed()), 3000);
+        QCOMPARE(keys.size(), list.size());
+        for (size_t i = 0; i < list.size(); ++i)
+            QVERIFY2(keys[i] == screen.numberKey(list[i]), list[i].c_str());
+        for (const char *caller : {"+34610000000", "610000001", "+34 610 005 997", "610005998", "text 5999", "text 2"})
+            QVERIFY2(screen.blocks(caller), caller);
+        QVERIFY(!screen.blocks("+34610006000"));
+    }
+
     void emptyListBlocksAllInWhiteListMode()
     {
         const CallScreen white(settings(false, false, {}), "ES");
