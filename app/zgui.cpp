@@ -52,11 +52,16 @@ QString redecodedTitle(const QString &text)
 // Past this many rows changed, a reload costs less than changing them one by one.
 constexpr size_t kFewRows = 16;
 
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 ZListBoxItem *numberRow(ZListBox *box, const QPixmap &icon, std::string_view number)
 {
     auto *row = new ZListBoxItem(box, QStringLiteral("%I%M"));
     row->setPixmap(0, icon, true, false);
-    row->appendSubItem(1, QString::fromUtf8(number.data(), static_cast<qsizetype>(number.size())), true, nullptr);
+    row->appendSubItem(1, fromUtf8(number), true, nullptr);
     return row;
 }
 
@@ -572,13 +577,9 @@ void ZGui::CargarLlamadas()
     for (control::calllog::Entry &call : calls) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        row->appendSubItem(1,
-                           call.number == control::calllog::kUnknownCaller
-                               ? unknownText
-                               : QString::fromUtf8(call.number.data(), static_cast<qsizetype>(call.number.size())),
+        row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : fromUtf8(call.number),
                            true, nullptr);
-        row->appendSubItem(1, QString::fromUtf8(call.detail.data(), static_cast<qsizetype>(call.detail.size())), true,
-                           nullptr);
+        row->appendSubItem(1, fromUtf8(call.detail), true, nullptr);
         m_registerBox->insertItem(row, -1, true);
         m_calls.push_back(std::move(call));
     }
