@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -107,7 +108,7 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         if ((fds[0].revents & POLLIN) != 0)
             acceptClients();
         if ((fds[1].revents & POLLIN) != 0)
-            keepSocket();
+            keepSocketUnlessStopped(stop);
         if (!m_unwritten.empty() && polledAt >= m_retryAt)
             writeLog();
     }
@@ -259,6 +260,22 @@ void CallServer::watchSocket()
         m_reporter.report("watch",
                           std::string("cannot watch the socket file, a removed one is not replaced: ")
                               + std::strerror(errno));
+}
+
+// A daemon told to stop has let go of the instance lock, and its successor may already listen
+// at the path: taking the path back would leave the successor unreachable. So the stop is held
+// off while it is checked and the socket kept.
+void CallServer::keepSocketUnlessStopped(const volatile std::sig_atomic_t &stop)
+{
+    sigset_t stops;
+    sigset_t before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    if (stop == 0)
+        keepSocket();
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 // A socket file that was removed or replaced leaves the daemon unreachable: listen anew.

@@ -67,6 +67,7 @@ private:
     int pollTimeout() const;
     void watchSocket();
     void keepSocket();
+    void keepSocketUnlessStopped(const volatile std::sig_atomic_t &stop);
 
     int m_listenFd;
     Paths m_paths;
