@@ -8,6 +8,7 @@
 #include "settingsstore.h"
 #include "storage.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -190,10 +191,17 @@ private slots:
         std::atomic<bool> ringing{true};
         std::set<std::string> deleted;
         std::thread deleter([&] {
+            // The daemon may hold entries back for a moment (the log lock was busy): an empty
+            // log after the last call is no end yet.
+            QDeadlineTimer giveUp(QDeadlineTimer::Forever);
             while (deleted.size() < 1000) {
                 const auto entries = calllog::read(control::storage::blockedCallsPath());
-                if (entries.empty() && !ringing) break;
-                if (entries.empty()) continue;
+                if (!ringing && giveUp.isForever())
+                    giveUp.setRemainingTime(5000);
+                if (entries.empty() && giveUp.hasExpired())
+                    break;
+                if (entries.empty())
+                    continue;
                 const size_t at = QRandomGenerator::global()->bounded(quint32(entries.size()));
                 if (calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), at, entries[at]).written)
                     deleted.insert(entries[at].number);
