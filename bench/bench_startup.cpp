@@ -197,10 +197,6 @@ BENCHMARK(BM_Callvane)
 
 int main(int argc, char **argv)
 {
-    char work[] = "/tmp/callvane-startup-XXXXXX";
-    if (::mkdtemp(work) == nullptr)
-        return 1;
-    g_work = work;
     std::string display;
     const pid_t xvfb = startServer(
         {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24"}, 3, display);
@@ -210,18 +206,22 @@ int main(int argc, char **argv)
         return 1;
     }
     const pid_t bus = startServer({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, 1, g_bus);
-    if (bus < 0) {
-        std::fprintf(stderr, "bench_startup: cannot start a session bus\n");
-        ::kill(xvfb, SIGTERM);
-        return 1;
+    char work[] = "/tmp/callvane-startup-XXXXXX";
+    const bool ready = bus >= 0 && ::mkdtemp(work) != nullptr;
+    if (ready) {
+        g_work = work;
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        fs::remove_all(g_work);
+    } else {
+        std::fprintf(stderr, "bench_startup: cannot start a session bus or make a work directory\n");
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
     for (const pid_t pid : {bus, xvfb}) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
     }
-    fs::remove_all(g_work);
-    return 0;
+    return ready ? 0 : 1;
 }
