@@ -195,16 +195,13 @@ BENCHMARK(BM_Decisions)->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicros
 
 int main(int argc, char **argv)
 {
-    char dir[] = "/tmp/callvane-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr)
-        return 1;
-    g_storage = std::string(dir) + "/";
-    ::setenv(control::storage::kDirVariable, g_storage.c_str(), 1);
-    ::setenv("CALLVANE_REGION", "ES", 1);
-    if (std::system(("cp " CALLVANE_PROGRAM_DIR "/blacklist " + g_storage + ".blacklist").c_str()) != 0)
+    g_storage = daemonprocess::temporaryStorage("/tmp/callvane-bench-XXXXXX");
+    if (g_storage.empty())
         return 1;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return std::system(("rm -rf " + std::string(dir)).c_str()) == 0 ? 0 : 1;
+    std::error_code failed;
+    std::filesystem::remove_all(g_storage, failed);
+    return failed ? 1 : 0;
 }

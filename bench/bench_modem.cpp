@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <sys/wait.h>
@@ -122,40 +123,20 @@ BENCHMARK(BM_CallAddedToHangup)->Iterations(1000)->Unit(benchmark::kMillisecond)
 
 int main(int argc, char **argv)
 {
-    char dir[] = "/tmp/callvane-modem-XXXXXX";
-    if (::mkdtemp(dir) == nullptr)
+    g_storage = daemonprocess::temporaryStorage("/tmp/callvane-modem-XXXXXX");
+    if (g_storage.empty())
         return 1;
-    g_storage = std::string(dir) + "/";
-    ::setenv(control::storage::kDirVariable, g_storage.c_str(), 1);
-    ::setenv("CALLVANE_REGION", "ES", 1);
-
     // A private bus, which the daemon is to take for the system bus.
-    int out[2];
-    if (::pipe(out) != 0)
+    const std::string address = "--address=unix:path=" + g_storage + "bus";
+    const pid_t busPid = daemonprocess::startServer(
+        {"dbus-daemon", "--session", "--nofork", "--print-address=1", address.c_str()}, 1, g_address);
+    if (busPid < 0)
         return 1;
-    const pid_t busPid = ::fork();
-    if (busPid == 0) {
-        ::dup2(out[1], 1);
-        ::freopen("/dev/null", "w", stderr); // what it cannot set as a normal user
-        const std::string address = "--address=unix:path=" + g_storage + "bus";
-        ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", address.c_str(), nullptr);
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char line[512] = {};
-    const ssize_t n = ::read(out[0], line, sizeof line - 1);
-    if (n <= 0)
-        return 1;
-    g_address.assign(line, size_t(n));
-    g_address.erase(g_address.find_last_not_of("\n") + 1);
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", g_address.c_str(), 1);
 
     control::writeFileAtomically(g_storage + ".Callvane.cfg",
                                  "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 600112233\n");
-    const bool started =
-        std::system(("cp " CALLVANE_PROGRAM_DIR "/blacklist " + g_storage + ".blacklist && " + g_storage + ".blacklist")
-                        .c_str())
-        == 0;
+    const bool started = std::system((g_storage + ".blacklist").c_str()) == 0;
     if (started) {
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
@@ -166,6 +147,7 @@ int main(int argc, char **argv)
         ::kill(daemon, SIGTERM);
     ::kill(busPid, SIGTERM);
     ::waitpid(busPid, nullptr, 0);
-    std::system(("rm -rf " + std::string(dir)).c_str());
+    std::error_code failed;
+    std::filesystem::remove_all(g_storage, failed);
     return started ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 
 #include "atomicfile.h"
 #include "blockedcalllog.h"
+#include "daemonprocess.h"
 #include "numberlist.h"
 
 #include <benchmark/benchmark.h>
@@ -34,40 +35,6 @@ std::string g_work;
 std::string g_display;
 std::string g_bus;
 double g_peerMs = 0;
-
-// Starts a server that writes one line on descriptor `fd` once it is ready: Xvfb its display
-// number, dbus-daemon its address. Its pid, or -1; the line, without its end, in `line`.
-pid_t startServer(const std::vector<const char *> &argv, int fd, std::string &line)
-{
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(ready[1], fd);
-        const int null = ::open("/dev/null", O_WRONLY); // dbus-daemon warns it cannot raise its fd limit
-        ::dup2(null, 2);
-        std::vector<char *> args;
-        for (const char *arg : argv)
-            args.push_back(const_cast<char *>(arg));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(ready[1]);
-    // Xvfb writes the number and its line end apart.
-    line.clear();
-    char c = 0;
-    ssize_t n = 0;
-    while ((n = ::read(ready[0], &c, 1)) == 1 && c != '\n')
-        line += c;
-    ::close(ready[0]);
-    if (n == 1 && !line.empty())
-        return pid;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 // Milliseconds from exec to the first top-level window the program maps.
 double timeToMappedWindow(const std::vector<std::string> &command, const std::vector<std::string> &environment)
@@ -198,14 +165,15 @@ BENCHMARK(BM_Callvane)
 int main(int argc, char **argv)
 {
     std::string display;
-    const pid_t xvfb = startServer(
+    const pid_t xvfb = daemonprocess::startServer(
         {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24"}, 3, display);
     g_display = ":" + display;
     if (xvfb < 0) {
         std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");
         return 1;
     }
-    const pid_t bus = startServer({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, 1, g_bus);
+    const pid_t bus =
+        daemonprocess::startServer({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, 1, g_bus);
     char work[] = "/tmp/callvane-startup-XXXXXX";
     const bool ready = bus >= 0 && ::mkdtemp(work) != nullptr;
     if (ready) {

@@ -1,14 +1,71 @@
 #pragma once
 
+#include "storage.h"
+
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
-// The benches' own daemons, found by the path they run from (each bench's temporary
-// directory): the daemon forks, so the process a bench started is not the one that serves.
+// The processes the benches start: their own daemons, found by the path they run from (each
+// bench's temporary directory; the daemon forks, so the process a bench started is not the
+// one that serves), and the servers they need (Xvfb, dbus-daemon).
 namespace daemonprocess {
+
+// A temporary storage directory (its path, with a closing "/"; empty on failure) made from
+// `pattern`, taken as the storage of this process and its children, with the daemon built
+// here deployed in it. Region ES.
+inline std::string temporaryStorage(std::string pattern)
+{
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return {};
+    const std::string dir = pattern + "/";
+    ::setenv(control::storage::kDirVariable, dir.c_str(), 1);
+    ::setenv("CALLVANE_REGION", "ES", 1);
+    std::error_code failed;
+    std::filesystem::copy_file(CALLVANE_PROGRAM_DIR "/blacklist", dir + ".blacklist", failed);
+    return failed ? std::string() : dir;
+}
+
+// Starts a server that writes one line on descriptor `fd` once it is ready: Xvfb its display
+// number, dbus-daemon its address. Its pid, or -1; the line, without its end, in `line`.
+inline pid_t startServer(const std::vector<const char *> &argv, int fd, std::string &line)
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ready[1], fd);
+        const int null = ::open("/dev/null", O_WRONLY); // dbus-daemon warns it cannot raise its fd limit
+        ::dup2(null, 2);
+        std::vector<char *> args;
+        for (const char *arg : argv)
+            args.push_back(const_cast<char *>(arg));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    // Xvfb writes the number and its line end apart.
+    line.clear();
+    char c = 0;
+    ssize_t n = 0;
+    while ((n = ::read(ready[0], &c, 1)) == 1 && c != '\n')
+        line += c;
+    ::close(ready[0]);
+    if (n == 1 && !line.empty())
+        return pid;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
 
 // Resident memory of `pid` in KiB; -1 when it is gone or a zombie.
 inline long residentKiB(pid_t pid)
