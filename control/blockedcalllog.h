@@ -23,6 +23,11 @@ struct Entry
 };
 
 std::vector<Entry> parse(std::string_view text);
+// `number` as one line that shows what it holds: each control character (C0, DEL, C1), line
+// or paragraph separator, invisible format character (bidirectional overrides, zero-width
+// ones, BOM) and byte that is not UTF-8 becomes U+FFFD, so that a caller's ID can neither
+// add lines to the log nor show one number as another.
+std::string oneLine(std::string_view number);
 // Each entry as two lines, then one empty line (the form the log has after a rewrite).
 std::string format(const std::vector<Entry> &entries);
 // A missing or unreadable log reads as empty.

@@ -92,6 +92,33 @@ private slots:
         QCOMPARE(calllog::format({{"unknown", "d1"}, {"123", ""}}), std::string("unknown\nd1\n123\n\n\n"));
     }
 
+    // What a caller's ID may hold, made one line that reads as what it holds.
+    void oneLine_data()
+    {
+        QTest::addColumn<QByteArray>("number");
+        QTest::addColumn<QByteArray>("line");
+        const QByteArray r = "\xEF\xBF\xBD"; // U+FFFD
+        QTest::newRow("plain") << QByteArray("+34 600 11 22 33") << QByteArray("+34 600 11 22 33");
+        QTest::newRow("letters and accents kept") << QByteArray("Jos\xC3\xA9") << QByteArray("Jos\xC3\xA9");
+        QTest::newRow("line feed forges an entry") << QByteArray("600\n2026-01-01 00:00:00\n112")
+                                                   << "600" + r + "2026-01-01 00:00:00" + r + "112";
+        QTest::newRow("carriage return, tab, DEL") << QByteArray("1\r2\t3\x7f") << "1" + r + "2" + r + "3" + r;
+        QTest::newRow("C1 control") << QByteArray("1\xC2\x85" "2") << "1" + r + "2";
+        QTest::newRow("line separator U+2028") << QByteArray("1\xE2\x80\xA8" "2") << "1" + r + "2";
+        QTest::newRow("right-to-left override U+202E") << QByteArray("\xE2\x80\xAE" "332211006") << r + "332211006";
+        QTest::newRow("zero-width space, BOM") << QByteArray("6\xE2\x80\x8B" "0\xEF\xBB\xBF") << "6" + r + "0" + r;
+        QTest::newRow("invalid UTF-8") << QByteArray("6\xFF" "0\xC3") << "6" + r + "0" + r;
+        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << r + r;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << r + r + r;
+    }
+
+    void oneLine()
+    {
+        QFETCH(QByteArray, number);
+        QFETCH(QByteArray, line);
+        QCOMPARE(QByteArray::fromStdString(calllog::oneLine(number.toStdString())), line);
+    }
+
     void remove_data()
     {
         QTest::addColumn<QByteArray>("log");
