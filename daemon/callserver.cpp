@@ -60,8 +60,8 @@ CallServer::CallServer(int listenFd, Paths paths, const control::CallScreen &scr
 {
     watchSocket();
     keepSocket();
-    m_modem =
-        std::make_unique<ModemWatcher>([this](const std::string &number) { return this->screen(number); }, m_reporter);
+    m_modem = std::make_unique<ModemWatcher>([this](const std::string &number) { return m_screen.blocks(number); },
+                                             [this](const std::string &number) { logBlocked(number); }, m_reporter);
 }
 
 CallServer::~CallServer()
@@ -199,18 +199,17 @@ bool CallServer::serve(Client &client)
 
 void CallServer::answer(Client &client, const std::string &number)
 {
-    const bool block = screen(number);
+    const bool block = m_screen.blocks(number);
     const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-    if (block && std::chrono::steady_clock::now() >= m_retryAt)
-        writeLog();
+    if (block)
+        logBlocked(number);
 }
 
-bool CallServer::screen(const std::string &number)
+void CallServer::logBlocked(const std::string &number)
 {
-    if (!m_screen.blocks(number))
-        return false;
-    const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller : number;
+    const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller
+                                                                           : control::calllog::oneLine(number);
     m_unwritten.push_back({shown, localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
         m_reporter.report("lost",
@@ -218,7 +217,8 @@ bool CallServer::screen(const std::string &number)
                               + std::to_string(kMaxUnwritten) + " calls");
         m_unwritten.erase(m_unwritten.begin());
     }
-    return true;
+    if (std::chrono::steady_clock::now() >= m_retryAt)
+        writeLog();
 }
 
 void CallServer::writeLog()

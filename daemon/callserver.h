@@ -61,8 +61,8 @@ private:
     // False when the client is done (answered, hung up or refused).
     bool serve(Client &client);
     void answer(Client &client, const std::string &number);
-    // The rule, and a blocked call's entry in the log: true when blocked.
-    bool screen(const std::string &number);
+    // A blocked call's entry in the log, written now if the log allows, else kept for later.
+    void logBlocked(const std::string &number);
     void writeLog();
     int pollTimeout() const;
     void watchSocket();

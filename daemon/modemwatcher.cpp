@@ -3,16 +3,21 @@
 #include "reporter.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr char kService[] = "org.freedesktop.ModemManager1";
+constexpr char kRoot[] = "/org/freedesktop/ModemManager1";
 constexpr char kVoice[] = "org.freedesktop.ModemManager1.Modem.Voice";
 constexpr char kCall[] = "org.freedesktop.ModemManager1.Call";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
+constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
+constexpr char kBusDriver[] = "org.freedesktop.DBus";
+constexpr size_t kMaxCalls = 1024;
 
 // ModemManager's MMCallDirection and MMCallState.
-constexpr unsigned kIncoming = 1;
+constexpr int kIncoming = 1;
 constexpr int kRingingIn = 3;
 constexpr int kWaiting = 6;
 
@@ -21,7 +26,7 @@ struct CallProperties
     bool hasNumber = false;
     std::string number;
     bool hasDirection = false;
-    unsigned direction = 0;
+    int direction = 0;
     bool hasState = false;
     int state = 0;
 };
@@ -43,7 +48,7 @@ bool readProperties(sd_bus_message *message, CallProperties &out)
             out.hasNumber = read >= 0;
             out.number = number != nullptr ? number : "";
         } else if (std::strcmp(key, "Direction") == 0) {
-            read = sd_bus_message_read(message, "v", "u", &out.direction);
+            read = sd_bus_message_read(message, "v", "i", &out.direction);
             out.hasDirection = read >= 0;
         } else if (std::strcmp(key, "State") == 0) {
             read = sd_bus_message_read(message, "v", "i", &out.state);
@@ -57,10 +62,75 @@ bool readProperties(sd_bus_message *message, CallProperties &out)
     return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
 }
 
+// The "Calls" of every Voice interface in a GetManagedObjects reply (a{oa{sa{sv}}}).
+bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
+{
+    if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
+        const char *object = nullptr;
+        if (sd_bus_message_read(message, "o", &object) < 0
+            || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
+            return false;
+        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
+            const char *interface = nullptr;
+            if (sd_bus_message_read(message, "s", &interface) < 0)
+                return false;
+            if (std::strcmp(interface, kVoice) != 0) {
+                if (sd_bus_message_skip(message, "a{sv}") < 0)
+                    return false;
+            } else {
+                if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
+                    return false;
+                while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+                    const char *key = nullptr;
+                    if (sd_bus_message_read(message, "s", &key) < 0)
+                        return false;
+                    if (std::strcmp(key, "Calls") != 0) {
+                        if (sd_bus_message_skip(message, "v") < 0)
+                            return false;
+                    } else {
+                        if (sd_bus_message_enter_container(message, 'v', "ao") < 0
+                            || sd_bus_message_enter_container(message, 'a', "o") < 0)
+                            return false;
+                        const char *call = nullptr;
+                        while (sd_bus_message_read(message, "o", &call) > 0)
+                            calls.emplace_back(call);
+                        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
+                            return false;
+                    }
+                    if (sd_bus_message_exit_container(message) < 0)
+                        return false;
+                }
+                if (sd_bus_message_exit_container(message) < 0)
+                    return false;
+            }
+            if (sd_bus_message_exit_container(message) < 0)
+                return false;
+        }
+        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
+            return false;
+    }
+    return true;
+}
+
+// At most `max` bytes, not ending inside a UTF-8 sequence.
+std::string cut(const std::string &number, size_t max)
+{
+    if (number.size() <= max)
+        return number;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(number[end]) & 0xC0) == 0x80)
+        --end;
+    return number.substr(0, end);
+}
+
 } // namespace
 
-ModemWatcher::ModemWatcher(std::function<bool(const std::string &number)> screen, Reporter &reporter)
-    : m_screen(std::move(screen))
+ModemWatcher::ModemWatcher(std::function<bool(const std::string &number)> blocks,
+                           std::function<void(const std::string &number)> hungUp, Reporter &reporter)
+    : m_blocks(std::move(blocks))
+    , m_hungUp(std::move(hungUp))
     , m_reporter(reporter)
 {
     connect();
@@ -75,14 +145,18 @@ void ModemWatcher::connect()
 {
     sd_bus *bus = nullptr;
     int result = sd_bus_open_system(&bus);
-    if (result >= 0)
-        result =
-            sd_bus_match_signal_async(bus, nullptr, nullptr, nullptr, kVoice, "CallAdded", onCallAdded, nullptr, this);
-    if (result >= 0) {
-        const std::string changes = std::string("type='signal',interface='") + kProperties
-            + "',member='PropertiesChanged',arg0='" + kCall + "'";
-        result = sd_bus_add_match_async(bus, nullptr, changes.c_str(), onPropertiesChanged, nullptr, this);
-    }
+    const auto match = [&](const char *rule, sd_bus_message_handler_t handler) {
+        if (result >= 0)
+            result = sd_bus_add_match_async(bus, nullptr, rule, handler, nullptr, this);
+    };
+    match("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+          "arg0='org.freedesktop.ModemManager1'",
+          onNameOwnerChanged);
+    match("type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallAdded'", onCallAdded);
+    match("type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallDeleted'", onCallDeleted);
+    match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+          "arg0='org.freedesktop.ModemManager1.Call'",
+          onPropertiesChanged);
     if (result < 0) {
         sd_bus_flush_close_unref(bus);
         m_reconnectAt = Clock::now() + kReconnectWait;
@@ -93,6 +167,12 @@ void ModemWatcher::connect()
     }
     m_bus = bus;
     m_reporter.resolved("bus");
+    // Asked after the match is set, so that no change of owner falls between the two.
+    Query &query = m_queries.emplace_back(Query{this, {}, m_epoch});
+    if (sd_bus_call_method_async(m_bus, nullptr, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
+                                 onNameOwner, &query, "s", kService)
+        < 0)
+        m_queries.pop_back();
 }
 
 void ModemWatcher::disconnect(const std::string &why)
@@ -101,7 +181,9 @@ void ModemWatcher::disconnect(const std::string &why)
         return;
     m_bus = sd_bus_flush_close_unref(m_bus);
     m_queries.clear();
-    m_waiting.clear();
+    m_calls.clear();
+    m_owner.clear();
+    ++m_epoch;
     m_reconnectAt = Clock::now() + std::chrono::seconds(1);
     if (!why.empty())
         m_reporter.report("bus", "lost the system D-Bus (" + why + "); connecting again");
@@ -124,8 +206,10 @@ std::optional<ModemWatcher::Clock::time_point> ModemWatcher::dueAt() const
         return m_reconnectAt;
     std::optional<Clock::time_point> due;
     const auto earliest = [&due](Clock::time_point when) { due = due ? std::min(*due, when) : when; };
-    for (const auto &waiting : m_waiting)
-        earliest(waiting.second);
+    for (const auto &[path, call] : m_calls) {
+        if (call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp)
+            earliest(call.due);
+    }
     // sd-bus's time is CLOCK_MONOTONIC, which steady_clock is on Linux.
     uint64_t busTimeout = 0;
     if (sd_bus_get_timeout(m_bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX)
@@ -146,60 +230,178 @@ void ModemWatcher::process()
         disconnect(std::strerror(-result));
         return;
     }
-    // Numbers that did not come: withheld.
     const auto now = Clock::now();
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        if (now < it->second) {
-            ++it;
+    for (auto &[path, call] : m_calls) {
+        if (now < call.due)
             continue;
-        }
-        const std::string path = it->first;
-        it = m_waiting.erase(it);
-        screenCall(path, {});
+        if (call.stage == Call::Stage::AwaitingNumber)
+            decide(path, call, {}); // the number did not come: withheld
+        else if (call.stage == Call::Stage::ToHangUp)
+            hangUp(path, call);
     }
 }
 
-void ModemWatcher::query(const std::string &callPath)
+bool ModemWatcher::ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
+                       const std::string &callPath, const char *types, const char *argument)
 {
-    Query &pending = m_queries.emplace_back(Query{this, callPath});
-    if (sd_bus_call_method_async(m_bus, nullptr, kService, callPath.c_str(), kProperties, "GetAll", onProperties,
-                                 &pending, "s", kCall)
-        < 0)
-        m_queries.pop_back();
+    Query &query = m_queries.emplace_back(Query{this, callPath, m_epoch});
+    if (sd_bus_call_method_async(m_bus, nullptr, kService, path, interface, member, onReply, &query, types, argument)
+        >= 0)
+        return true;
+    m_queries.pop_back();
+    return false;
 }
 
-void ModemWatcher::screenCall(const std::string &callPath, const std::string &number)
+std::optional<ModemWatcher::Query> ModemWatcher::answered(void *query)
 {
-    if (!m_screen(number) || m_bus == nullptr)
+    auto *pending = static_cast<Query *>(query);
+    const Query taken = *pending;
+    taken.watcher->m_queries.remove_if([pending](const Query &q) { return &q == pending; });
+    if (taken.epoch != taken.watcher->m_epoch)
+        return std::nullopt;
+    return taken;
+}
+
+void ModemWatcher::setOwner(const std::string &owner)
+{
+    if (owner == m_owner)
         return;
-    if (sd_bus_call_method_async(m_bus, nullptr, kService, callPath.c_str(), kCall, "Hangup", onHangup, this, "") < 0)
+    m_owner = owner;
+    m_calls.clear();
+    ++m_epoch;
+    if (!m_owner.empty())
+        ask(kRoot, kObjectManager, "GetManagedObjects", onManagedObjects, {});
+}
+
+// Anyone on the bus may send a signal that looks like ModemManager's.
+bool ModemWatcher::fromOwner(sd_bus_message *message) const
+{
+    const char *sender = sd_bus_message_get_sender(message);
+    return !m_owner.empty() && sender != nullptr && m_owner == sender;
+}
+
+void ModemWatcher::track(const std::string &callPath)
+{
+    if (m_calls.count(callPath) != 0)
+        return; // seen already, in the calls there were when ModemManager appeared
+    if (m_calls.size() >= kMaxCalls)
+        m_calls.erase(m_calls.begin());
+    Call &call = m_calls[callPath];
+    call.added = Clock::now();
+    if (!ask(callPath.c_str(), kProperties, "GetAll", onProperties, callPath, "s", kCall))
+        call.stage = Call::Stage::Done;
+}
+
+void ModemWatcher::decide(const std::string &callPath, Call &call, const std::string &number)
+{
+    call.number = cut(number, kMaxNumber);
+    if (!m_blocks(call.number)) {
+        call.stage = Call::Stage::Done;
+        return;
+    }
+    call.stage = Call::Stage::ToHangUp;
+    call.due = call.waiting ? call.added + kIndexWait : Clock::now();
+    if (Clock::now() >= call.due)
+        hangUp(callPath, call);
+}
+
+void ModemWatcher::hangUp(const std::string &callPath, Call &call)
+{
+    call.stage = Call::Stage::HangingUp;
+    if (!ask(callPath.c_str(), kCall, "Hangup", onHangup, callPath)) {
+        call.stage = Call::Stage::Done;
         m_reporter.report("hangup", "cannot ask ModemManager to hang up " + callPath);
+        return;
+    }
+    m_queries.back().number = call.number;
+}
+
+void ModemWatcher::hungUp(const std::string &number)
+{
+    const auto now = Clock::now();
+    for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();)
+        it = now - it->second >= kRingOn ? m_recentlyHungUp.erase(it) : std::next(it);
+    const bool again = m_recentlyHungUp.count(number) != 0;
+    m_recentlyHungUp[number] = now;
+    if (!again)
+        m_hungUp(number);
+}
+
+int ModemWatcher::onNameOwner(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    const char *owner = nullptr;
+    if (asked && !sd_bus_message_is_method_error(message, nullptr) && sd_bus_message_read(message, "s", &owner) >= 0)
+        asked->watcher->setOwner(owner);
+    return 0;
+}
+
+int ModemWatcher::onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    const char *sender = sd_bus_message_get_sender(message);
+    const char *name = nullptr;
+    const char *before = nullptr;
+    const char *after = nullptr;
+    if (sender != nullptr && std::strcmp(sender, kBusDriver) == 0
+        && sd_bus_message_read(message, "sss", &name, &before, &after) >= 0 && std::strcmp(name, kService) == 0)
+        static_cast<ModemWatcher *>(self)->setOwner(after);
+    return 0;
+}
+
+int ModemWatcher::onManagedObjects(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    std::vector<std::string> calls;
+    if (!asked || sd_bus_message_is_method_error(message, nullptr))
+        return 0;
+    readVoiceCalls(message, calls); // those read before a malformed part still count
+    for (const std::string &call : calls)
+        asked->watcher->track(call);
+    return 0;
 }
 
 int ModemWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
+    auto &watcher = *static_cast<ModemWatcher *>(self);
     const char *path = nullptr;
-    if (sd_bus_message_read(message, "o", &path) >= 0 && path != nullptr)
-        static_cast<ModemWatcher *>(self)->query(path);
+    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+        watcher.track(path);
+    return 0;
+}
+
+int ModemWatcher::onCallDeleted(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &watcher = *static_cast<ModemWatcher *>(self);
+    const char *path = nullptr;
+    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+        watcher.m_calls.erase(path);
     return 0;
 }
 
 int ModemWatcher::onProperties(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
 {
-    auto *pending = static_cast<Query *>(query);
-    ModemWatcher &watcher = *pending->watcher;
-    const std::string path = pending->callPath;
-    watcher.m_queries.remove_if([pending](const Query &q) { return &q == pending; });
-    CallProperties call;
-    if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, call))
-        return 0; // gone already, or not ModemManager's
-    if (!call.hasDirection || call.direction != kIncoming || !call.hasState
-        || (call.state != kRingingIn && call.state != kWaiting))
+    const auto asked = answered(query);
+    if (!asked)
         return 0;
-    if (call.number.empty())
-        watcher.m_waiting[path] = Clock::now() + kNumberWait;
-    else
-        watcher.screenCall(path, call.number);
+    ModemWatcher &watcher = *asked->watcher;
+    const auto found = watcher.m_calls.find(asked->callPath);
+    if (found == watcher.m_calls.end())
+        return 0;
+    Call &call = found->second;
+    call.stage = Call::Stage::Done;
+    CallProperties properties;
+    if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, properties))
+        return 0; // gone already
+    if (!properties.hasDirection || properties.direction != kIncoming || !properties.hasState
+        || (properties.state != kRingingIn && properties.state != kWaiting))
+        return 0;
+    call.waiting = properties.state == kWaiting;
+    if (!properties.number.empty()) {
+        watcher.decide(found->first, call, properties.number);
+        return 0;
+    }
+    call.stage = Call::Stage::AwaitingNumber;
+    call.due = call.added + kNumberWait;
     return 0;
 }
 
@@ -207,31 +409,38 @@ int ModemWatcher::onPropertiesChanged(sd_bus_message *message, void *self, sd_bu
 {
     auto &watcher = *static_cast<ModemWatcher *>(self);
     const char *path = sd_bus_message_get_path(message);
-    const auto waiting = path != nullptr ? watcher.m_waiting.find(path) : watcher.m_waiting.end();
-    if (waiting == watcher.m_waiting.end())
+    if (!watcher.fromOwner(message) || path == nullptr)
         return 0;
+    const auto found = watcher.m_calls.find(path);
     const char *interface = nullptr;
     CallProperties changed;
-    if (sd_bus_message_read(message, "s", &interface) < 0 || !readProperties(message, changed))
+    if (found == watcher.m_calls.end() || sd_bus_message_read(message, "s", &interface) < 0
+        || !readProperties(message, changed))
         return 0;
-    if (changed.hasState && changed.state != kRingingIn && changed.state != kWaiting) {
-        watcher.m_waiting.erase(waiting); // answered or ended before its number came
-        return 0;
-    }
-    if (changed.hasNumber && !changed.number.empty()) {
-        const std::string call = waiting->first;
-        watcher.m_waiting.erase(waiting);
-        watcher.screenCall(call, changed.number);
-    }
+    Call &call = found->second;
+    const bool undecided = call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp;
+    if (undecided && changed.hasState && changed.state != kRingingIn && changed.state != kWaiting)
+        call.stage = Call::Stage::Done; // answered or ended meanwhile
+    else if (call.stage == Call::Stage::AwaitingNumber && !changed.number.empty())
+        watcher.decide(found->first, call, changed.number);
     return 0;
 }
 
-int ModemWatcher::onHangup(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+int ModemWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
 {
-    auto &watcher = *static_cast<ModemWatcher *>(self);
-    if (const sd_bus_error *error = sd_bus_message_get_error(message); error != nullptr && error->name != nullptr)
-        watcher.m_reporter.report("hangup", std::string("ModemManager did not hang up a blocked call: ") + error->name);
-    else
-        watcher.m_reporter.resolved("hangup");
+    const auto asked = answered(query);
+    if (!asked)
+        return 0;
+    ModemWatcher &watcher = *asked->watcher;
+    if (const auto found = watcher.m_calls.find(asked->callPath); found != watcher.m_calls.end())
+        found->second.stage = Call::Stage::Done;
+    if (const sd_bus_error *error = sd_bus_message_get_error(message); error != nullptr && error->name != nullptr) {
+        watcher.m_reporter.report(std::string("hangup ") + error->name,
+                                  std::string("ModemManager did not hang up a blocked call: ") + error->name
+                                      + (error->message != nullptr ? std::string(": ") + error->message : ""));
+        return 0;
+    }
+    watcher.m_reporter.resolvedAll("hangup");
+    watcher.hungUp(asked->number);
     return 0;
 }

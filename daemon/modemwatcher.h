@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <map>
@@ -12,19 +13,29 @@
 class Reporter;
 
 // Incoming calls of ModemManager, on the system D-Bus (DBUS_SYSTEM_BUS_ADDRESS names another
-// bus). Every modem's Voice.CallAdded is watched, whatever its path, so modems that come and
-// go, and a ModemManager that restarts, need nothing. An incoming ringing call is screened
-// with `screen` (its number; empty for a withheld one) once its number is known; a number
-// that has not come within kNumberWait counts as withheld. A call `screen` blocks is hung up.
-// Without a bus the daemon goes on with its socket alone, and tries again now and then.
+// bus). Only the current owner of ModemManager's name is heard: when it appears (at start, or
+// when ModemManager starts or restarts) its calls already there are screened, and then each
+// call its modems add, whatever the modem's path. An incoming call, ringing or waiting, is
+// screened with `blocks` (its number, at most kMaxNumber bytes; empty for a withheld one) once
+// its number is known; a number that has not come within kNumberWait counts as withheld. A
+// call `blocks` blocks is hung up, and `hungUp` is told once ModemManager says it was, unless
+// the same caller was hung up within kRingOn (a caller ringing on is one call). Without a bus
+// the daemon goes on with its socket alone, and tries again now and then.
 class ModemWatcher
 {
 public:
-    static constexpr std::chrono::milliseconds kNumberWait{500};
+    // ModemManager may learn the number from its +CLCC poll only, every 2 s.
+    static constexpr std::chrono::seconds kNumberWait{3};
+    // Hung up before that poll, a waiting call has no index yet, and ModemManager would send
+    // AT+CHUP, which on many modems ends the user's active call too.
+    static constexpr std::chrono::seconds kIndexWait{3};
+    static constexpr std::chrono::seconds kRingOn{10};
     static constexpr std::chrono::seconds kReconnectWait{5};
+    // Longer caller IDs are cut: none is a phone number, and the rule's cost grows with length.
+    static constexpr size_t kMaxNumber = 128;
 
-    // `screen` decides (and logs) a call: true when it is to be hung up.
-    ModemWatcher(std::function<bool(const std::string &number)> screen, Reporter &reporter);
+    ModemWatcher(std::function<bool(const std::string &number)> blocks,
+                 std::function<void(const std::string &number)> hungUp, Reporter &reporter);
     ~ModemWatcher();
     ModemWatcher(const ModemWatcher &) = delete;
     ModemWatcher &operator=(const ModemWatcher &) = delete;
@@ -40,27 +51,55 @@ public:
     void process();
 
 private:
-    void connect();
-    void disconnect(const std::string &why);
-    void query(const std::string &callPath);
-    void screenCall(const std::string &callPath, const std::string &number);
+    struct Call
+    {
+        enum class Stage { Asking, AwaitingNumber, ToHangUp, HangingUp, Done };
+        Stage stage = Stage::Asking;
+        bool waiting = false; // beside an active call
+        Clock::time_point added;
+        Clock::time_point due; // of the number, or of the hang-up
+        std::string number;
+    };
 
-    static int onCallAdded(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onProperties(sd_bus_message *message, void *query, sd_bus_error *error);
-    static int onHangup(sd_bus_message *message, void *self, sd_bus_error *error);
-
+    // A method call on its way: replies to a former owner of the name are dropped.
     struct Query
     {
         ModemWatcher *watcher;
         std::string callPath;
+        uint64_t epoch;
+        std::string number; // of a call being hung up: ModemManager may delete it before it replies
     };
 
-    std::function<bool(const std::string &)> m_screen;
+    void connect();
+    void disconnect(const std::string &why);
+    bool ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
+             const std::string &callPath, const char *types = nullptr, const char *argument = nullptr);
+    void setOwner(const std::string &owner);
+    bool fromOwner(sd_bus_message *message) const;
+    void track(const std::string &callPath);
+    void decide(const std::string &callPath, Call &call, const std::string &number);
+    void hangUp(const std::string &callPath, Call &call);
+    void hungUp(const std::string &number);
+    // The query a reply belongs to, taken off the list; null when it is stale.
+    static std::optional<Query> answered(void *query);
+
+    static int onNameOwner(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onManagedObjects(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onCallAdded(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onCallDeleted(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onProperties(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onHangup(sd_bus_message *message, void *query, sd_bus_error *error);
+
+    std::function<bool(const std::string &)> m_blocks;
+    std::function<void(const std::string &)> m_hungUp;
     Reporter &m_reporter;
     sd_bus *m_bus = nullptr;
     Clock::time_point m_reconnectAt;
+    std::string m_owner; // unique name of ModemManager; empty while it is not there
+    uint64_t m_epoch = 0; // counts the owners seen
     std::list<Query> m_queries;
-    // Incoming calls whose number has not come yet, and until when it may.
-    std::map<std::string, Clock::time_point> m_waiting;
+    std::map<std::string, Call> m_calls; // by D-Bus path, until ModemManager deletes them
+    std::map<std::string, Clock::time_point> m_recentlyHungUp; // by number
 };

@@ -22,3 +22,9 @@ void Reporter::resolved(const std::string &cause)
 {
     m_active.erase(cause);
 }
+
+void Reporter::resolvedAll(const std::string &kind)
+{
+    for (auto it = m_active.lower_bound(kind); it != m_active.end() && it->compare(0, kind.size(), kind) == 0;)
+        it = m_active.erase(it);
+}

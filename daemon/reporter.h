@@ -13,6 +13,8 @@ public:
     // `cause` names the fault ("log", "settings"); said again only after resolved(cause).
     void report(const std::string &cause, const std::string &message);
     void resolved(const std::string &cause);
+    // Every cause that begins with `kind` ("hangup" for "hangup <error name>").
+    void resolvedAll(const std::string &kind);
 
 private:
     std::set<std::string> m_active;
