@@ -168,7 +168,7 @@ void ModemWatcher::connect()
     m_bus = bus;
     m_reporter.resolved("bus");
     // Asked after the match is set, so that no change of owner falls between the two.
-    Query &query = m_queries.emplace_back(Query{this, {}, m_epoch});
+    Query &query = m_queries.emplace_back(Query{this, {}, m_epoch, {}});
     if (sd_bus_call_method_async(m_bus, nullptr, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
                                  onNameOwner, &query, "s", kService)
         < 0)
@@ -244,7 +244,7 @@ void ModemWatcher::process()
 bool ModemWatcher::ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
                        const std::string &callPath, const char *types, const char *argument)
 {
-    Query &query = m_queries.emplace_back(Query{this, callPath, m_epoch});
+    Query &query = m_queries.emplace_back(Query{this, callPath, m_epoch, {}});
     if (sd_bus_call_method_async(m_bus, nullptr, kService, path, interface, member, onReply, &query, types, argument)
         >= 0)
         return true;

@@ -1,146 +1,64 @@
-// The daemon against a fake ModemManager (python3-dbusmock) on a private bus, which it takes
-// for the system bus through DBUS_SYSTEM_BUS_ADDRESS.
+// The daemon against the real ModemManager, whose modem is simulated (AtModem), on a private
+// bus that both take for the system bus. A call counts as hung up when the modem receives
+// the hang-up command.
 
 #include "blockedcalllog.h"
 #include "e2etest.h"
+#include "modemrig.h"
 #include "storage.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace e2etest;
+using Comes = AtModem::NumberComes;
 
 namespace {
 
-const QString kService = "org.freedesktop.ModemManager1";
-const QString kRoot = "/org/freedesktop/ModemManager1";
-const QString kVoice = "org.freedesktop.ModemManager1.Modem.Voice";
-const QString kCall = "org.freedesktop.ModemManager1.Call";
-const QString kMock = "org.freedesktop.DBus.Mock";
-
-enum Direction : uint { Incoming = 1, Outgoing = 2 };
+// MMCallState
 constexpr int kRingingIn = 3;
+constexpr int kActive = 4;
 
-// dbusmock's description of a method: name, in and out signatures, Python code.
-struct MockMethod
-{
-    QString name, in, out, code;
-};
+// Past the daemon's wait for a number, and for a waiting call's index.
+constexpr int kUndecidedMs = 4500;
 
-QDBusArgument &operator<<(QDBusArgument &argument, const MockMethod &method)
+QString storage()
 {
-    argument.beginStructure();
-    argument << method.name << method.in << method.out << method.code;
-    argument.endStructure();
-    return argument;
+    return QString::fromStdString(control::storage::dir());
 }
 
-const QDBusArgument &operator>>(const QDBusArgument &argument, MockMethod &method)
+QStringList logged()
 {
-    argument.beginStructure();
-    argument >> method.name >> method.in >> method.out >> method.code;
-    argument.endStructure();
-    return argument;
+    QStringList numbers;
+    for (const auto &entry : control::calllog::read(control::storage::blockedCallsPath()))
+        numbers.append(QString::fromStdString(entry.number));
+    return numbers;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(MockMethod)
+Q_DECLARE_METATYPE(AtModem::NumberComes)
+Q_DECLARE_METATYPE(AtModem::Hangups)
 
 class TestModem : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_bus;
-    QProcess m_mock;
-    QString m_address;
-    int m_calls = 0;
+    std::unique_ptr<ModemRig> m_rig;
 
-    QDBusConnection bus() const { return QDBusConnection("test"); }
+    AtModem &modem() { return m_rig->modem(); }
 
-    // A method of dbusmock's own interface on the object at `path`.
-    QDBusMessage mock(const QString &path, const QString &method, const QVariantList &arguments) const
+    QString errorsPath() const { return m_dir.filePath("daemon-errors"); }
+    QString errors() const
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, path, kMock, method);
-        call.setArguments(arguments);
-        return bus().call(call);
+        QFile file(errorsPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    bool startMock()
-    {
-        // It logs every call: unread, its output would fill the pipe and stop it.
-        m_mock.setStandardOutputFile(QProcess::nullDevice());
-        m_mock.setStandardErrorFile(QProcess::nullDevice());
-        m_mock.start("/usr/bin/python3", {"-m", "dbusmock", "--system", kService, kRoot, "org.freedesktop.DBus.ObjectManager"});
-        for (int i = 0; i < 500 && !bus().interface()->isServiceRegistered(kService); ++i)
-            QTest::qWait(10);
-        return bus().interface()->isServiceRegistered(kService) && addModem(0);
-    }
-
-    void stopMock()
-    {
-        m_mock.kill();
-        m_mock.waitForFinished();
-        QTRY_VERIFY(!bus().interface()->isServiceRegistered(kService));
-    }
-
-    bool addModem(int modem)
-    {
-        const QDBusMessage reply = mock(kRoot, "AddObject",
-                                        {kRoot + "/Modem/" + QString::number(modem), kVoice, QVariantMap(),
-                                         QVariant::fromValue(QList<MockMethod>())});
-        return reply.type() == QDBusMessage::ReplyMessage;
-    }
-
-    // A new call on `modem`; its path.
-    QString ring(const QString &number, uint direction = Incoming, int modem = 0)
-    {
-        const QString path = kRoot + "/Call/" + QString::number(++m_calls);
-        const QVariantMap properties{{"Number", number}, {"Direction", direction}, {"State", kRingingIn}};
-        mock(kRoot, "AddObject",
-             {path, kCall, properties, QVariant::fromValue(QList<MockMethod>{{"Hangup", "", "", ""}})});
-        mock(kRoot + "/Modem/" + QString::number(modem), "EmitSignal",
-             {kVoice, "CallAdded", "o", QVariantList{QVariant::fromValue(QDBusObjectPath(path))}});
-        return path;
-    }
-
-    int hangups(const QString &call) const
-    {
-        const QDBusMessage reply = mock(call, "GetMethodCalls", {"Hangup"});
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            return -1;
-        const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
-        int count = 0;
-        calls.beginArray();
-        while (!calls.atEnd()) {
-            quint64 time = 0;
-            QVariantList arguments;
-            calls.beginStructure();
-            calls >> time >> arguments;
-            calls.endStructure();
-            ++count;
-        }
-        calls.endArray();
-        return count;
-    }
-
-    static std::vector<control::calllog::Entry> logged()
-    {
-        return control::calllog::read(control::storage::blockedCallsPath());
-    }
-
-    static QString storage() { return QString::fromStdString(control::storage::dir()); }
-
-    static bool startDaemon(const QByteArray &blockUnknown = "Yes", const QString &errors = "/dev/null")
+    bool startDaemon(const QByteArray &blockUnknown = "Yes") const
     {
         QFile::remove(storage() + ".blacklist");
         QFile settings(storage() + ".Callvane.cfg");
@@ -150,26 +68,24 @@ class TestModem : public QObject
         settings.write("[Callvane]\nFirewall = Blacklist\nBlockUnknown = " + blockUnknown
                        + "\n[Blacklist]\nNum = +34 600 11 22 33\n");
         settings.close();
-        const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>" + QFile::encodeName(errors);
+        const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>>" + QFile::encodeName(errorsPath());
         return std::system(command.constData()) == 0 && daemonListens();
     }
 
-    // Once the daemon hangs up a black-listed call, it watches the bus; the register is
-    // emptied after.
-    bool daemonWatches()
+    // Rings and waits until ModemManager has the call.
+    QString ringAndWait(const QByteArray &number, Comes comes = Comes::WithRing)
     {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            const QString call = ring("600112233");
-            for (int i = 0; i < 10 && hangups(call) == 0; ++i)
-                QTest::qWait(10);
-            if (hangups(call) > 0) {
-                for (int i = 0; i < 100 && logged().empty(); ++i)
-                    QTest::qWait(10);
-                QFile::remove(QString::fromStdString(control::storage::blockedCallsPath()));
-                return true;
-            }
-        }
-        return false;
+        modem().ring(number, comes);
+        QString call;
+        return QTest::qWaitFor([&] { return !(call = m_rig->callInState(kRingingIn)).isEmpty(); }, 5000) ? call : QString();
+    }
+
+    // A signal that looks like ModemManager's, from another connection.
+    void forge(const QString &path, const QString &interface, const QString &member, const QVariantList &arguments)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(path, interface, member);
+        signal.setArguments(arguments);
+        QVERIFY(m_rig->bus().send(signal));
     }
 
 private slots:
@@ -177,139 +93,178 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qDBusRegisterMetaType<MockMethod>();
-        qDBusRegisterMetaType<QList<MockMethod>>();
         qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
-                                    "--address=unix:path=" + m_dir.filePath("bus")});
-        QVERIFY(m_bus.waitForReadyRead(5000));
-        m_address = QString::fromLatin1(m_bus.readLine()).trimmed();
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toLatin1());
-        QVERIFY(QDBusConnection::connectToBus(m_address, "test").isConnected());
+        m_rig = std::make_unique<ModemRig>(m_dir.path());
+        QVERIFY2(m_rig->start(), qPrintable(m_rig->error()));
     }
-
-    void init() { QVERIFY(startMock()); }
 
     void cleanup()
     {
         stopDaemons();
-        stopMock();
+        m_rig->call(m_rig->modemPath(), ModemRig::kVoice, "HangupAll");
+        modem().reset();
+        m_rig->allowHangup(true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig->callInState(kRingingIn).isEmpty() && m_rig->callInState(kActive).isEmpty(),
+                                 5000);
         QFile::remove(QString::fromStdString(control::storage::blockedCallsPath()));
+        QFile::remove(errorsPath());
     }
 
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus("test");
-        m_bus.kill();
-        m_bus.waitForFinished();
-    }
+    void cleanupTestCase() { m_rig.reset(); }
 
     void callsAreScreened_data()
     {
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<uint>("direction");
+        QTest::addColumn<QByteArray>("number");
+        QTest::addColumn<Comes>("comes");
         QTest::addColumn<QByteArray>("blockUnknown");
-        QTest::addColumn<QString>("logged"); // empty: let through, not hung up
-        QTest::newRow("black-listed") << "+34600112233" << uint(Incoming) << QByteArray("No") << "+34600112233";
-        QTest::newRow("national form") << "600 11 22 33" << uint(Incoming) << QByteArray("No") << "600 11 22 33";
-        QTest::newRow("allowed") << "600999999" << uint(Incoming) << QByteArray("Yes") << "";
-        QTest::newRow("withheld, blocked") << "" << uint(Incoming) << QByteArray("Yes") << "unknown";
-        QTest::newRow("withheld, let through") << "" << uint(Incoming) << QByteArray("No") << "";
-        QTest::newRow("outgoing to a black-listed number") << "600112233" << uint(Outgoing) << QByteArray("Yes") << "";
+        QTest::addColumn<QString>("logged"); // empty: let through, never hung up
+        QTest::newRow("national form, with RING") << QByteArray("600112233") << Comes::WithRing << QByteArray("No")
+                                                  << "600112233";
+        QTest::newRow("international form, after RING")
+            << QByteArray("+34600112233") << Comes::AfterRing << QByteArray("No") << "+34600112233";
+        QTest::newRow("only in the call list") << QByteArray("600112233") << Comes::OnlyInCallList
+                                               << QByteArray("No") << "600112233";
+        QTest::newRow("withheld, blocked") << QByteArray() << Comes::Withheld << QByteArray("Yes") << "unknown";
+        QTest::newRow("withheld, let through") << QByteArray() << Comes::Withheld << QByteArray("No") << "";
+        QTest::newRow("not listed") << QByteArray("600999999") << Comes::WithRing << QByteArray("Yes") << "";
+        QTest::newRow("1,000 digits") << "600112233" + QByteArray(1000, '9') << Comes::WithRing
+                                       << QByteArray("No") << "";
     }
 
     void callsAreScreened()
     {
-        QFETCH(QString, number);
-        QFETCH(uint, direction);
+        QFETCH(QByteArray, number);
+        QFETCH(Comes, comes);
         QFETCH(QByteArray, blockUnknown);
         QFETCH(QString, logged);
         QVERIFY(startDaemon(blockUnknown));
-        QVERIFY(daemonWatches());
-        const QString call = ring(number, direction);
+        modem().ring(number, comes);
         if (logged.isEmpty()) {
-            QTest::qWait(2 * 500); // past the wait for a withheld number
-            QCOMPARE(hangups(call), 0);
-            QVERIFY(this->logged().empty());
+            QTest::qWait(kUndecidedMs);
+            QCOMPARE(modem().hangups(), QStringList());
+            QCOMPARE(::logged(), QStringList());
+            QCOMPARE(e2etest::ring("600112233"), QString("block")); // screening goes on
         } else {
-            QTRY_COMPARE(hangups(call), 1);
-            QTRY_COMPARE(this->logged().size(), size_t(1));
-            QCOMPARE(QString::fromStdString(this->logged().front().number), logged);
+            QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
+            QTRY_COMPARE(::logged(), QStringList{logged});
         }
     }
 
-    // The number comes after the call, with a change of its properties.
-    void numberArrivingLater()
-    {
-        QVERIFY(startDaemon("No"));
-        QVERIFY(daemonWatches());
-        const QString call = ring("");
-        QTest::qWait(100);
-        mock(call, "UpdateProperties", {kCall, QVariantMap{{"Number", "600112233"}}});
-        QTRY_COMPARE(hangups(call), 1);
-        QTRY_COMPARE(logged().size(), size_t(1));
-        QCOMPARE(logged().front().number, std::string("600112233"));
-    }
-
-    void modemAddedAfterStart()
+    void outgoingCallsAreNeverTouched()
     {
         QVERIFY(startDaemon());
-        QVERIFY(daemonWatches());
-        QVERIFY(addModem(1));
-        const QString call = ring("600112233", Incoming, 1);
-        QTRY_COMPARE(hangups(call), 1);
+        QVERIFY(!m_rig->dial("600112233").isEmpty());
+        QTest::qWait(kUndecidedMs);
+        QCOMPARE(modem().hangups(), QStringList());
+        QCOMPARE(modem().calls().size(), 1);
     }
 
-    // ModemManager absent when the daemon starts, or killed and started again.
+    // ModemManager sends AT+CHUP for a call whose index it does not know yet, and that ends
+    // every call; once its +CLCC poll has given the index, AT+CHLD=1<index> ends that one.
+    void blockedWaitingCallKeepsTheActiveCall()
+    {
+        QVERIFY(startDaemon());
+        const QString answered = ringAndWait("600999999");
+        QCOMPARE(m_rig->call(answered, ModemRig::kCall, "Accept").type(), QDBusMessage::ReplyMessage);
+        QTRY_COMPARE(m_rig->callInState(kActive), answered);
+        const int waiting = modem().ring("600112233");
+        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups(), QStringList{"AT+CHLD=1" + QString::number(waiting)}, 8000);
+        QCOMPARE(modem().calls().size(), 1);
+        QCOMPARE(modem().calls().front().state, 0);
+        QTRY_COMPARE(logged(), QStringList{"600112233"});
+    }
+
     void modemManagerComesAndGoes_data()
     {
-        QTest::addColumn<bool>("startedAfterTheDaemon");
-        QTest::newRow("started after the daemon") << true;
-        QTest::newRow("killed and restarted") << false;
+        QTest::addColumn<QString>("when");
+        QTest::newRow("restarted") << "restarted";
+        QTest::newRow("started after the daemon") << "started after";
+        QTest::newRow("call ringing before the daemon starts") << "ringing before";
     }
 
     void modemManagerComesAndGoes()
     {
-        QFETCH(bool, startedAfterTheDaemon);
-        if (startedAfterTheDaemon)
-            stopMock();
+        QFETCH(QString, when);
+        if (when == "ringing before")
+            QVERIFY(!ringAndWait("600112233").isEmpty());
+        if (when == "started after")
+            m_rig->stopModemManager();
         QVERIFY(startDaemon());
-        if (!startedAfterTheDaemon) {
-            QVERIFY(daemonWatches());
-            stopMock();
+        if (when == "restarted")
+            m_rig->stopModemManager();
+        QStringList entries{"600112233"};
+        if (when != "ringing before") {
+            QCOMPARE(e2etest::ring("600112233"), QString("block")); // the socket serves meanwhile
+            entries.append("600112233");
+            QVERIFY2(m_rig->startModemManager(), qPrintable(m_rig->error()));
+            modem().ring("600112233");
         }
-        QCOMPARE(e2etest::ring("600112233"), QString("block")); // the socket serves meanwhile
-        QVERIFY(startMock());
-        QVERIFY(daemonWatches());
-        const QString call = ring("600112233");
-        QTRY_COMPARE(hangups(call), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
+        QTRY_COMPARE(logged(), entries);
+    }
+
+    // Logged is what was hung up, once a caller; each failure said once.
+    void theRegisterSaysWhatHappened_data()
+    {
+        QTest::addColumn<AtModem::Hangups>("hangups");
+        QTest::addColumn<bool>("allowed"); // by polkit
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("polkit refuses") << AtModem::Hangups::Release << false << 0
+                                        << "org.freedesktop.ModemManager1.Error.Core.Unauthorized";
+        QTest::newRow("modem answers ERROR") << AtModem::Hangups::Refuse << true << 0 << "did not hang up";
+        QTest::newRow("network rings on") << AtModem::Hangups::Ignore << true << 1 << "";
+    }
+
+    void theRegisterSaysWhatHappened()
+    {
+        QFETCH(AtModem::Hangups, hangups);
+        QFETCH(bool, allowed);
+        QFETCH(int, entries);
+        QFETCH(QString, said);
+        modem().setHangups(hangups);
+        m_rig->allowHangup(allowed);
+        QVERIFY(startDaemon());
+        ringAndWait("600112233");
+        QTest::qWait(kUndecidedMs); // ModemManager makes a new call for each RING it cannot end
+        QCOMPARE(logged().size(), entries);
+        if (!said.isEmpty())
+            QCOMPARE(errors().count(said), 1);
+        if (allowed)
+            QVERIFY2(modem().hangups().size() >= 2, qPrintable(modem().hangups().join(' ')));
+        else
+            QCOMPARE(modem().hangups(), QStringList());
+    }
+
+    // Only the owner of ModemManager's name speaks for it.
+    void forgedSignalsCountForNothing_data()
+    {
+        QTest::addColumn<QVariantMap>("changed");
+        QTest::newRow("a number for a withheld call") << QVariantMap{{"Number", "600999999"}};
+        QTest::newRow("a withheld call ended") << QVariantMap{{"State", 7}};
+    }
+
+    void forgedSignalsCountForNothing()
+    {
+        QFETCH(QVariantMap, changed);
+        QVERIFY(startDaemon("Yes"));
+        const QString call = ringAndWait({}, Comes::Withheld);
+        QVERIFY(!call.isEmpty());
+        forge(call, "org.freedesktop.DBus.Properties", "PropertiesChanged", {ModemRig::kCall, changed, QStringList()});
+        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
+        QTRY_COMPARE(logged(), QStringList{"unknown"});
     }
 
     void withoutABusTheSocketServes()
     {
+        const QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
-        const QString errors = m_dir.filePath("errors");
-        const bool started = startDaemon("Yes", errors);
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toLatin1());
+        const bool started = startDaemon();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
         QVERIFY(started);
         QCOMPARE(e2etest::ring("600112233"), QString("block"));
-        QFile said(errors);
-        QVERIFY(said.open(QIODevice::ReadOnly));
-        QCOMPARE(said.readAll().count("no system D-Bus"), 1);
-    }
-
-    // 1,000 calls as fast as the fake modem makes them: every one hung up and logged.
-    void floodLosesNothing()
-    {
-        QVERIFY(startDaemon());
-        QVERIFY(daemonWatches());
-        QStringList calls;
-        for (int i = 0; i < 1000; ++i)
-            calls.append(ring(i % 2 == 0 ? "600112233" : "+34 600 11 22 33"));
-        QTRY_COMPARE_WITH_TIMEOUT(logged().size(), size_t(1000), 20000);
-        for (const QString &call : {calls.first(), calls.at(500), calls.last()})
-            QCOMPARE(hangups(call), 1);
+        QCOMPARE(errors().count("no system D-Bus"), 1);
     }
 };
 

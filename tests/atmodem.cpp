@@ -1,0 +1,202 @@
+#include "atmodem.h"
+
+#include <QLocalSocket>
+
+#include <algorithm>
+
+namespace {
+
+// Answers to the queries of probing and enabling; every other command is answered OK.
+const QList<std::pair<QByteArray, QByteArray>> kAnswers = {
+    {"AT+GCAP", "+GCAP: +CGSM,+FCLASS,+DS"},
+    {"AT+CGMI", "Callvane"},
+    {"AT+CGMM", "Simulated modem"},
+    {"AT+CGMR", "1.0"},
+    {"AT+CGSN", "490154203237518"},
+    {"ATI", "Callvane simulated modem"},
+    {"AT+CFUN?", "+CFUN: 1"},
+    {"AT+CPIN?", "+CPIN: READY"},
+    {"AT+CIMI", "214070000000001"},
+    {"AT+CREG?", "+CREG: 2,1"},
+    {"AT+CGREG?", "+CGREG: 2,1"},
+    {"AT+CEREG?", "+CEREG: 2,1"},
+    {"AT+CSQ", "+CSQ: 20,99"},
+    {"AT+CRSM=176,12258,0,0,10", "+CRSM: 144,0,\"98341000000000000010\""}, // the SIM's ICCID
+};
+
+QByteArray clip(const QByteArray &number, const char *command)
+{
+    const QByteArray type = number.startsWith('+') ? "145" : number.isEmpty() ? "128" : "129";
+    // The last field says whether the number is shown (0) or withheld (1).
+    return QByteArray(command) + ": \"" + number + "\"," + type + (number.isEmpty() ? ",,,,1" : ",,,,0");
+}
+
+} // namespace
+
+AtModem::AtModem(const QString &socketPath, QObject *parent)
+    : QObject(parent)
+{
+    QLocalServer::removeServer(socketPath);
+    m_server.listen(socketPath);
+    connect(&m_server, &QLocalServer::newConnection, this, &AtModem::accept);
+    m_ringTimer.setInterval(1000);
+    connect(&m_ringTimer, &QTimer::timeout, this, &AtModem::ringOn);
+    m_ringTimer.start();
+}
+
+// ModemManager closes the port after probing and opens it again to enable the modem: the
+// newest connection is the port.
+void AtModem::accept()
+{
+    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
+        connect(socket, &QLocalSocket::readyRead, this, &AtModem::read);
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        m_port = socket;
+        m_pending.clear();
+    }
+}
+
+void AtModem::read()
+{
+    auto *socket = qobject_cast<QLocalSocket *>(sender());
+    if (socket != m_port)
+        return;
+    m_pending += socket->readAll();
+    for (qsizetype end; (end = m_pending.indexOf('\r')) >= 0;) {
+        const QByteArray command = m_pending.left(end).trimmed();
+        m_pending.remove(0, end + 1);
+        if (!command.isEmpty())
+            handle(command);
+    }
+}
+
+void AtModem::handle(const QByteArray &command)
+{
+    const QByteArray answer = reply(command.toUpper());
+    send(answer.isEmpty() ? QByteArray("OK") : answer);
+}
+
+// The lines before the final result code, and that code; empty for a plain OK.
+QByteArray AtModem::reply(const QByteArray &command)
+{
+    for (const auto &[query, answer] : kAnswers) {
+        if (command == query)
+            return answer + "\r\n\r\nOK";
+    }
+    if (command == "AT+COPS?")
+        return "+COPS: 0,2,\"21407\",7\r\n\r\nOK";
+    if (command == "AT+CLCC")
+        return callList() + "OK";
+    if (command == "ATH" || command == "AT+CHUP" || command.startsWith("AT+CHLD=1"))
+        return hangUp(command);
+    if (command.startsWith("ATD")) {
+        m_calls.append({m_nextIndex++, false, 0, command.mid(3).chopped(command.endsWith(';') ? 1 : 0)});
+        return {};
+    }
+    if (command == "ATA") {
+        const auto ringing = std::find_if(m_calls.begin(), m_calls.end(), [](const Call &c) { return c.state >= 4; });
+        if (ringing == m_calls.end())
+            return "NO CARRIER";
+        ringing->state = 0;
+        m_ringing.removeIf([index = ringing->index](const auto &r) { return r.first == index; });
+    }
+    return {};
+}
+
+QByteArray AtModem::hangUp(const QByteArray &command)
+{
+    if (m_calls.isEmpty())
+        return {}; // ModemManager's ATH while it enables the modem
+    if (m_hangups.isEmpty() || m_ringToHangup < 0)
+        m_ringToHangup = m_sinceRing.elapsed();
+    m_hangups.append(QString::fromLatin1(command));
+    if (m_hangupMode != Hangups::Release)
+        return m_hangupMode == Hangups::Refuse ? "ERROR" : "";
+    if (command.startsWith("AT+CHLD=1")) {
+        const int index = command.mid(9).toInt();
+        if (!hasCall(index))
+            return "ERROR";
+        endCall(index);
+    } else {
+        m_calls.clear();
+        m_ringing.clear();
+    }
+    return {};
+}
+
+QByteArray AtModem::callList() const
+{
+    QByteArray list;
+    for (const Call &call : m_calls) {
+        list += "+CLCC: " + QByteArray::number(call.index) + (call.incoming ? ",1," : ",0,")
+            + QByteArray::number(call.state) + ",0,0,\"" + call.number + "\","
+            + (call.number.startsWith('+') ? "145" : "129") + "\r\n";
+    }
+    return list.isEmpty() ? list : list + "\r\n";
+}
+
+void AtModem::send(const QByteArray &text)
+{
+    if (m_port != nullptr)
+        m_port->write("\r\n" + text + "\r\n");
+}
+
+int AtModem::ring(const QByteArray &number, NumberComes comes)
+{
+    const bool busy = std::any_of(m_calls.begin(), m_calls.end(), [](const Call &c) { return c.state == 0; });
+    const QByteArray listed = comes == NumberComes::Withheld ? QByteArray() : number;
+    const Call call{m_nextIndex++, true, busy ? 5 : 4, listed};
+    m_calls.append(call);
+    m_sinceRing.start();
+    m_ringToHangup = -1;
+    if (busy) {
+        const QByteArray shown = comes == NumberComes::OnlyInCallList ? QByteArray() : listed;
+        send("+CCWA: \"" + shown + "\"," + (shown.startsWith('+') ? "145" : "129") + ",1"); // class 1: voice
+        return call.index;
+    }
+    m_ringing.append({call.index, comes});
+    announce(call, comes);
+    if (comes == NumberComes::AfterRing) {
+        QTimer::singleShot(300, this, [this, index = call.index, listed] {
+            if (hasCall(index))
+                send(clip(listed, "+CLIP"));
+        });
+    }
+    return call.index;
+}
+
+void AtModem::announce(const Call &call, NumberComes comes)
+{
+    send("+CRING: VOICE");
+    if (comes == NumberComes::WithRing || comes == NumberComes::Withheld)
+        send(clip(call.number, "+CLIP"));
+}
+
+void AtModem::ringOn()
+{
+    for (const auto &[index, comes] : m_ringing) {
+        const auto call = std::find_if(m_calls.begin(), m_calls.end(), [i = index](const Call &c) { return c.index == i; });
+        if (call != m_calls.end())
+            announce(*call, comes == NumberComes::AfterRing ? NumberComes::WithRing : comes);
+    }
+}
+
+void AtModem::endCall(int index)
+{
+    m_calls.removeIf([index](const Call &c) { return c.index == index; });
+    m_ringing.removeIf([index](const auto &r) { return r.first == index; });
+}
+
+bool AtModem::hasCall(int index) const
+{
+    return std::any_of(m_calls.begin(), m_calls.end(), [index](const Call &c) { return c.index == index; });
+}
+
+void AtModem::reset()
+{
+    m_calls.clear();
+    m_ringing.clear();
+    m_hangups.clear();
+    m_ringToHangup = -1;
+    m_hangupMode = Hangups::Release;
+}
