@@ -58,7 +58,7 @@ class TestModem : public QObject
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    bool startDaemon(const QByteArray &blockUnknown = "Yes") const
+    bool startDaemon(const QByteArray &blockUnknown = "Yes", const QByteArray &numbers = "+34 600 11 22 33") const
     {
         QFile::remove(storage() + ".blacklist");
         QFile settings(storage() + ".Callvane.cfg");
@@ -66,7 +66,7 @@ class TestModem : public QObject
             || !settings.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return false;
         settings.write("[Callvane]\nFirewall = Blacklist\nBlockUnknown = " + blockUnknown
-                       + "\n[Blacklist]\nNum = +34 600 11 22 33\n");
+                       + "\n[Blacklist]\nNum = " + numbers + "\n");
         settings.close();
         const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>>" + QFile::encodeName(errorsPath());
         return std::system(command.constData()) == 0 && daemonListens();
@@ -202,6 +202,20 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
         QTRY_COMPARE(logged(), entries);
+    }
+
+    // The daemon listens on its socket before it has read its lists; a call that rings
+    // meanwhile is found once it turns to ModemManager.
+    void callRingingWhileTheDaemonReadsItsLists()
+    {
+        QByteArray numbers = "+34 600 11 22 33";
+        for (int i = 0; i < 300000; ++i)
+            numbers += ";+34 7" + QByteArray::number(10000000 + i);
+        QVERIFY(startDaemon("No", numbers));
+        modem().ring("600112233");
+        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 30000);
+        QTRY_COMPARE(logged(), QStringList{"600112233"});
+        QFile::remove(storage() + ".blacklist.keys");
     }
 
     // Logged is what was hung up, once a caller; each failure said once.
