@@ -2,6 +2,8 @@
 
 #include "shell.h"
 
+#include <algorithm>
+
 namespace control {
 
 Commands::Commands(std::string programDir, std::string storageDir)
@@ -65,14 +67,17 @@ std::vector<std::string> Commands::restart() const
 
 std::vector<std::string> Commands::probe() const
 {
-    // Debian's procps: "ps" alone lists only this terminal's processes, so list all of them,
-    // whole: a storage path may hold blanks. The daemon runs without arguments, so its line
-    // ends in ".blacklist"; the anchor also keeps out this sed's own line and a shell's
-    // "exec ....blacklist&".
+    // What ps would print in its command column, but only the user's own processes (another
+    // user's daemon, or a forged name, is not ours), only argv[0] (a file argument ending in
+    // "blacklist" is no daemon), and bytes intact (ps turns what it cannot print into "?").
+    // A newline in argv[0] would split its line: it becomes \001, in the mark too.
     return {
         removeProbeFile(),
         "touch " + m_quotedProgramDir + "/state",
-        "ps -e -o args= | sed -n -e '/.blacklist$/p' >> " + m_quotedProgramDir + "/state",
+        "find /proc -mindepth 2 -maxdepth 2 -name cmdline -uid \"$(id -u)\" -print0 2>/dev/null"
+        " | xargs -0r head -qzn1 2>/dev/null | tr '\\n\\000' '\\001\\n'"
+        " | LC_ALL=C sed -n -e '/.blacklist$/p' >> "
+            + m_quotedProgramDir + "/state",
     };
 }
 
@@ -88,7 +93,9 @@ std::string Commands::probeFile() const
 
 std::string Commands::daemonMark() const
 {
-    return m_storageDir + ".blacklist";
+    std::string mark = m_storageDir + ".blacklist";
+    std::replace(mark.begin(), mark.end(), '\n', '\001');
+    return mark;
 }
 
 std::string Commands::listLanguages() const

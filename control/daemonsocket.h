@@ -2,8 +2,6 @@
 
 #include <string>
 
-struct sockaddr_un;
-
 // The daemon's socket: a UNIX stream socket at storage + ".blacklist.sock". A caller writes
 // one line (the number; empty or "unknown" for a call without one) and reads one line,
 // "block" or "allow".
@@ -12,8 +10,7 @@ namespace control::daemonsocket {
 inline constexpr char kBlock[] = "block";
 inline constexpr char kAllow[] = "allow";
 
-// False when `path` does not fit a socket address.
-bool address(const std::string &path, sockaddr_un &out);
+// A path of any length will do (see daemonsocket.cpp).
 // A listening, non-blocking socket (close-on-exec) at `path`, which only the owner may
 // connect to; whatever was at `path` is replaced. -1 with errno set on failure.
 int listenAt(const std::string &path);

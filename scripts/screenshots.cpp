@@ -1,6 +1,7 @@
 // Renders the window offscreen into PNG files: each tab, an open options menu, a dialog.
 // usage: screenshots PROGRAM_DIR OUTPUT_DIR   (PROGRAM_DIR is copied, never changed)
 
+#include "commands.h"
 #include "shell.h"
 #include "storage.h"
 #include "zapplication.h"
@@ -49,8 +50,12 @@ int main(int argc, char **argv)
 
     // The status tab shows a running firewall; no command really runs.
     control::RecordingShell shell;
+    const std::string probeCommand =
+        control::Commands(QFile::encodeName(programDir + "/").toStdString(), QFile::encodeName(storage).toStdString())
+            .probe()
+            .back();
     shell.effect = [&](const std::string &command) {
-        if (command.find("ps -e") == 0)
+        if (command == probeCommand)
             std::ofstream(QFile::encodeName(programDir + "/state").constData())
                 << storage.toStdString() << ".blacklist\n";
     };

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -249,16 +250,28 @@ private slots:
     void windowCommandsStartProbeAndStop_data()
     {
         QTest::addColumn<QString>("storageDir");
-        QTest::newRow("plain") << m_dir.filePath("st/");
-        QTest::newRow("blank in the path") << m_dir.filePath("sp ace/st/");
-        QTest::newRow("relative") << QDir::current().relativeFilePath(m_dir.filePath("rel/st")) + "/";
+        QTest::addColumn<QByteArray>("locale");
+        QTest::newRow("plain") << m_dir.filePath("st/") << QByteArray("C.UTF-8");
+        QTest::newRow("blank in the path") << m_dir.filePath("sp ace/st/") << QByteArray("C.UTF-8");
+        QTest::newRow("relative") << QDir::current().relativeFilePath(m_dir.filePath("rel/st")) + "/"
+                                  << QByteArray("C.UTF-8");
+        QTest::newRow("ö in the path, LANG=C") << m_dir.filePath("ö/st/") << QByteArray("C");
+        QTest::newRow("newline in the path") << m_dir.filePath("new\nline/st/") << QByteArray("C.UTF-8");
+        QTest::newRow("longer than a socket address") << m_dir.filePath(QString(150, 'l') + "/st/")
+                                                      << QByteArray("C.UTF-8");
     }
 
     void windowCommandsStartProbeAndStop()
     {
         QFETCH(QString, storageDir);
+        QFETCH(QByteArray, locale);
         const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        const auto restore = qScopeGuard([&saved] {
+            qputenv(control::storage::kDirVariable, saved);
+            qunsetenv("LC_ALL");
+        });
         qputenv(control::storage::kDirVariable, QFile::encodeName(storageDir));
+        qputenv("LC_ALL", locale);
         control::storage::resolve(); // as the window's main() does
         QVERIFY(QDir().mkpath(storage()));
         const QString program = m_dir.filePath("prog/");
@@ -266,6 +279,15 @@ private slots:
         QFile::remove(program + "blacklist");
         QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
         writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
+        // Listed before the daemon, and no daemon: a file argument that ends in "blacklist".
+        writeFile(storage() + "sender_blacklist", "");
+        QProcess decoy;
+        decoy.start("tail", {"-f", storage() + "sender_blacklist"});
+        QVERIFY(decoy.waitForStarted());
+        const auto stopDecoy = qScopeGuard([&decoy] {
+            decoy.kill();
+            decoy.waitForFinished();
+        });
 
         const control::Commands commands(QFile::encodeName(program).toStdString(), control::storage::dir());
         control::SystemShell shell;
@@ -287,7 +309,6 @@ private slots:
         shell.run(commands.switchOff()); // none left to stop
         // A healthy set-up says nothing on the terminal.
         QCOMPARE(shell.takeErrors(), std::vector<std::string>{});
-        qputenv(control::storage::kDirVariable, saved);
     }
 
     void slowAndVanishingClientsDoNotStopOthers()
