@@ -14,7 +14,7 @@ JOBS     ?= 2
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
             busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format libxcb1-dev \
-            libsystemd-dev dbus-daemon python3-dbusmock modemmanager
+            libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager
 
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)

@@ -1,6 +1,6 @@
 // The blocking daemon. Started as <storage>.blacklist by the window; screens the calls that
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
-// at its start. One instance at a time: a second start exits at once with status 0.
+// at its start. One instance at a time: the newest start takes over from a running one.
 
 #include "atomicfile.h"
 #include "callscreen.h"
@@ -17,9 +17,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -32,16 +34,20 @@ constexpr char kUsage[] = R"(Usage: blacklist [--help] [--version]
 The Callvane call firewall's daemon. Run as <storage>.blacklist, where the window deploys it,
 it detaches and screens the calls that arrive on <storage>.blacklist.sock with the settings of
 <storage>.Callvane.cfg as they are at its start; blocked calls go to <storage>.blockedcalls.
-A second start while one runs exits at once with status 0; SIGTERM stops it.
+A start while one runs takes over from it; SIGTERM stops it. Without a readable
+settings copy it does not start (status 1).
 
 Environment:
   CALLVANE_STORAGE  the storage directory (default /ezxlocal/download/mystuff/)
   CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
                     (default: the country of the locale)
 
-Problems it meets (a settings copy it cannot read, a log it cannot write) are said once on
+Problems it meets (a damaged settings copy, a log it cannot write) are said once on
 stderr, when that is a file or a journal, and in the system log.
 )";
+
+constexpr auto kStopWait = std::chrono::seconds(1);
+constexpr auto kTakeOverWait = std::chrono::seconds(3);
 
 volatile std::sig_atomic_t g_stop = 0;
 int g_lockFd = -1;
@@ -55,37 +61,87 @@ void onTerminate(int /*signal*/)
     g_stop = 1;
 }
 
-enum class InstanceLock { Taken, HeldByAnother, Failed };
-
-// Waits a little for a daemon that is just being stopped (a restart). The lock file is the
-// owner's alone, so no other user can keep the daemon from starting.
-InstanceLock takeInstanceLock(const std::string &path)
+// The process holding the instance lock when it is a daemon of ours: the pid its holder
+// wrote there, checked against the process's name, or 0.
+pid_t lockHolder(int lockFd)
 {
-    g_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (g_lockFd < 0) {
-        std::fprintf(stderr, "blacklist: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        return InstanceLock::Failed;
-    }
-    ::fchmod(g_lockFd, 0600); // made by an older version, it may be open to others
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (::flock(g_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= giveUp)
-            return InstanceLock::HeldByAnother;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return InstanceLock::Taken;
+    char text[32] = {};
+    const ssize_t n = ::pread(lockFd, text, sizeof text - 1, 0);
+    const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    if (pid <= 1 || pid == ::getpid())
+        return 0;
+    std::string comm;
+    if (!control::readFile("/proc/" + std::to_string(pid) + "/comm", comm) || comm != ".blacklist\n")
+        return 0;
+    return static_cast<pid_t>(pid);
 }
 
-// A settings copy that cannot be read or is damaged still gives a working daemon (the
-// defaults, or what can be read), but the owner is told: white-list mode blocks every call.
-control::FirewallSettings readSettings(const std::string &path, Reporter &reporter)
+// The newest start serves, so that a switch-on takes up what changed while the firewall was
+// off: a daemon already running is told to stop, and killed when it does not let go in time
+// (a stopped one cannot act on SIGTERM). False, said on stderr, when it cannot take over.
+bool takeInstanceLock(const std::string &path)
+{
+    g_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st = {};
+    if (g_lockFd < 0 || ::fstat(g_lockFd, &st) != 0) {
+        std::fprintf(stderr, "blacklist: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        std::fprintf(stderr, "blacklist: %s belongs to another user, who could keep the firewall off; remove it\n",
+                     path.c_str());
+        return false;
+    }
+    ::fchmod(g_lockFd, 0600); // made by an older version, it may be open to others
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    int sent = 0; // the last signal sent to the holder
+    while (::flock(g_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            std::fprintf(stderr, "blacklist: cannot lock %s: %s\n", path.c_str(), std::strerror(errno));
+            return false;
+        }
+        const auto waited = Clock::now() - started;
+        const int signal = waited >= kStopWait ? SIGKILL : SIGTERM;
+        if (const pid_t holder = lockHolder(g_lockFd); holder > 0 && signal != sent) {
+            if (::kill(holder, signal) != 0 && errno == EPERM) {
+                std::fprintf(stderr, "blacklist: the daemon of another user (pid %ld) holds %s\n",
+                             static_cast<long>(holder), path.c_str());
+                return false;
+            }
+            sent = signal;
+        }
+        if (waited >= kTakeOverWait) {
+            std::fprintf(stderr, "blacklist: %s is held by a process that is not a daemon of ours (see fuser %s)\n",
+                         path.c_str(), path.c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // A former holder's pid must not stay there to be signalled.
+    if (::ftruncate(g_lockFd, 0) != 0)
+        std::fprintf(stderr, "blacklist: cannot empty %s: %s\n", path.c_str(), std::strerror(errno));
+    return true;
+}
+
+// Names the detached daemon in the lock file, for the start that will take over from it.
+void recordHolder()
+{
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::pwrite(g_lockFd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
+        std::fprintf(stderr, "blacklist: cannot write its pid to the instance lock: %s\n", std::strerror(errno));
+}
+
+// A settings copy that cannot be read gives no daemon: made-up rules (white-list mode with
+// empty lists) would block every call. One that is damaged gives what can be read, and the
+// owner is told.
+std::optional<control::FirewallSettings> readSettings(const std::string &path, Reporter &reporter)
 {
     std::string text;
     if (!control::readFile(path, text)) {
-        reporter.report("settings",
-                        "cannot read " + path + " (" + std::strerror(errno)
-                            + "); using the defaults: white-list mode, unknown callers let through, empty lists");
-        return {};
+        std::fprintf(stderr, "blacklist: cannot read %s (%s); not starting without the firewall's settings\n",
+                     path.c_str(), std::strerror(errno));
+        return std::nullopt;
     }
     const control::IniDocument document = control::IniDocument::parse(text);
     if (const size_t stray = document.strayLines(); stray > 0) {
@@ -177,11 +233,8 @@ int main(int argc, char **argv)
     ::close_range(3, ~0U, 0);
 
     control::storage::resolve();
-    switch (takeInstanceLock(control::storage::daemonLockPath())) {
-    case InstanceLock::Taken: break;
-    case InstanceLock::HeldByAnother: return 0;
-    case InstanceLock::Failed: return 1;
-    }
+    if (!takeInstanceLock(control::storage::daemonLockPath()))
+        return 1;
     // Listening before anything slow: calls that come meanwhile wait in the backlog.
     const std::string socketPath = control::storage::daemonSocketPath();
     const int listenFd = control::daemonsocket::listenAt(socketPath);
@@ -190,7 +243,10 @@ int main(int argc, char **argv)
         return 1;
     }
     Reporter reporter;
-    control::FirewallSettings settings = readSettings(control::storage::deployedSettingsPath(), reporter);
+    std::optional<control::FirewallSettings> settings =
+        readSettings(control::storage::deployedSettingsPath(), reporter);
+    if (!settings)
+        return 1;
 
     struct sigaction action = {};
     action.sa_handler = onTerminate;
@@ -201,10 +257,11 @@ int main(int argc, char **argv)
 
     if (!detach())
         return 1;
+    recordHolder();
     reporter.toSystemLog();
     const std::string region = control::CallScreen::regionFromEnvironment();
-    const control::CallScreen screen = indexList(settings, region);
-    settings = {};
+    const control::CallScreen screen = indexList(*settings, region);
+    settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
     CallServer server(listenFd,
                       {socketPath, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath()},

@@ -101,6 +101,34 @@ private slots:
         QVERIFY(settings.open(QIODevice::ReadOnly));
         QVERIFY(settings.readAll().endsWith("Num = 600112233\n"));
         QVERIFY(!QFileInfo(home + program + "Callvane.cfg").isSymLink());
+
+        // The simulator on PATH rings the daemon of the same storage.
+        QProcess ring;
+        ring.setProcessEnvironment(userEnvironment(home, environment));
+        ring.start(m_prefix + "/bin/callvane-ring", {"600112233"});
+        QVERIFY(ring.waitForFinished(10000));
+        QCOMPARE(ring.exitCode(), 2); // the firewall is off
+        const QString said = QString::fromLocal8Bit(ring.readAllStandardError());
+        QVERIFY2(QDir::cleanPath(said).contains(" " + QDir::cleanPath(home + storage + ".blacklist.sock") + " "),
+                 qPrintable(said));
+    }
+
+    // As systemd would load it, also for a user who never opened the window.
+    void userUnitVerifies()
+    {
+        QTemporaryDir runtime; // a user manager's runtime directory
+        QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                           | QFileDevice::ExeOwner));
+        QProcess verify;
+        QProcessEnvironment env = userEnvironment(m_dir.filePath("home-unit"), {});
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        verify.setProcessEnvironment(env);
+        verify.setProcessChannelMode(QProcess::MergedChannels);
+        verify.start("systemd-analyze", {"--user", "verify", "--man=no",
+                                         m_prefix + "/lib/systemd/user/callvane-blacklist.service"});
+        QVERIFY(verify.waitForFinished(30000));
+        const QByteArray said = verify.readAll();
+        QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), said.constData());
     }
 };
 
