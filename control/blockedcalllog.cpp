@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace control::calllog {
@@ -16,17 +18,23 @@ namespace {
 class FileLock
 {
 public:
-    FileLock(const std::string &path, bool wait)
+    // Tries for at most `patience`: any local process that can open the lock file could
+    // otherwise stall its taker for as long as it likes.
+    FileLock(const std::string &path, std::chrono::milliseconds patience)
         : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
         if (m_fd < 0)
             return;
         // A lock file made by an older version may be open to others.
         ::fchmod(m_fd, 0600);
-        int result = 0;
-        while ((result = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) { }
-        m_held = result == 0;
-        m_busy = !m_held && errno == EWOULDBLOCK;
+        const auto giveUp = std::chrono::steady_clock::now() + patience;
+        while (!(m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0)) {
+            m_busy = errno == EWOULDBLOCK;
+            if ((!m_busy && errno != EINTR) || std::chrono::steady_clock::now() >= giveUp)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        m_busy = m_busy && !m_held;
     }
     ~FileLock()
     {
@@ -165,7 +173,7 @@ std::string appendText(std::string_view log, const Entry &entry)
 AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,
                     AppendMark *mark, bool wait)
 {
-    const FileLock lock(lockPath, wait);
+    const FileLock lock(lockPath, wait ? kLockPatience : std::chrono::milliseconds(0));
     if (!lock.held())
         return lock.busy() ? AppendResult::Busy : AppendResult::Failed;
     const int fd = ::open(logPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
@@ -214,9 +222,11 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
 
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected)
 {
-    const FileLock lock(lockPath, true);
+    const FileLock lock(lockPath, kLockPatience);
     RemoveResult result;
     result.entries = read(logPath);
+    if (!lock.held())
+        return result;
     auto &entries = result.entries;
     auto victim = entries.end();
     if (index < entries.size() && entries[index] == expected)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -49,10 +50,13 @@ struct AppendMark
 
 enum class AppendResult { Written, Busy, Failed };
 
+// The longest a writer that waits for the lock waits.
+inline constexpr std::chrono::milliseconds kLockPatience{2000};
+
 // Appends appendText() for each entry with a single write() under the lock. All or nothing: a
 // write that fails or comes up short is cut back off, so the log is as before (Failed, errno
-// set). With `wait` false a lock held by someone else gives Busy at once, so that a caller
-// with calls to answer never waits on another process. `mark`, when given, spares a frequent
+// set). A lock held by someone else gives Busy: at once with `wait` false, so that a caller
+// with calls to answer never waits on another process, else after kLockPatience. `mark`, when given, spares a frequent
 // appender reading the whole log each time.
 AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,
                     AppendMark *mark, bool wait);
@@ -67,7 +71,8 @@ struct RemoveResult
 
 // Under the lock: re-reads the log, removes the entry at `index` if it still equals
 // `expected` (else the first entry that does; else none) and replaces the log atomically.
-// Entries appended since the caller read the log are kept.
+// Entries appended since the caller read the log are kept. A lock not had within
+// kLockPatience writes nothing.
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected);
 
 } // namespace control::calllog
