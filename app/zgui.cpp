@@ -406,8 +406,12 @@ void ZGui::ChangeState()
         return;
     const bool on = choice == 0;
     m_shell->takeErrors();
-    m_shell->run(on ? commands().switchOn() : commands().switchOff());
-    m_shell->awaitDaemon(control::storage::daemonSocketPath(), on);
+    bool started = false;
+    if (on)
+        started = m_shell->runStart(commands(), commands().switchOn());
+    else
+        m_shell->run(commands().switchOff());
+    m_shell->awaitDaemon(control::storage::daemonSocketPath(), started);
     refreshStatus();
     if (on && m_daemonState != kOn)
         tell(text::kMsgNotStarted, m_shell->takeErrors());
@@ -455,7 +459,7 @@ void ZGui::tellIfNotSaved(bool saved)
 void ZGui::restartDaemonIfOn()
 {
     if (m_daemonState == kOn)
-        m_shell->run(commands().restart());
+        m_shell->runStart(commands(), commands().restart());
 }
 
 // ---- Number lists

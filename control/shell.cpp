@@ -57,6 +57,17 @@ void Shell::run(const std::vector<std::string> &commands)
         run(command);
 }
 
+bool Shell::runStart(const Commands &commands, const std::vector<std::string> &sequence)
+{
+    bool deployFailed = false;
+    for (const std::string &command : sequence) {
+        const size_t said = m_errors.size();
+        run(deployFailed && command == commands.daemonStart() ? commands.daemonStop() : command);
+        deployFailed = deployFailed || (command == commands.deploySettings() && m_errors.size() > said);
+    }
+    return !deployFailed;
+}
+
 std::vector<std::string> Shell::takeErrors()
 {
     return std::exchange(m_errors, {});

@@ -11,6 +11,8 @@
 
 namespace control {
 
+class Commands;
+
 // Where the window's shell commands go. Exit statuses are never looked at; what a command
 // says on stderr that is not expected noise (Commands::isExpectedNoise) is passed on to the
 // window's stderr and kept for takeErrors().
@@ -22,6 +24,11 @@ public:
     virtual ~Shell() = default;
     virtual void run(const std::string &command) = 0;
     void run(const std::vector<std::string> &commands);
+    // Runs a sequence that ends in the daemon start (a switch-on, a restart). When the
+    // settings deploy says an error (a full disk cuts the copy), the start becomes a stop:
+    // no daemon serves a cut or stale copy while the window shows the firewall on. True when
+    // the daemon was started.
+    bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
     // The unexpected stderr lines since the last call.
     std::vector<std::string> takeErrors();
     // After a start or a stop: waits, at most kDaemonWait, until a daemon answers on

@@ -103,6 +103,27 @@ private slots:
         QCOMPARE(ring("600112233"), QString());
     }
 
+    // A full storage disk cuts the settings copy: the firewall shows Off, with no daemon
+    // left on a cut or an older copy.
+    void fullDiskLeavesNoDaemonOnACutCopy()
+    {
+        const SmallDisk disk(programDir() + "small", 64 * 1024);
+        if (!disk.mounted())
+            QSKIP("cannot mount a small tmpfs here (needs a mount namespace of our own)");
+        const auto gui = makeRealGui();
+        switchFirewall(*gui, true);
+        QCOMPARE(stateRow(*gui), QString("MAIN_STATE|OPTIONS_ENABLED"));
+
+        QByteArray numbers;
+        for (int i = 0; i < 20000; ++i)
+            numbers += ";+34 7" + QByteArray::number(10000000 + i);
+        writeFile(programDir() + "Callvane.cfg", kSettings.trimmed() + numbers + ";600999999\n");
+        onNextDialog([](QWidget *message) { QTest::keyClick(message, Qt::Key_Return); }); // not started
+        switchFirewall(*gui, true);
+        QCOMPARE(stateRow(*gui), QString("MAIN_STATE|OPTIONS_DISABLED"));
+        QTRY_VERIFY(daemonPids().empty());
+    }
+
     void changesWhileOffWaitForTheNextSwitchOn()
     {
         const auto gui = makeRealGui();
