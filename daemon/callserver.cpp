@@ -107,7 +107,7 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         m_clients.resize(next);
         if ((fds[0].revents & POLLIN) != 0)
             acceptClients();
-        if ((fds[1].revents & POLLIN) != 0)
+        if ((fds[1].revents & POLLIN) != 0 || polledAt >= m_rewatchAt)
             keepSocketUnlessStopped(stop);
         if (!m_unwritten.empty() && polledAt >= m_retryAt)
             writeLog();
@@ -135,6 +135,8 @@ int CallServer::pollTimeout() const
         earliest(client.deadline);
     if (!m_unwritten.empty())
         earliest(m_retryAt);
+    if (m_rewatchAt != std::chrono::steady_clock::time_point::max())
+        earliest(m_rewatchAt);
     if (const auto modem = m_modem->dueAt())
         earliest(*modem);
     return timeout;
@@ -249,17 +251,30 @@ void CallServer::writeLog()
 void CallServer::watchSocket()
 {
     m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_watchFd >= 0
-        && ::inotify_add_watch(m_watchFd, directoryOf(m_paths.socket).c_str(),
-                               IN_DELETE | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO)
-            < 0) {
-        ::close(m_watchFd);
-        m_watchFd = -1;
-    }
     if (m_watchFd < 0)
         m_reporter.report("watch",
                           std::string("cannot watch the socket file, a removed one is not replaced: ")
                               + std::strerror(errno));
+}
+
+// The watch follows the directory at the socket's path: one moved away and made again is
+// watched anew. False while there is none.
+bool CallServer::watchDirectory()
+{
+    const std::string dir = directoryOf(m_paths.socket);
+    struct stat st = {};
+    if (::stat(dir.c_str(), &st) != 0)
+        return false;
+    if (m_watchFd < 0 || (m_watch >= 0 && st.st_dev == m_dirDevice && st.st_ino == m_dirInode))
+        return true;
+    if (m_watch >= 0)
+        ::inotify_rm_watch(m_watchFd, m_watch);
+    m_watch = ::inotify_add_watch(m_watchFd, dir.c_str(),
+                                  IN_DELETE | IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_DELETE_SELF
+                                      | IN_ONLYDIR);
+    m_dirDevice = st.st_dev;
+    m_dirInode = st.st_ino;
+    return m_watch >= 0;
 }
 
 // A daemon told to stop has let go of the instance lock, and its successor may already listen
@@ -283,6 +298,11 @@ void CallServer::keepSocket()
 {
     char events[4096];
     while (m_watchFd >= 0 && ::read(m_watchFd, events, sizeof events) > 0) { }
+    if (!watchDirectory()) {
+        m_rewatchAt = std::chrono::steady_clock::now() + kRewatch;
+        return;
+    }
+    m_rewatchAt = std::chrono::steady_clock::time_point::max();
     struct stat st = {};
     const bool exists = ::stat(m_paths.socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     if (exists && (m_socketInode == 0 || (st.st_dev == m_socketDevice && st.st_ino == m_socketInode))) {

@@ -21,7 +21,8 @@ class Reporter;
 //
 // A blocked call is answered first and logged after: when the log's lock is held or the log
 // cannot be written, the entry waits in memory and is written as soon as it can be. If the
-// socket file is removed or replaced, the server listens on a new one at the same path.
+// socket file is removed or replaced, or its directory moved away and made again, the server
+// listens on a new one at the same path.
 // Calls that ModemManager reports are screened by the same rule (ModemWatcher).
 class CallServer
 {
@@ -66,6 +67,7 @@ private:
     void writeLog();
     int pollTimeout() const;
     void watchSocket();
+    bool watchDirectory();
     void keepSocket();
     void keepSocketUnlessStopped(const volatile std::sig_atomic_t &stop);
 
@@ -81,6 +83,12 @@ private:
 
     std::unique_ptr<ModemWatcher> m_modem;
     int m_watchFd = -1; // inotify on the socket's directory
+    int m_watch = -1;
+    dev_t m_dirDevice = 0;
+    ino_t m_dirInode = 0;
+    // While the directory is gone: when to look for it again.
+    std::chrono::steady_clock::time_point m_rewatchAt = std::chrono::steady_clock::time_point::max();
+    static constexpr std::chrono::milliseconds kRewatch{500};
     dev_t m_socketDevice = 0;
     ino_t m_socketInode = 0;
 };

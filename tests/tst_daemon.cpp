@@ -475,6 +475,7 @@ private slots:
         QTest::newRow("removed") << "rm";
         QTest::newRow("replaced by a file") << "rm+file";
         QTest::newRow("renamed away") << "mv";
+        QTest::newRow("directory moved away and made again") << "mvdir";
     }
 
     void lostSocketFileIsReplaced()
@@ -482,7 +483,17 @@ private slots:
         QFETCH(QString, how);
         QVERIFY(startDaemon());
         const QString socket = storage() + ".blacklist.sock";
-        if (how == "mv")
+        const QString dir = m_dir.path();
+        const auto restoreDir = qScopeGuard([&] {
+            if (how == "mvdir" && QDir(dir + ".old").exists())
+                QVERIFY(QDir(dir).removeRecursively() && QDir().rename(dir + ".old", dir));
+        });
+        if (how == "mvdir") {
+            QCOMPARE(ring("600112233"), QString("block")); // the daemon is past its start
+            QVERIFY(QDir().rename(dir, dir + ".old"));
+            QCOMPARE(ring("600112233"), QString());
+            QVERIFY(QDir().mkdir(dir));
+        } else if (how == "mv")
             QVERIFY(QFile::rename(socket, storage() + "elsewhere"));
         else
             QVERIFY(QFile::remove(socket));
