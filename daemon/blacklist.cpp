@@ -23,6 +23,9 @@
 #include <malloc.h>
 #include <optional>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -216,6 +219,31 @@ bool detach()
     return told;
 }
 
+// cp cannot write over a running executable ("Text file busy"), so an upgrade deployed while
+// the daemon runs would never reach it. The daemon runs from a sealed copy in memory instead,
+// and the deployed file stays free for the next deploy; where that cannot be done, it runs
+// from the deployed file as it is.
+void runFromMemory(char **argv)
+{
+    char self[32] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0 && std::strncmp(self, "/memfd:", 7) == 0) {
+        ::prctl(PR_SET_NAME, ".blacklist"); // an exec by descriptor is named after the descriptor
+        return;
+    }
+    const int exe = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    const int copy = ::memfd_create(".blacklist", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    struct stat st = {};
+    if (exe >= 0 && copy >= 0 && ::fstat(exe, &st) == 0) {
+        off_t done = 0;
+        while (done<st.st_size && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done))> 0) { }
+        if (done == st.st_size
+            && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            ::fexecve(copy, argv, environ);
+    }
+    ::close(exe);
+    ::close(copy);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -231,6 +259,7 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     // Whatever the starter left open (the window's files and sockets) is not ours.
     ::close_range(3, ~0U, 0);
+    runFromMemory(argv);
 
     control::storage::resolve();
     if (!takeInstanceLock(control::storage::daemonLockPath()))

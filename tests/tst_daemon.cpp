@@ -188,6 +188,20 @@ private slots:
         QVERIFY(daemonPids().empty());
     }
 
+    // A running daemon leaves its deployed file free: an upgrade's deploy succeeds, and the
+    // next start runs it. busybox killall still finds the daemon by its name.
+    void deployedFileStaysFreeForAnUpgrade()
+    {
+        QVERIFY(startDaemon());
+        const QByteArray deploy = "cp " CALLVANE_PROGRAM_DIR "/blacklist " + QFile::encodeName(storage()) + ".blacklist";
+        QCOMPARE(std::system(deploy.constData()), 0);
+        QCOMPARE(ring("600112233"), QString("block"));
+        QCOMPARE(std::system("busybox killall .blacklist"), 0);
+        QTRY_VERIFY(daemonPids().empty());
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block"));
+    }
+
     // A restart's stop and start come right after each other: the new daemon takes over.
     void restartTakesOver()
     {
