@@ -23,7 +23,6 @@
 #include "zsoftkey.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -123,9 +122,9 @@ QString ZGui::getProgramDir()
 
 QString ZGui::languageFile(const QString &name) const
 {
-    // None chosen, or one that is missing or mistyped: English texts, not a blank window.
-    const QString dir = m_programDir + QStringLiteral("/languages/");
-    return QFileInfo(dir + name).isFile() ? dir + name : dir + QLatin1String(text::kFallbackLanguage);
+    // Not checked: with none chosen, or one that is missing, every text is empty until a
+    // language is chosen.
+    return m_programDir + QStringLiteral("/languages/") + name;
 }
 
 QString ZGui::settingsPath() const
@@ -405,7 +404,7 @@ void ZGui::ChangeState()
     if (choice < 0)
         return;
     const bool on = choice == 0;
-    m_shell->takeErrors();
+    m_shell->takeErrors(); // what earlier commands said is on stderr already
     bool started = false;
     if (on)
         started = m_shell->runStart(commands(), commands().switchOn());
@@ -413,8 +412,6 @@ void ZGui::ChangeState()
         m_shell->run(commands().switchOff());
     m_shell->awaitDaemon(control::storage::daemonSocketPath(), started);
     refreshStatus();
-    if (on && m_daemonState != kOn)
-        tell(text::kMsgNotStarted, m_shell->takeErrors());
 }
 
 void ZGui::ChangeList()
@@ -434,26 +431,10 @@ void ZGui::blockUnk()
 void ZGui::writeSetting(const char *key, const char *value)
 {
     ZConfig settings(settingsPath(), true);
-    tellIfNotSaved(settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value)));
+    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value));
     QApplication::processEvents();
     restartDaemonIfOn();
     refreshStatus();
-}
-
-void ZGui::tell(const char *messageKey, const std::vector<std::string> &details)
-{
-    ZConfig language(m_languagePath, false);
-    QString message = text(language, messageKey);
-    for (const std::string &detail : details)
-        message += QLatin1Char('\n') + QString::fromLocal8Bit(detail.c_str());
-    ZMessageDlg dialog(QStringLiteral("Callvane"), message, ZMessageDlg::TypeOK, 0, this, "ZMessageDlg", true, 0);
-    dialog.exec();
-}
-
-void ZGui::tellIfNotSaved(bool saved)
-{
-    if (!saved)
-        tell(text::kMsgNotSaved);
 }
 
 void ZGui::restartDaemonIfOn()
@@ -518,7 +499,7 @@ void ZGui::removeNumber(const NumberList &list)
 void ZGui::editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit)
 {
     control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
-    tellIfNotSaved(settings.setValue(list.group, keys::kNumKey, edit(settings.value(list.group, keys::kNumKey, {}))));
+    settings.setValue(list.group, keys::kNumKey, edit(settings.value(list.group, keys::kNumKey, {})));
     QApplication::processEvents();
     restartDaemonIfOn();
     showNumbers(list, settings.value(list.group, keys::kNumKey, {}));
@@ -595,12 +576,8 @@ void ZGui::removeCall()
     if (index < 0 || static_cast<size_t>(index) >= m_calls.size())
         return;
     const control::calllog::Entry expected = m_calls[static_cast<size_t>(index)];
-    const auto result =
-        control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
-                                 static_cast<size_t>(index), expected);
-    // Not written because someone else removed it first is no failure.
-    tellIfNotSaved(result.written
-                   || std::find(result.entries.begin(), result.entries.end(), expected) == result.entries.end());
+    control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
+                             static_cast<size_t>(index), expected);
     // The box shows the log as it now is, calls logged since the last load included.
     reload(m_registerBox, &ZGui::CargarLlamadas);
 }
@@ -634,9 +611,10 @@ void ZGui::language()
 
 void ZGui::switchLanguage(const QString &file)
 {
-    m_languagePath = languageFile(file);
     ZConfig settings(settingsPath(), true);
-    tellIfNotSaved(settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file));
+    if (!settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file))
+        return; // the window goes on in the stored language
+    m_languagePath = languageFile(file);
     QApplication::processEvents();
     Create_MenuApp();
     Create_SoftKey();

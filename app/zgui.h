@@ -96,9 +96,6 @@ private:
     // The checked item of a two-choice question, or -1 when cancelled or nothing is checked.
     int choose(const char *titleKey, const char *firstKey, const char *secondKey);
     void writeSetting(const char *key, const char *value);
-    // A message box with the text of `messageKey` and, below it, `details` (what failed).
-    void tell(const char *messageKey, const std::vector<std::string> &details = {});
-    void tellIfNotSaved(bool saved);
     void loadNumbers(const NumberList &list);
     void reload(ZListBox *box, void (ZGui::*loader)());
     // Stores what `edit` makes of the stored list and shows the list as it is then stored.

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,30 +22,16 @@ namespace {
 
 constexpr std::string_view kBare = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
 
-// Spawns `command` with stderr going to `err`; its pid, or -1.
+// Spawns `command` as system() would, with stderr going to `err`; its pid, or -1.
 pid_t spawn(const std::string &command, int err)
 {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     pid_t pid = -1;
-    // One exec fewer: the shell's start costs what the program's does, and the window's start
-    // runs seven commands before its first probe has an answer.
-    std::vector<std::string> words = plainWords(command);
-    if (!words.empty()) {
-        std::vector<char *> argv;
-        for (std::string &word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        // A program that is not there: the shell says so as it always does.
-        if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-    }
-    if (pid < 0) {
-        const char *const argv[] = {"sh", "-c", command.c_str(), nullptr};
-        if (::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) != 0)
-            pid = -1;
-    }
+    const char *const argv[] = {"sh", "-c", command.c_str(), nullptr};
+    if (::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) != 0)
+        pid = -1;
     ::posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -88,55 +75,8 @@ bool Shell::awaitDaemon(const std::string &socketPath, bool running)
     }
 }
 
-SystemShell::~SystemShell()
-{
-    dropRunAhead();
-}
-
-void SystemShell::runAhead(std::vector<std::string> commands)
-{
-    dropRunAhead();
-    m_ahead = std::move(commands);
-    m_aheadErrors.clear();
-    m_claimed = 0;
-    m_drop = false;
-    m_worker = std::thread([this] {
-        for (size_t i = 0; i < m_ahead.size(); ++i) {
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_drop)
-                    break;
-            }
-            std::vector<std::string> errors = execute(m_ahead[i]);
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_aheadErrors.push_back(std::move(errors));
-            m_ended.notify_all();
-        }
-    });
-}
-
-void SystemShell::dropRunAhead()
-{
-    if (!m_worker.joinable())
-        return;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_drop = true;
-    }
-    m_worker.join();
-    m_ahead.clear();
-}
-
 void SystemShell::run(const std::string &command)
 {
-    if (m_worker.joinable() && m_claimed < m_ahead.size() && m_ahead[m_claimed] == command) {
-        const size_t index = m_claimed++;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_ended.wait(lock, [&] { return m_aheadErrors.size() > index; });
-        m_errors.insert(m_errors.end(), m_aheadErrors[index].begin(), m_aheadErrors[index].end());
-        return;
-    }
-    dropRunAhead();
     const std::vector<std::string> errors = execute(command);
     m_errors.insert(m_errors.end(), errors.begin(), errors.end());
 }
@@ -206,51 +146,6 @@ bool RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool runnin
 {
     awaited.push_back(running);
     return onAwait ? onAwait(running) : true;
-}
-
-std::vector<std::string> plainWords(std::string_view command)
-{
-    // dash's builtins and keywords: as the first word they are the shell's, not a program's.
-    static constexpr std::string_view kShellOwn[] = {
-        "alias", "bg",   "break",    "case",   "cd",      "command", "continue", "do",    "done",  "echo",
-        "elif",  "else", "esac",     "eval",   "exec",    "exit",    "export",   "false", "fc",    "fg",
-        "fi",    "for",  "getopts",  "hash",   "if",      "in",      "jobs",     "kill",  "local", "printf",
-        "pwd",   "read", "readonly", "return", "set",     "shift",   "test",     "then",  "times", "trap",
-        "true",  "type", "ulimit",   "umask",  "unalias", "unset",   "until",    "wait",  "while"};
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    for (size_t i = 0; i < command.size(); ++i) {
-        const char c = command[i];
-        if (c == ' ' || c == '\t') {
-            if (inWord)
-                words.push_back(std::exchange(word, {}));
-            inWord = false;
-            continue;
-        }
-        // An assignment before the program is the shell's to make.
-        if (c == '=' && words.empty())
-            return {};
-        inWord = true;
-        if (c == '\'') {
-            const size_t end = command.find('\'', i + 1);
-            if (end == std::string_view::npos)
-                return {};
-            word.append(command.substr(i + 1, end - i - 1));
-            i = end;
-        } else if (c == '\\' && i + 1 < command.size() && command[i + 1] != '\n') {
-            word += command[++i];
-        } else if (kBare.find(c) != std::string_view::npos) {
-            word += c;
-        } else {
-            return {};
-        }
-    }
-    if (inWord)
-        words.push_back(std::move(word));
-    if (words.empty() || std::find(std::begin(kShellOwn), std::end(kShellOwn), words[0]) != std::end(kShellOwn))
-        return {};
-    return words;
 }
 
 std::string shellQuote(const std::string &word)

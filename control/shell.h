@@ -1,12 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <string_view>
-#include <thread>
 #include <vector>
 
 namespace control {
@@ -41,25 +37,13 @@ protected:
     std::vector<std::string> m_errors;
 };
 
-// Runs each command as system() does, waiting for it: with "sh -c", or, where the shell would
-// only find the program and exec it (plainWords), by exec'ing it at once. Its stderr is read
-// until it closes, at most kStderrWait after the shell ended (a daemon started in the
-// background holds it until it has detached).
+// Runs each command as system() does, with "sh -c", waiting for it. Its stderr is read until
+// it closes, at most kStderrWait after the shell ended (a daemon started in the background
+// holds it until it has detached).
 class SystemShell : public Shell
 {
 public:
     static constexpr std::chrono::milliseconds kStderrWait{2000};
-
-    SystemShell() = default;
-    ~SystemShell() override;
-    SystemShell(const SystemShell &) = delete;
-    SystemShell &operator=(const SystemShell &) = delete;
-
-    // Starts `commands`, known to be the next this shell will be asked to run (a start's), on
-    // a thread of their own: in order, each waited for, while the program goes on with other
-    // work. A run() of the next of them then only waits until it has ended. Any other command
-    // first lets the one under way end and drops the rest.
-    void runAhead(std::vector<std::string> commands);
 
     using Shell::run;
     void run(const std::string &command) override;
@@ -67,15 +51,6 @@ public:
 private:
     // Runs one command; what it said on stderr that is not expected noise.
     static std::vector<std::string> execute(const std::string &command);
-    void dropRunAhead();
-
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    std::thread m_worker;
-    std::vector<std::string> m_ahead;
-    std::vector<std::vector<std::string>> m_aheadErrors; // of each command that has ended
-    size_t m_claimed = 0; // of m_ahead, asked for by run()
-    bool m_drop = false;
 };
 
 // Remembers the commands instead of running them; `effect`, when set, plays a command's part.
@@ -96,11 +71,6 @@ public:
     // Said on stderr by the next commands, as if by the shell.
     void sayError(const std::string &line) { m_errors.push_back(line); }
 };
-
-// The words of `command` when it is one plain command: words of the characters shellQuote
-// leaves bare, single-quoted or \-escaped, the first no shell builtin, keyword or assignment.
-// Empty for anything the shell itself would have to do (a pipe, a redirection, `&`, ...).
-std::vector<std::string> plainWords(std::string_view command);
 
 // Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that
 // ordinary paths stay byte-identical and no path can break or extend a command.

@@ -28,18 +28,11 @@ inline constexpr char kUnknownNumber[] = "UNKNOWN_NUMBER";
 inline constexpr char kMainAdd[] = "MAIN_ADD";
 inline constexpr char kMenuLanguage[] = "MENU_LANGUAGE";
 inline constexpr char kLangName[] = "LANG_NAME";
-// Beyond the phone's keys: failures the window tells of.
-inline constexpr char kMsgNotStarted[] = "MSG_NOT_STARTED";
-inline constexpr char kMsgNotSaved[] = "MSG_NOT_SAVED";
-
-// Shown when the chosen language file is missing, so that the window is never blank.
-inline constexpr char kFallbackLanguage[] = "English";
-
 inline constexpr const char *kAllKeys[] = {
-    kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,     kMenuLang,
-    kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown,   kOptionsEnabled,
-    kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,     kMainRegister,
-    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kMsgNotStarted, kMsgNotSaved,
+    kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,   kMenuLang,
+    kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown, kOptionsEnabled,
+    kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,   kMainRegister,
+    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,
 };
 
 } // namespace control::text

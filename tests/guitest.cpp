@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 
@@ -39,11 +40,6 @@ QPointer<QWidget> g_waiting;
 QElapsedTimer g_waitingFor;
 int g_unexpected = 0;
 QStringList g_titles;
-
-control::Commands testCommands()
-{
-    return {QFile::encodeName(g_program).toStdString(), control::storage::dir()};
-}
 
 void copyTree(const QString &from, const QString &to)
 {
@@ -80,6 +76,24 @@ void watchDialogs()
 }
 
 } // namespace
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    ::getrlimit(RLIMIT_FSIZE, &m_saved);
+    ::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
+    const rlimit limit{bytes, m_saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &m_saved);
+}
+
+control::Commands testCommands()
+{
+    return {QFile::encodeName(g_program).toStdString(), control::storage::dir()};
+}
 
 QString programDir()
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commands.h"
 #include "shell.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sys/resource.h>
 
 class QObject;
 class QWidget;
@@ -46,6 +48,22 @@ public:
     std::function<void(const std::string &)> spy;
 };
 
+// While it lives, no file of this process (or of the commands it runs) grows beyond `bytes`:
+// every save of a larger file fails, also root's.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved{};
+};
+
+// The window's commands for the test's program and storage directories.
+control::Commands testCommands();
 // The commands a probe and a restart give, for comparisons.
 std::vector<std::string> probeCommands();
 std::vector<std::string> restartCommands();

@@ -127,36 +127,6 @@ private slots:
         QCOMPARE(QString::fromStdString(control::shellQuote(word.toStdString())), quoted);
     }
 
-    // Run without the shell only where the shell would just exec the program.
-    void plainWords_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QStringList>("words"); // empty: the shell's
-        QTest::newRow("plain") << "rm /a/blacklist" << QStringList{"rm", "/a/blacklist"};
-        QTest::newRow("quoted and escaped") << "cp '/my app/it'\\''s' x" << QStringList{"cp", "/my app/it's", "x"};
-        QTest::newRow("blanks between") << " busybox  killall\t.blacklist " << QStringList{"busybox", "killall", ".blacklist"};
-        QTest::newRow("empty quoted word") << "touch ''" << QStringList{"touch", ""};
-        QTest::newRow("pipe") << "ps -e | sed -n p" << QStringList{};
-        QTest::newRow("redirection") << "ls /a > /b" << QStringList{};
-        QTest::newRow("background") << "exec /a/.blacklist&" << QStringList{};
-        QTest::newRow("builtin") << "echo a\\nb" << QStringList{};
-        QTest::newRow("assignment") << "LANG=C rm a" << QStringList{};
-        QTest::newRow("variable") << "rm $HOME" << QStringList{};
-        QTest::newRow("glob") << "rm /a/*" << QStringList{};
-        QTest::newRow("unclosed quote") << "rm 'a" << QStringList{};
-        QTest::newRow("empty") << "" << QStringList{};
-    }
-
-    void plainWords()
-    {
-        QFETCH(QString, command);
-        QFETCH(QStringList, words);
-        QStringList split;
-        for (const std::string &word : control::plainWords(command.toStdString()))
-            split.append(QString::fromStdString(word));
-        QCOMPARE(split, words);
-    }
-
     // Hostile directory names must reach the right files and run nothing of their own.
     void hostileDirectoriesRunNothing_data()
     {
@@ -242,50 +212,6 @@ private slots:
             QCOMPARE(kept.size(), size_t(1));
             QCOMPARE(QString::fromStdString(kept.front()) + "\n", written);
         }
-    }
-
-    // Commands run ahead are run once, in order, and a run() of one returns once it ended.
-    void runAheadKeepsOrderAndWaits_data()
-    {
-        QTest::addColumn<QStringList>("ahead"); // %1: an empty directory
-        QTest::addColumn<QStringList>("asked");
-        QTest::addColumn<QString>("made"); // a pattern of the log the commands write
-        QTest::addColumn<int>("errors");
-        QTest::newRow("each asked for in turn") << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"}
-                                                << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"}
-                                                << "^a\nb\n$" << 0;
-        QTest::newRow("another command drops the rest")
-            << QStringList{"sleep 0.1; echo a >> %1log", "echo b >> %1log"} << QStringList{"echo c >> %1log"}
-            << "^(a\n)?c\n$" << 0; // "a" if it was under way
-        QTest::newRow("errors go to the one who asks")
-            << QStringList{"cp %1missing %1x", "echo a >> %1log"} << QStringList{"cp %1missing %1x", "echo a >> %1log"}
-            << "^a\n$" << 1;
-    }
-
-    void runAheadKeepsOrderAndWaits()
-    {
-        QFETCH(QStringList, ahead);
-        QFETCH(QStringList, asked);
-        QFETCH(QString, made);
-        QFETCH(int, errors);
-        QTemporaryDir dir;
-        const auto inDir = [&dir](const QString &command) {
-            return QFile::encodeName(command.arg(dir.path() + "/")).toStdString();
-        };
-        control::SystemShell shell;
-        std::vector<std::string> first;
-        for (const QString &command : ahead)
-            first.push_back(inDir(command));
-        shell.runAhead(first);
-        for (const QString &command : asked) {
-            shell.run(inDir(command));
-            // Waited for: what the command writes is there when run() returns.
-            const QByteArray wrote = command.section("echo ", 1, 1).left(1).toLatin1();
-            QVERIFY(readText(dir.filePath("log")).contains(wrote));
-        }
-        const QString log = QString::fromLatin1(readText(dir.filePath("log")));
-        QVERIFY2(QRegularExpression(made).match(log).hasMatch(), qPrintable(log));
-        QCOMPARE(int(shell.takeErrors().size()), errors);
     }
 };
 

@@ -58,6 +58,32 @@ private slots:
         QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
+    // The window takes only its invocation path, and runs no command before the toolkit is
+    // up: where it cannot start (no display), nothing has been deployed.
+    void windowRunsNothingBeforeTheToolkit_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--version") << "--version";
+        QTest::newRow("-V") << "-V";
+    }
+
+    void windowRunsNothingBeforeTheToolkit()
+    {
+        QFETCH(QString, option);
+        const QString storage = m_dir.filePath("no-display" + option) + "/";
+        QVERIFY(QDir().mkpath(storage));
+        QProcessEnvironment env = userEnvironment(m_dir.path(), {"CALLVANE_STORAGE=" + storage});
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        QProcess window;
+        window.setProcessEnvironment(env);
+        window.start(m_prefix + "/libexec/callvane/callvane", {option});
+        QVERIFY(window.waitForFinished(10000));
+        QVERIFY(window.exitStatus() != QProcess::NormalExit || window.exitCode() != 0);
+        QCOMPARE(QDir(storage).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
     // The window starts from the user's program directory and deploys into the user's
     // storage; a second start keeps the user's settings.
     void launcherPreparesTheUsersDirectories_data()

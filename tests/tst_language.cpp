@@ -94,6 +94,21 @@ private slots:
             QVERIFY(command.find(".blacklist&") == std::string::npos && command.find("killall") == std::string::npos);
     }
 
+    // A choice that cannot be saved leaves the window in the stored language.
+    void unsavedChoiceKeepsTheStoredLanguage()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        chooseInNextDialog(1);
+        {
+            const FileSizeLimit full(16); // the listing fits, the settings do not
+            runMenuItem(*gui, 0);
+        }
+        QCOMPARE(storedValue("Callvane", "Language"), QString("de"));
+        QCOMPARE(gui->languagePath(), programDir() + "/languages/de");
+        QCOMPARE(rows(box(*gui, "statusBox")).first(), QString("de:MAIN_STATE|de:OPTIONS_DISABLED"));
+    }
+
     void aFileWithoutANameCanBeChosen()
     {
         writeLanguage("fr", "fr:", QByteArray());

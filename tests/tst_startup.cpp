@@ -38,29 +38,35 @@ private slots:
         FakeShell shell;
         const auto gui = makeGui(shell);
         QCOMPARE(gui->getProgramDir(), programDir);
-        // No settings file there: no language chosen, so English.
-        QCOMPARE(gui->languagePath(), programDir + "/languages/English");
+        // No settings file there: no language chosen.
+        QCOMPARE(gui->languagePath(), programDir + "/languages/");
         QVERIFY(shell.commands.size() >= 3);
         QCOMPARE(QString::fromStdString(shell.commands[2]), copyDaemon.arg(storageDir()));
     }
 
+    // The path is not checked: where no file is there, every text is empty.
     void languagePathFromSettings_data()
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("file");
-        QTest::newRow("English") << QByteArray("[Callvane]\nLanguage = English\n") << "English";
-        QTest::newRow("none chosen: English") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << "English";
-        QTest::newRow("no such file: English") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "English";
+        QTest::addColumn<QString>("stateRow");
+        QTest::newRow("chosen") << QByteArray("[Callvane]\nLanguage = Test\n") << "Test"
+                                << "MAIN_STATE|OPTIONS_DISABLED";
+        QTest::newRow("none chosen: the directory") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << ""
+                                                    << "|";
+        QTest::newRow("no such file") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "Klingon" << "|";
     }
 
     void languagePathFromSettings()
     {
         QFETCH(QByteArray, settings);
         QFETCH(QString, file);
+        QFETCH(QString, stateRow);
         reset(settings);
         FakeShell shell;
         const auto gui = makeGui(shell);
         QCOMPARE(gui->languagePath(), programDir() + "/languages/" + file);
+        QCOMPARE(rows(box(*gui, "statusBox")).value(0), stateRow);
     }
 
     // rm, rm, cp daemon, cp settings: first, on every start, whether or not a daemon runs.
