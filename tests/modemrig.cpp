@@ -2,10 +2,13 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -155,8 +158,16 @@ QDBusMessage ModemRig::call(const QString &path, const QString &interface, const
 {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
-    // The modem answers ModemManager from this thread: keep its events going meanwhile.
-    return bus().call(message, QDBus::BlockWithGui, 10000);
+    // The modem answers ModemManager from this thread: keep its events going meanwhile. Not
+    // with QDBus::BlockWithGui, whose event loop can miss a reply that comes at once and then
+    // waits for ever.
+    QDBusPendingCallWatcher watcher(bus().asyncCall(message, 10000));
+    QEventLoop loop;
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(11000, &loop, &QEventLoop::quit);
+    if (!watcher.isFinished())
+        loop.exec();
+    return watcher.isFinished() ? watcher.reply() : QDBusMessage::createError(QDBusError::Timeout, method + ": no reply");
 }
 
 QString ModemRig::dial(const QString &number) const
