@@ -9,6 +9,7 @@
 #include "daemonsocket.h"
 #include "firewallsettings.h"
 #include "inidocument.h"
+#include "installwatch.h"
 #include "keycache.h"
 #include "reporter.h"
 #include "storage.h"
@@ -44,6 +45,8 @@ Environment:
   CALLVANE_STORAGE  the storage directory (default /ezxlocal/download/mystuff/)
   CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
                     (default: the country of the locale)
+  CALLVANE_INSTALLED  the installed daemon it was deployed from: when that file is
+                    removed (the package uninstalled), the daemon stops
 
 Problems it meets (a damaged settings copy, a log it cannot write) are said once on
 stderr, when that is a file or a journal, and in the system log.
@@ -284,6 +287,8 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &action, nullptr);
     ::signal(SIGHUP, SIG_IGN);
 
+    // Before detaching, which changes to "/": a relative path is the starter's.
+    InstallWatch install(std::getenv("CALLVANE_INSTALLED"));
     if (!detach())
         return 1;
     recordHolder();
@@ -294,7 +299,7 @@ int main(int argc, char **argv)
     ::malloc_trim(0); // the settings text and the lists were many times the index
     CallServer server(listenFd,
                       {socketPath, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath()},
-                      screen, reporter);
+                      screen, install, reporter);
     server.run(g_stop);
     return 0;
 }

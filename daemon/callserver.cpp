@@ -2,6 +2,7 @@
 
 #include "blockedcalllog.h"
 #include "daemonsocket.h"
+#include "installwatch.h"
 #include "modemwatcher.h"
 #include "reporter.h"
 
@@ -52,10 +53,12 @@ int millisecondsUntil(std::chrono::steady_clock::time_point when)
 
 } // namespace
 
-CallServer::CallServer(int listenFd, Paths paths, const control::CallScreen &screen, Reporter &reporter)
+CallServer::CallServer(int listenFd, Paths paths, const control::CallScreen &screen, InstallWatch &install,
+                       Reporter &reporter)
     : m_listenFd(listenFd)
     , m_paths(std::move(paths))
     , m_screen(screen)
+    , m_install(install)
     , m_reporter(reporter)
 {
     watchSocket();
@@ -80,6 +83,7 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         fds.push_back({m_listenFd, POLLIN, 0});
         fds.push_back({m_watchFd, POLLIN, 0});
         fds.push_back({m_modem->fd(), m_modem->events(), 0});
+        fds.push_back({m_install.fd(), POLLIN, 0});
         for (const Client &client : m_clients)
             fds.push_back({client.fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), pollTimeout()) < 0 && errno != EINTR)
@@ -87,14 +91,18 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         if (stop != 0)
             break;
         m_modem->process();
+        if (m_install.removed()) {
+            m_reporter.report("installed", m_install.path() + " was removed (the package was uninstalled): stopping");
+            break;
+        }
 
-        // Clients first: fds[i + 3] belongs to m_clients[i] as they were before accepting.
+        // Clients first: fds[i + 4] belongs to m_clients[i] as they were before accepting.
         const auto polledAt = std::chrono::steady_clock::now();
         size_t next = 0;
         for (size_t i = 0; i < m_clients.size(); ++i) {
             Client &client = m_clients[i];
             bool keep = polledAt < client.deadline;
-            if (keep && (fds[i + 3].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+            if (keep && (fds[i + 4].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                 keep = serve(client);
             if (keep) {
                 // Moving a client onto itself would empty the line it has read so far.
@@ -139,6 +147,8 @@ int CallServer::pollTimeout() const
         earliest(m_rewatchAt);
     if (const auto modem = m_modem->dueAt())
         earliest(*modem);
+    if (const auto install = m_install.dueAt())
+        earliest(*install);
     return timeout;
 }
 

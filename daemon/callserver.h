@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <vector>
 
+class InstallWatch;
 class ModemWatcher;
 class Reporter;
 
@@ -23,7 +24,8 @@ class Reporter;
 // cannot be written, the entry waits in memory and is written as soon as it can be. If the
 // socket file is removed or replaced, or its directory moved away and made again, the server
 // listens on a new one at the same path.
-// Calls that ModemManager reports are screened by the same rule (ModemWatcher).
+// Calls that ModemManager reports are screened by the same rule (ModemWatcher). The server
+// stops when the installed daemon it was deployed from is removed (InstallWatch).
 class CallServer
 {
 public:
@@ -39,12 +41,12 @@ public:
         std::string logLock;
     };
 
-    CallServer(int listenFd, Paths paths, const control::CallScreen &screen, Reporter &reporter);
+    CallServer(int listenFd, Paths paths, const control::CallScreen &screen, InstallWatch &install, Reporter &reporter);
     ~CallServer();
     CallServer(const CallServer &) = delete;
     CallServer &operator=(const CallServer &) = delete;
 
-    // Serves until `stop` becomes non-zero, then writes what waits to be logged (for at most
+    // Serves until `stop` becomes non-zero or the package is removed, then writes what waits to be logged (for at most
     // `kFinalWrite`).
     void run(const volatile std::sig_atomic_t &stop);
     static constexpr std::chrono::milliseconds kFinalWrite{1000};
@@ -74,6 +76,7 @@ private:
     int m_listenFd;
     Paths m_paths;
     const control::CallScreen &m_screen;
+    InstallWatch &m_install;
     Reporter &m_reporter;
     std::vector<Client> m_clients;
 

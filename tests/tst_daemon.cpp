@@ -519,6 +519,45 @@ private slots:
         QCOMPARE(daemonPids().size(), size_t(1));
     }
 
+    // An uninstalled firewall has no window left to switch it off; an upgrade keeps it on.
+    void stopsWhenItsPackageIsRemoved_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("upgraded: the new file renamed over it") << "upgrade" << true;
+        QTest::newRow("removed and installed again at once") << "reinstall" << true;
+        QTest::newRow("removed") << "remove" << false;
+        QTest::newRow("its directory removed") << "rmdir" << false;
+    }
+
+    void stopsWhenItsPackageIsRemoved()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, runs);
+        const QString dir = m_dir.path() + "/installed";
+        const QString installed = dir + "/blacklist";
+        QVERIFY(QDir().mkpath(dir));
+        writeFile(installed, "old");
+        qputenv("CALLVANE_INSTALLED", QFile::encodeName(installed));
+        const auto unset = qScopeGuard([] { qunsetenv("CALLVANE_INSTALLED"); });
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block")); // the daemon is past its start
+        if (change == "upgrade") {
+            writeFile(installed + ".dpkg-new", "new");
+            QVERIFY(::rename(QFile::encodeName(installed + ".dpkg-new"), QFile::encodeName(installed)) == 0);
+        } else if (change == "rmdir")
+            QVERIFY(QDir(dir).removeRecursively());
+        else
+            QVERIFY(QFile::remove(installed));
+        if (change == "reinstall")
+            writeFile(installed, "new");
+        if (runs) {
+            QTest::qWait(2500); // what it does is not to stop: past its second look, a second on
+            QCOMPARE(ring("600112233"), QString("block"));
+        } else
+            QTRY_COMPARE(daemonPids().size(), size_t(0));
+    }
+
     // Each fault is said once on the daemon's stderr, however many calls meet it.
     void faultsAreReportedOnce_data()
     {

@@ -112,6 +112,11 @@ private slots:
             window.start(m_prefix + "/bin/callvane", {});
             // Deployed at the window's start, from the program directory's settings.
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + storage + ".Callvane.cfg"), 10000);
+            // What the daemon it starts watches, to stop when the package is removed.
+            QFile environ(QString("/proc/%1/environ").arg(window.processId()));
+            QVERIFY(environ.open(QIODevice::ReadOnly));
+            QVERIFY(environ.readAll().split('\0').contains(
+                "CALLVANE_INSTALLED=" + QFile::encodeName(m_prefix) + "/libexec/callvane/blacklist"));
             window.terminate();
             QVERIFY(window.waitForFinished(5000));
         };
