@@ -14,7 +14,8 @@ InstallWatch::InstallWatch(const char *installed)
     const std::string dir = m_path.substr(0, m_path.rfind('/') + 1);
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd >= 0
-        && ::inotify_add_watch(m_fd, dir.c_str(), IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR)
+        && ::inotify_add_watch(m_fd, dir.c_str(),
+                               IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR)
             < 0) {
         ::close(m_fd);
         m_fd = -1;

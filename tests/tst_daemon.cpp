@@ -325,9 +325,20 @@ private slots:
         QProcess decoy;
         decoy.start("tail", {"-f", storage() + "sender_blacklist"});
         QVERIFY(decoy.waitForStarted());
-        const auto stopDecoy = qScopeGuard([&decoy] {
-            decoy.kill();
-            decoy.waitForFinished();
+        // Another user's process under this user's deployed name, where there is another user
+        // (not in a user namespace of one).
+        QProcess otherUser;
+        otherUser.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "bash", "-c",
+                                    "exec -a \"$0\" sleep 600", storage() + ".blacklist"});
+        QTRY_VERIFY(otherUser.state() == QProcess::NotRunning
+                    || commandLine(static_cast<pid_t>(otherUser.processId())).startsWith(storage()));
+        if (otherUser.state() == QProcess::NotRunning)
+            qInfo("no other user to run a process as: that decoy is left out");
+        const auto stopDecoy = qScopeGuard([&decoy, &otherUser] {
+            for (QProcess *process : {&decoy, &otherUser}) {
+                process->kill();
+                process->waitForFinished();
+            }
         });
 
         const control::Commands commands(QFile::encodeName(program).toStdString(), control::storage::dir());
