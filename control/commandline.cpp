@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "version.h"
 
 #include <cstdio>
 #include <getopt.h>
