@@ -26,7 +26,8 @@ class ZGui : public ZKbMainWidget
 {
     Q_OBJECT
 public:
-    // `shell` runs the window's commands (system() when null); tests pass a recorder.
+    // `shell` runs the window's commands; when null, a SystemShell (each through sh as system()
+    // runs it, its stderr read). Tests pass a recorder.
     ZGui(const QString &argument, QWidget *parent = nullptr, const char *name = nullptr, unsigned int flags = 0,
          control::Shell *shell = nullptr);
     ~ZGui() override;
