@@ -91,13 +91,13 @@ void CallServer::run(const volatile std::sig_atomic_t &stop)
         if (stop != 0)
             break;
         m_modem->process();
-        if (m_install.removed()) {
+        // Clients first: fds[i + 4] belongs to m_clients[i] as they were before accepting.
+        const auto polledAt = std::chrono::steady_clock::now();
+        const auto installDue = m_install.dueAt();
+        if (((fds[3].revents & POLLIN) != 0 || (installDue && polledAt >= *installDue)) && m_install.removed()) {
             m_reporter.report("installed", m_install.path() + " was removed (the package was uninstalled): stopping");
             break;
         }
-
-        // Clients first: fds[i + 4] belongs to m_clients[i] as they were before accepting.
-        const auto polledAt = std::chrono::steady_clock::now();
         size_t next = 0;
         for (size_t i = 0; i < m_clients.size(); ++i) {
             Client &client = m_clients[i];

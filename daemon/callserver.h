@@ -46,8 +46,8 @@ public:
     CallServer(const CallServer &) = delete;
     CallServer &operator=(const CallServer &) = delete;
 
-    // Serves until `stop` becomes non-zero or the package is removed, then writes what waits to be logged (for at most
-    // `kFinalWrite`).
+    // Serves until `stop` becomes non-zero or the package is removed, then writes what waits
+    // to be logged (for at most `kFinalWrite`).
     void run(const volatile std::sig_atomic_t &stop);
     static constexpr std::chrono::milliseconds kFinalWrite{1000};
 

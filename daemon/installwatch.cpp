@@ -30,18 +30,14 @@ InstallWatch::~InstallWatch()
 
 bool InstallWatch::removed()
 {
-    if (m_fd < 0)
-        return false;
     char events[4096];
-    bool changed = false;
-    while (::read(m_fd, events, sizeof events) > 0)
-        changed = true;
+    while (m_fd >= 0 && ::read(m_fd, events, sizeof events) > 0) { }
     const bool missing = ::access(m_path.c_str(), F_OK) != 0;
     if (m_recheckAt && Clock::now() >= *m_recheckAt) {
         m_recheckAt.reset();
         return missing;
     }
-    if (changed && missing && !m_recheckAt)
+    if (missing && !m_recheckAt)
         m_recheckAt = Clock::now() + kRecheck;
     return false;
 }

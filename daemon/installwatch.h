@@ -24,7 +24,7 @@ public:
     // For poll(): -1 when nothing is watched.
     int fd() const { return m_fd; }
     std::optional<Clock::time_point> dueAt() const { return m_recheckAt; }
-    // Handles what came and what is due: true once the installed file is gone.
+    // Called when fd() is readable or dueAt() has come: true once the installed file is gone.
     bool removed();
 
 private:
