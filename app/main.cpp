@@ -1,6 +1,6 @@
-#include "storage.h"
-#include "zapplication.h"
-#include "zgui.h"
+#include "app/zgui.h"
+#include "control/storage.h"
+#include "ezx/zapplication.h"
 
 ZApplication *app = nullptr;
 

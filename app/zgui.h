@@ -1,8 +1,8 @@
 #pragma once
 
-#include "blockedcalllog.h"
-#include "commands.h"
-#include "zkbmainwidget.h"
+#include "control/blockedcalllog.h"
+#include "control/commands.h"
+#include "ezx/zkbmainwidget.h"
 
 #include <functional>
 #include <memory>

@@ -2,11 +2,11 @@
 // time and resident memory, with N numbers on the active black list. The peer is the same
 // daemon with an empty list, measured in the same run: the ratio shows what the list costs.
 
-#include "atomicfile.h"
+#include "control/atomicfile.h"
+#include "control/daemonsocket.h"
+#include "control/numberlist.h"
+#include "control/storage.h"
 #include "daemonprocess.h"
-#include "daemonsocket.h"
-#include "numberlist.h"
-#include "storage.h"
 
 #include <benchmark/benchmark.h>
 

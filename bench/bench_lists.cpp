@@ -2,16 +2,16 @@
 // once, firewall off so no daemon restart), against a list of N numbers. The peer is the
 // floor of any write-through settings store: one atomic, synced replace of a file that size.
 
-#include "atomicfile.h"
-#include "numberlist.h"
-#include "shell.h"
-#include "storage.h"
-#include "zapplication.h"
-#include "zgui.h"
-#include "zlineedit.h"
-#include "zlistbox.h"
-#include "znavtabwidget.h"
-#include "zsinglecapturedlg.h"
+#include "app/zgui.h"
+#include "control/atomicfile.h"
+#include "control/numberlist.h"
+#include "control/storage.h"
+#include "ezx/zapplication.h"
+#include "ezx/zlineedit.h"
+#include "ezx/zlistbox.h"
+#include "ezx/znavtabwidget.h"
+#include "ezx/zsinglecapturedlg.h"
+#include "tests/recordingshell.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -60,7 +60,7 @@ struct Window
     }
 
     std::string text;
-    control::RecordingShell shell; // the probe finds nothing: state null, no restart
+    RecordingShell shell; // the probe finds nothing: state null, no restart
     std::unique_ptr<ZGui> gui;
 };
 

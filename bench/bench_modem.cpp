@@ -3,9 +3,9 @@
 // receives, p50 and p99. Beside it the floor of that path, a client that hangs up each call
 // the moment ModemManager adds it, measured in the same run.
 
-#include "atomicfile.h"
+#include "control/atomicfile.h"
 #include "daemonprocess.h"
-#include "modemrig.h"
+#include "tests/modemrig.h"
 
 #include <benchmark/benchmark.h>
 

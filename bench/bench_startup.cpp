@@ -7,10 +7,10 @@
 // Every program gets the same private session bus, as on a desktop or a phone. Without one
 // each start would spend milliseconds autolaunching a bus of its own (dbus-launch).
 
-#include "atomicfile.h"
-#include "blockedcalllog.h"
+#include "control/atomicfile.h"
+#include "control/blockedcalllog.h"
+#include "control/numberlist.h"
 #include "daemonprocess.h"
-#include "numberlist.h"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage.h"
+#include "control/storage.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "atomicfile.h"
+#include "control/atomicfile.h"
 
 #include <atomic>
 #include <cerrno>

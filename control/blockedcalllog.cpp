@@ -1,6 +1,6 @@
-#include "blockedcalllog.h"
+#include "control/blockedcalllog.h"
 
-#include "atomicfile.h"
+#include "control/atomicfile.h"
 
 #include <algorithm>
 #include <cerrno>

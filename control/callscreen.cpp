@@ -1,4 +1,4 @@
-#include "callscreen.h"
+#include "control/callscreen.h"
 
 #include <phonenumbers/phonenumber.pb.h>
 #include <phonenumbers/phonenumberutil.h>

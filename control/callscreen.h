@@ -1,7 +1,7 @@
 #pragma once
 
-#include "firewallsettings.h"
-#include "keycache.h"
+#include "control/firewallsettings.h"
+#include "control/keycache.h"
 
 #include <cstdint>
 #include <string>

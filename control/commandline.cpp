@@ -1,5 +1,5 @@
-#include "commandline.h"
-#include "version.h"
+#include "control/commandline.h"
+#include "control/version.h"
 
 #include <cstdio>
 #include <getopt.h>

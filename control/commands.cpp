@@ -1,10 +1,15 @@
-#include "commands.h"
-
-#include "shell.h"
+#include "control/commands.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace control {
+
+namespace {
+
+constexpr std::string_view kBare = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
+
+} // namespace
 
 Commands::Commands(std::string programDir, std::string storageDir)
     : m_programDir(std::move(programDir))
@@ -121,6 +126,16 @@ bool Commands::isExpectedNoise(const std::string &command, const std::string &li
     if (command.compare(0, 3, "rm ") == 0)
         return line.compare(0, 4, "rm: ") == 0 && endsWith(": No such file or directory");
     return command == "busybox killall .blacklist" && line == "killall: .blacklist: no process killed";
+}
+
+std::string shellQuote(const std::string &word)
+{
+    if (word.find_first_not_of(kBare) == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 } // namespace control

@@ -51,4 +51,8 @@ private:
     std::string m_quotedStorageDir;
 };
 
+// Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that
+// ordinary paths stay byte-identical and no path can break or extend a command.
+std::string shellQuote(const std::string &word);
+
 } // namespace control

@@ -1,4 +1,4 @@
-#include "daemonsocket.h"
+#include "control/daemonsocket.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "firewallsettings.h"
+#include "control/firewallsettings.h"
 
-#include "inidocument.h"
-#include "numberlist.h"
-#include "settingskeys.h"
+#include "control/inidocument.h"
+#include "control/numberlist.h"
+#include "control/settingskeys.h"
 
 namespace control {
 

@@ -1,4 +1,4 @@
-#include "inidocument.h"
+#include "control/inidocument.h"
 
 namespace control {
 

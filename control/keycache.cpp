@@ -1,6 +1,6 @@
-#include "keycache.h"
+#include "control/keycache.h"
 
-#include "atomicfile.h"
+#include "control/atomicfile.h"
 
 #include <algorithm>
 #include <cstring>

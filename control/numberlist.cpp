@@ -1,4 +1,4 @@
-#include "numberlist.h"
+#include "control/numberlist.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "settingsstore.h"
+#include "control/settingsstore.h"
 
-#include "atomicfile.h"
+#include "control/atomicfile.h"
 
 #include <sys/stat.h>
 

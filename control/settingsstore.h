@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inidocument.h"
+#include "control/inidocument.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
-#include "shell.h"
+#include "control/shell.h"
 
-#include "commands.h"
-#include "daemonsocket.h"
+#include "control/commands.h"
+#include "control/daemonsocket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,8 +18,6 @@
 namespace control {
 
 namespace {
-
-constexpr std::string_view kBare = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-";
 
 // Spawns `command` as system() would, with stderr going to `err`; its pid, or -1.
 pid_t spawn(const std::string &command, int err)
@@ -133,29 +130,6 @@ std::vector<std::string> SystemShell::execute(const std::string &command)
         errors.push_back(line);
     }
     return errors;
-}
-
-void RecordingShell::run(const std::string &command)
-{
-    commands.push_back(command);
-    if (effect)
-        effect(command);
-}
-
-bool RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool running)
-{
-    awaited.push_back(running);
-    return onAwait ? onAwait(running) : true;
-}
-
-std::string shellQuote(const std::string &word)
-{
-    if (word.find_first_not_of(kBare) == std::string::npos)
-        return word;
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 } // namespace control

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,28 +51,5 @@ private:
     // Runs one command; what it said on stderr that is not expected noise.
     static std::vector<std::string> execute(const std::string &command);
 };
-
-// Remembers the commands instead of running them; `effect`, when set, plays a command's part.
-class RecordingShell : public Shell
-{
-public:
-    using Shell::run;
-    void run(const std::string &command) override;
-
-    // Waits nothing; the outcome each wait was for, and `onAwait`, when set, plays it and
-    // says whether it came.
-    bool awaitDaemon(const std::string &socketPath, bool running) override;
-
-    std::vector<std::string> commands;
-    std::vector<bool> awaited;
-    std::function<void(const std::string &)> effect;
-    std::function<bool(bool running)> onAwait;
-    // Said on stderr by the next commands, as if by the shell.
-    void sayError(const std::string &line) { m_errors.push_back(line); }
-};
-
-// Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that
-// ordinary paths stay byte-identical and no path can break or extend a command.
-std::string shellQuote(const std::string &word);
 
 } // namespace control

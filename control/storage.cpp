@@ -1,4 +1,4 @@
-#include "storage.h"
+#include "control/storage.h"
 
 #include <cstdlib>
 #include <unistd.h>

@@ -2,17 +2,17 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: the newest start takes over from a running one.
 
-#include "atomicfile.h"
-#include "callscreen.h"
-#include "callserver.h"
-#include "commandline.h"
-#include "daemonsocket.h"
-#include "firewallsettings.h"
-#include "inidocument.h"
-#include "installwatch.h"
-#include "keycache.h"
-#include "reporter.h"
-#include "storage.h"
+#include "control/atomicfile.h"
+#include "control/callscreen.h"
+#include "control/commandline.h"
+#include "control/daemonsocket.h"
+#include "control/firewallsettings.h"
+#include "control/inidocument.h"
+#include "control/keycache.h"
+#include "control/storage.h"
+#include "daemon/callserver.h"
+#include "daemon/installwatch.h"
+#include "daemon/reporter.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,10 +1,10 @@
-#include "callserver.h"
+#include "daemon/callserver.h"
 
-#include "blockedcalllog.h"
-#include "daemonsocket.h"
-#include "installwatch.h"
-#include "modemwatcher.h"
-#include "reporter.h"
+#include "control/blockedcalllog.h"
+#include "control/daemonsocket.h"
+#include "daemon/installwatch.h"
+#include "daemon/modemwatcher.h"
+#include "daemon/reporter.h"
 
 #include <algorithm>
 #include <cerrno>

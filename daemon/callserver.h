@@ -1,7 +1,7 @@
 #pragma once
 
-#include "blockedcalllog.h"
-#include "callscreen.h"
+#include "control/blockedcalllog.h"
+#include "control/callscreen.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "commandline.h"
-#include "daemonsocket.h"
-#include "storage.h"
+#include "control/commandline.h"
+#include "control/daemonsocket.h"
+#include "control/storage.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "installwatch.h"
+#include "daemon/installwatch.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "modemwatcher.h"
+#include "daemon/modemwatcher.h"
 
-#include "reporter.h"
+#include "daemon/reporter.h"
 
 #include <cstring>
 #include <vector>

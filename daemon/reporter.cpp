@@ -1,4 +1,4 @@
-#include "reporter.h"
+#include "daemon/reporter.h"
 
 #include <cstdio>
 #include <syslog.h>

@@ -1,4 +1,4 @@
-#include "zapplication.h"
+#include "ezx/zapplication.h"
 
 #include <QWidget>
 

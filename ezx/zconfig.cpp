@@ -1,4 +1,4 @@
-#include "zconfig.h"
+#include "ezx/zconfig.h"
 
 #include <QFile>
 

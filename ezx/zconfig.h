@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settingsstore.h"
+#include "control/settingsstore.h"
 
 #include <QString>
 

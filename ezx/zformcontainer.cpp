@@ -1,4 +1,4 @@
-#include "zformcontainer.h"
+#include "ezx/zformcontainer.h"
 
 ZFormContainer::ZFormContainer(QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
     : QWidget(parent)

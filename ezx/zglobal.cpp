@@ -1,4 +1,4 @@
-#include "zglobal.h"
+#include "ezx/zglobal.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "zkbmainwidget.h"
+#include "ezx/zkbmainwidget.h"
 
-#include "zglobal.h"
-#include "zsoftkey.h"
+#include "ezx/zglobal.h"
+#include "ezx/zsoftkey.h"
 
 #include <QKeyEvent>
 

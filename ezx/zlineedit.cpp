@@ -1,4 +1,4 @@
-#include "zlineedit.h"
+#include "ezx/zlineedit.h"
 
 ZLineEdit::ZLineEdit(QWidget *parent)
     : QLineEdit(parent)

@@ -1,6 +1,6 @@
-#include "zlistbox.h"
+#include "ezx/zlistbox.h"
 
-#include "zlistboxitem.h"
+#include "ezx/zlistboxitem.h"
 
 #include <QAbstractListModel>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "zlistboxitem.h"
+#include "ezx/zlistboxitem.h"
 
 ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/) { }
 

@@ -1,4 +1,4 @@
-#include "zmessagedlg.h"
+#include "ezx/zmessagedlg.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "znavtabwidget.h"
+#include "ezx/znavtabwidget.h"
 
 #include <QKeyEvent>
 #include <QTabBar>

@@ -1,4 +1,4 @@
-#include "zoptionsmenu.h"
+#include "ezx/zoptionsmenu.h"
 
 #include <QAction>
 #include <QKeyEvent>

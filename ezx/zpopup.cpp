@@ -1,7 +1,7 @@
-#include "zpopup.h"
+#include "ezx/zpopup.h"
 
-#include "zglobal.h"
-#include "zkbmainwidget.h"
+#include "ezx/zglobal.h"
+#include "ezx/zkbmainwidget.h"
 
 #include <QApplication>
 

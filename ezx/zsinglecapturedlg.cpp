@@ -1,6 +1,6 @@
-#include "zsinglecapturedlg.h"
+#include "ezx/zsinglecapturedlg.h"
 
-#include "zlineedit.h"
+#include "ezx/zlineedit.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,8 +1,8 @@
-#include "zsingleselectdlg.h"
+#include "ezx/zsingleselectdlg.h"
 
-#include "zglobal.h"
-#include "zlistbox.h"
-#include "zlistboxitem.h"
+#include "ezx/zglobal.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

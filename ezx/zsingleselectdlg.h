@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zpopup.h"
+#include "ezx/zpopup.h"
 
 class QLabel;
 class ZListBox;

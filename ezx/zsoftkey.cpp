@@ -1,8 +1,8 @@
-#include "zsoftkey.h"
+#include "ezx/zsoftkey.h"
 
-#include "zglobal.h"
-#include "zlistbox.h"
-#include "zoptionsmenu.h"
+#include "ezx/zglobal.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zoptionsmenu.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

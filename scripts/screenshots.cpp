@@ -1,13 +1,13 @@
 // Renders the window offscreen into PNG files: each tab, an open options menu, a dialog.
 // usage: screenshots PROGRAM_DIR OUTPUT_DIR   (PROGRAM_DIR is copied, never changed)
 
-#include "commands.h"
-#include "shell.h"
-#include "storage.h"
-#include "zapplication.h"
-#include "zgui.h"
-#include "znavtabwidget.h"
-#include "zsoftkey.h"
+#include "app/zgui.h"
+#include "control/commands.h"
+#include "control/storage.h"
+#include "ezx/zapplication.h"
+#include "ezx/znavtabwidget.h"
+#include "ezx/zsoftkey.h"
+#include "tests/recordingshell.h"
 
 #include <QDir>
 #include <QProcess>
@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // The status tab shows a running firewall; no command really runs.
-    control::RecordingShell shell;
+    RecordingShell shell;
     const std::string probeCommand =
         control::Commands(QFile::encodeName(programDir + "/").toStdString(), QFile::encodeName(storage).toStdString())
             .probe()

@@ -1,7 +1,7 @@
 #include "e2etest.h"
 
-#include "daemonsocket.h"
-#include "storage.h"
+#include "control/daemonsocket.h"
+#include "control/storage.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

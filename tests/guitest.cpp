@@ -1,16 +1,16 @@
 #include "guitest.h"
 
-#include "commands.h"
-#include "settingsstore.h"
-#include "storage.h"
-#include "textkeys.h"
-#include "zapplication.h"
-#include "zgui.h"
-#include "zlistbox.h"
-#include "zlistboxitem.h"
-#include "znavtabwidget.h"
-#include "zoptionsmenu.h"
-#include "zsoftkey.h"
+#include "control/commands.h"
+#include "control/settingsstore.h"
+#include "control/storage.h"
+#include "control/textkeys.h"
+#include "ezx/zapplication.h"
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
+#include "ezx/znavtabwidget.h"
+#include "ezx/zoptionsmenu.h"
+#include "ezx/zsoftkey.h"
 
 #include <QDir>
 #include <QElapsedTimer>

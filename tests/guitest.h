@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commands.h"
-#include "shell.h"
+#include "control/commands.h"
+#include "tests/recordingshell.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,7 +36,7 @@ QString storedValue(const char *group, const char *key); // "<missing>" when abs
 
 // The phone's shell, played: every command is recorded; the process probe finds
 // `probeOutput` (none: the probe file is never made); the language listing really runs.
-class FakeShell : public control::RecordingShell
+class FakeShell : public RecordingShell
 {
 public:
     FakeShell();

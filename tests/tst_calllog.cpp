@@ -1,5 +1,5 @@
-#include "atomicfile.h"
-#include "blockedcalllog.h"
+#include "control/atomicfile.h"
+#include "control/blockedcalllog.h"
 
 #include <QFile>
 #include <QTemporaryDir>

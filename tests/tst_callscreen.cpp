@@ -1,4 +1,4 @@
-#include "callscreen.h"
+#include "control/callscreen.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "atomicfile.h"
-#include "commands.h"
-#include "shell.h"
-#include "storage.h"
+#include "control/atomicfile.h"
+#include "control/commands.h"
+#include "control/shell.h"
+#include "control/storage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "blockedcalllog.h"
-#include "commands.h"
-#include "shell.h"
-#include "daemonsocket.h"
+#include "control/blockedcalllog.h"
+#include "control/commands.h"
+#include "control/shell.h"
+#include "control/daemonsocket.h"
 #include "e2etest.h"
-#include "storage.h"
+#include "control/storage.h"
 
 #include <QDir>
 #include <QElapsedTimer>

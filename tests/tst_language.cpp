@@ -1,9 +1,9 @@
 #include "guitest.h"
-#include "zgui.h"
-#include "zlistbox.h"
-#include "znavtabwidget.h"
-#include "zoptionsmenu.h"
-#include "zsoftkey.h"
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/znavtabwidget.h"
+#include "ezx/zoptionsmenu.h"
+#include "ezx/zsoftkey.h"
 
 #include <QPushButton>
 #include <QTabBar>

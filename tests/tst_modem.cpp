@@ -2,10 +2,10 @@
 // bus that both take for the system bus. A call counts as hung up when the modem receives
 // the hang-up command.
 
-#include "blockedcalllog.h"
+#include "control/blockedcalllog.h"
 #include "e2etest.h"
 #include "modemrig.h"
-#include "storage.h"
+#include "control/storage.h"
 
 #include <QDBusObjectPath>
 #include <QFile>

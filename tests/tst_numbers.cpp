@@ -1,9 +1,9 @@
 #include "guitest.h"
-#include "zgui.h"
-#include "zlineedit.h"
-#include "zlistbox.h"
-#include "zlistboxitem.h"
-#include "zsinglecapturedlg.h"
+#include "app/zgui.h"
+#include "ezx/zlineedit.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
+#include "ezx/zsinglecapturedlg.h"
 
 #include <QTest>
 

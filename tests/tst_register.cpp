@@ -1,9 +1,9 @@
-#include "blockedcalllog.h"
+#include "control/blockedcalllog.h"
 #include "guitest.h"
-#include "storage.h"
-#include "zgui.h"
-#include "zlistbox.h"
-#include "zlistboxitem.h"
+#include "control/storage.h"
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
 
 #include <QTest>
 

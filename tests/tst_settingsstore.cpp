@@ -1,7 +1,7 @@
-#include "atomicfile.h"
-#include "inidocument.h"
-#include "numberlist.h"
-#include "settingsstore.h"
+#include "control/atomicfile.h"
+#include "control/inidocument.h"
+#include "control/numberlist.h"
+#include "control/settingsstore.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "guitest.h"
-#include "storage.h"
-#include "textkeys.h"
-#include "zconfig.h"
-#include "zgui.h"
+#include "control/storage.h"
+#include "control/textkeys.h"
+#include "ezx/zconfig.h"
+#include "app/zgui.h"
 
 #include <QDir>
 #include <QPixmap>

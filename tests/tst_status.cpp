@@ -1,8 +1,8 @@
 #include "guitest.h"
-#include "zgui.h"
-#include "zlistbox.h"
-#include "zlistboxitem.h"
-#include "znavtabwidget.h"
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
+#include "ezx/znavtabwidget.h"
 
 #include <QDir>
 #include <QFile>

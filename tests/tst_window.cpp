@@ -1,10 +1,10 @@
 #include "guitest.h"
-#include "zgui.h"
-#include "zlistbox.h"
-#include "zmessagedlg.h"
-#include "znavtabwidget.h"
-#include "zoptionsmenu.h"
-#include "zsoftkey.h"
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zmessagedlg.h"
+#include "ezx/znavtabwidget.h"
+#include "ezx/zoptionsmenu.h"
+#include "ezx/zsoftkey.h"
 
 #include <QApplication>
 #include <QTabBar>

@@ -1,0 +1,14 @@
+#include "tests/recordingshell.h"
+
+void RecordingShell::run(const std::string &command)
+{
+    commands.push_back(command);
+    if (effect)
+        effect(command);
+}
+
+bool RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool running)
+{
+    awaited.push_back(running);
+    return onAwait ? onAwait(running) : true;
+}
