@@ -5,6 +5,7 @@
 # make install  installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere
 # make deb   builds the Debian package build-deb/callvane_<version>_<arch>.deb
 # make format  formats the code with .clang-format; make format-check fails where it differs
+# make tidy  runs .clang-tidy's checks over the code of the build; any finding fails
 # make stress  minutes of kills, concurrent calls, idle floods and full disks (never in make test)
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 
@@ -13,20 +14,19 @@ JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format libxcb1-dev \
+            busybox procps util-linux coreutils clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format clang-tidy libxcb1-dev \
             libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager
 
 PREFIX   ?= /usr/local
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-ifdef CI
-CMAKE_FLAGS += -DCALLVANE_WERROR=ON
-endif
+# The build types and directories are CMakePresets.json's; CI makes warnings errors.
+CMAKE_FLAGS ?= -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+WERROR := $(if $(CI),-DCALLVANE_WERROR=ON)
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check clean
+.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check tidy clean
 
 all: build
 
@@ -40,7 +40,7 @@ deps:
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --preset dev -B $(BUILD) $(CMAKE_FLAGS) $(WERROR)
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -64,7 +64,7 @@ test: build
 # Sanitizer reports fail the test that caused them. CTEST_ARGS picks tests (e.g. -LE e2e).
 CTEST_ARGS ?=
 test-asan: deps
-	cmake --preset asan $(if $(CI),-DCALLVANE_WERROR=ON)
+	cmake --preset asan $(WERROR)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	    $(CTEST) $(CTEST_ARGS)
@@ -76,14 +76,16 @@ stress: build
 	cmake --build $(BUILD) --target tst_stress -j$(JOBS)
 	tests/in-pid-namespace $(BUILD)/tests/tst_stress
 
-# Seeds: the fixtures, edge cases of both formats; new finds go to build-fuzz/corpus-*.
+# Seeds: the fixtures (edge cases of both formats) and tests/fuzz/seeds-*; new finds go to
+# build-fuzz/corpus-*.
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCALLVANE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --preset fuzz
 	cmake --build build-fuzz -j$(JOBS)
-	@for f in settings calllog; do \
+	@for f in settings calllog callscreen; do \
+	    seeds=tests/fixtures; [ $$f = callscreen ] && seeds=tests/fuzz/seeds-callscreen; \
 	    mkdir -p build-fuzz/corpus-$$f && \
 	    build-fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	        build-fuzz/corpus-$$f tests/fixtures || exit 1; \
+	        build-fuzz/corpus-$$f $$seeds || exit 1; \
 	done
 
 install: build
@@ -91,7 +93,7 @@ install: build
 
 # Only what the package holds is built; the paths in it are /usr's.
 deb: deps
-	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr $(if $(CI),-DCALLVANE_WERROR=ON)
+	cmake --preset deb $(WERROR)
 	cmake --build build-deb -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
 	cd build-deb && cpack -G DEB
 	@ls build-deb/callvane_*.deb
@@ -105,6 +107,11 @@ format: deps
 
 format-check: deps
 	@clang-format --dry-run -Werror $(FORMATTED) && echo "format-check: $(words $(FORMATTED)) files as .clang-format has them"
+
+tidy: build
+	run-clang-tidy -p $(BUILD) -quiet -j$(JOBS) -warnings-as-errors='*' '$(CURDIR)/(app|control|daemon|ezx)/' \
+	    > $(BUILD)/tidy.log 2>&1 || { grep -A3 'warning:\|error:' $(BUILD)/tidy.log; exit 1; }
+	@echo "tidy: no findings in $$(grep -c '^clang-tidy' $(BUILD)/tidy.log) files"
 
 screenshots: build
 	scripts/screenshots
