@@ -1,19 +1,58 @@
-// The peers of the start-up bench: an empty Qt 6 window of the phone's size, and with
-// `label` the same window showing one line of text (what the first text costs: fonts).
+// The peers of the start-up bench, in the phone's size: an empty Qt 6 window; with `label`,
+// the same window showing one line of text (what the first text costs: fonts); with
+// `tabs N IMAGES`, a plain Qt window with Callvane's four icon tabs (IMAGES/*.png) whose
+// lists hold N rows each, built here: the floor of any window with this screen.
 #include <QApplication>
 #include <QLabel>
+#include <QListView>
+#include <QStringListModel>
+#include <QTabWidget>
+#include <QVBoxLayout>
 #include <QWidget>
 
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+
+QListView *listOf(QStringList rows)
+{
+    auto *view = new QListView;
+    view->setUniformItemSizes(true);
+    view->setModel(new QStringListModel(std::move(rows), view));
+    return view;
+}
+
+void addTabs(QWidget &window, int rows, const QString &images)
+{
+    QStringList black;
+    QStringList white;
+    QStringList calls;
+    for (int i = 0; i < rows; ++i) {
+        black << QStringLiteral("+346%1").arg(10000000 + i);
+        white << QStringLiteral("+347%1").arg(10000000 + i);
+        calls << QStringLiteral("+346%1\n2026-12-08 10:00:00").arg(10000000 + i);
+    }
+    auto *tabs = new QTabWidget;
+    tabs->addTab(new QLabel(QStringLiteral("Firewall: On")), QIcon(images + "/settings.png"), QString());
+    tabs->addTab(listOf(black), QIcon(images + "/black.png"), QString());
+    tabs->addTab(listOf(white), QIcon(images + "/white.png"), QString());
+    tabs->addTab(listOf(calls), QIcon(images + "/reg.png"), QString());
+    (new QVBoxLayout(&window))->addWidget(tabs);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    const bool label = argc > 1 && std::strcmp(argv[1], "label") == 0;
+    const char *mode = argc > 1 ? argv[1] : "";
     QApplication application(argc, argv);
     QWidget window;
     window.resize(320, 480);
-    if (label)
+    if (std::strcmp(mode, "label") == 0)
         new QLabel(QStringLiteral("Callvane"), &window);
+    else if (std::strcmp(mode, "tabs") == 0 && argc > 3)
+        addTabs(window, std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
     window.show();
     return application.exec();
 }

@@ -1,0 +1,20 @@
+// Callvane's window as app/main.cpp starts it, but with a shell that only records: the
+// start-up bench's measure of the window without its seven start-up commands.
+#include "app/zgui.h"
+#include "control/storage.h"
+#include "ezx/zapplication.h"
+#include "tests/recordingshell.h"
+
+ZApplication *app = nullptr;
+
+int main(int argc, char **argv)
+{
+    app = new ZApplication(argc, argv, 1);
+    control::storage::resolve();
+    RecordingShell shell;
+    auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell);
+    const int result = app->exec();
+    delete gui;
+    delete app;
+    return result;
+}
