@@ -111,19 +111,6 @@ void setInvocationPath(const QByteArray &argv0)
     g_args[0] = g_argv0.data();
 }
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 void reset(const QByteArray &settings)
 {
     QDir(g_program).removeRecursively();

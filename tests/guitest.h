@@ -2,6 +2,7 @@
 
 #include "control/commands.h"
 #include "tests/recordingshell.h"
+#include "tests/testfiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,8 +27,8 @@ QString programDir(); // ends in "/"
 QString storageDir(); // ends in "/"
 void setInvocationPath(const QByteArray &argv0);
 
-void writeFile(const QString &path, const QByteArray &content);
-QByteArray readFile(const QString &path); // "<missing>" when absent
+using testfiles::readFile;
+using testfiles::writeFile;
 // The program directory as shipped, with the language "Test" (every text is its own key)
 // chosen in `settings`, and an empty storage directory.
 void reset(const QByteArray &settings = "[Callvane]\nLanguage = Test\n");

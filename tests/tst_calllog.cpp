@@ -1,5 +1,6 @@
 #include "control/atomicfile.h"
 #include "control/blockedcalllog.h"
+#include "tests/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,19 +21,6 @@ using Entries = std::vector<calllog::Entry>;
 Q_DECLARE_METATYPE(Entries)
 
 namespace {
-
-std::string readOrDie(const std::string &path)
-{
-    std::string text;
-    if (!control::readFile(path, text))
-        qFatal("missing test file %s", path.c_str());
-    return text;
-}
-
-std::string fixture(const char *name)
-{
-    return readOrDie(std::string(CALLVANE_FIXTURES "/") + name);
-}
 
 std::string contents(const std::string &path)
 {
@@ -62,13 +50,13 @@ private slots:
         QTest::newRow("empty") << QByteArray() << Entries{};
         QTest::newRow("only empty lines") << QByteArray("\n\n\n") << Entries{};
         QTest::newRow("blank lines between entries")
-            << QByteArray::fromStdString(fixture("blank_lines.log")) << Entries{{"123", "A"}, {"456", "B"}};
+            << testfiles::fixture("blank_lines.log") << Entries{{"123", "A"}, {"456", "B"}};
         QTest::newRow("last number without detail")
-            << QByteArray::fromStdString(fixture("last_without_detail.log")) << Entries{{"123", "A"}, {"456", ""}};
+            << testfiles::fixture("last_without_detail.log") << Entries{{"123", "A"}, {"456", ""}};
         QTest::newRow("empty detail is a detail") << QByteArray("123\n\n456\nB\n")
                                                   << Entries{{"123", ""}, {"456", "B"}};
         QTest::newRow("unknown in several forms, kept as read")
-            << QByteArray::fromStdString(fixture("unknown_forms.log"))
+            << testfiles::fixture("unknown_forms.log")
             << Entries{{"+34 600 11 22 33", "2026-12-01 09:14:02"},
                        {"unknown", "2026-12-02 21:40:55"},
                        {"Unknown", "2026-12-03 10:00:00"},
@@ -126,9 +114,9 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<bool>("written");
-        const QByteArray three = QByteArray::fromStdString(fixture("three_entries.log"));
+        const QByteArray three = testfiles::fixture("three_entries.log");
         QTest::newRow("second of three") << three << 1
-                                         << QByteArray::fromStdString(readOrDie(CALLVANE_GOLDEN "/three_entries_without_second.log"))
+                                         << testfiles::golden("three_entries_without_second.log")
                                          << true;
         QTest::newRow("the only entry") << QByteArray("123\nA\n") << 0 << QByteArray("\n") << true;
         QTest::newRow("unknown written back as unknown")

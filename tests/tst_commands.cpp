@@ -2,6 +2,7 @@
 #include "control/commands.h"
 #include "control/shell.h"
 #include "control/storage.h"
+#include "tests/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,18 +36,6 @@ std::string listing(const Commands &c)
     return out;
 }
 
-bool writeText(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
-QByteArray readText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class TestCommands : public QObject
@@ -66,8 +55,7 @@ private slots:
     {
         QFETCH(QString, programDir);
         QFETCH(QString, golden);
-        std::string expected;
-        QVERIFY(control::readFile((QStringLiteral(CALLVANE_GOLDEN "/") + golden).toStdString(), expected));
+        const std::string expected = testfiles::golden(golden).toStdString();
         const Commands commands(programDir.toStdString(), control::storage::kDefaultDir);
         QCOMPARE(QString::fromStdString(listing(commands)), QString::fromStdString(expected));
         QCOMPARE(commands.daemonMark(), std::string("/ezxlocal/download/mystuff/.blacklist"));
@@ -147,9 +135,9 @@ private slots:
         const QString program = top.filePath(name + "/prog") + "/";
         const QString storage = top.filePath(name + "/store") + "/";
         QVERIFY(QDir().mkpath(program + "languages") && QDir().mkpath(storage));
-        QVERIFY(writeText(program + "blacklist", "daemon"));
-        QVERIFY(writeText(program + "Callvane.cfg", "[Callvane]\n"));
-        QVERIFY(writeText(program + "languages/English", "[CALLVANE]\n"));
+        testfiles::writeFile(program + "blacklist", "daemon");
+        testfiles::writeFile(program + "Callvane.cfg", "[Callvane]\n");
+        testfiles::writeFile(program + "languages/English", "[CALLVANE]\n");
         const QString saved = QDir::currentPath();
         QVERIFY(QDir::setCurrent(top.path()));
 
@@ -160,12 +148,12 @@ private slots:
         const bool probeFileMade = QFile::exists(QFile::decodeName(commands.probeFile().c_str()));
         shell.run(commands.removeProbeFile());
         shell.run(commands.listLanguages());
-        const QByteArray languages = readText(QFile::decodeName(commands.languageListFile().c_str()));
+        const QByteArray languages = testfiles::readFile(QFile::decodeName(commands.languageListFile().c_str()));
         shell.run(commands.removeLanguageList());
         QDir::setCurrent(saved);
 
-        QCOMPARE(readText(storage + ".blacklist"), QByteArray("daemon"));
-        QCOMPARE(readText(storage + ".Callvane.cfg"), QByteArray("[Callvane]\n"));
+        QCOMPARE(testfiles::readFile(storage + ".blacklist"), QByteArray("daemon"));
+        QCOMPARE(testfiles::readFile(storage + ".Callvane.cfg"), QByteArray("[Callvane]\n"));
         QVERIFY(probeFileMade);
         QVERIFY(!QFile::exists(program + "/state"));
         QCOMPARE(languages, QByteArray("English\n"));
@@ -202,7 +190,7 @@ private slots:
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
         ::close(saved);
-        const QString written = QString::fromLocal8Bit(readText(err.fileName()));
+        const QString written = QString::fromLocal8Bit(testfiles::readFile(err.fileName()));
         const std::vector<std::string> kept = shell.takeErrors();
         if (said.isEmpty()) {
             QCOMPARE(written, QString());

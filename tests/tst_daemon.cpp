@@ -4,6 +4,7 @@
 #include "control/daemonsocket.h"
 #include "e2etest.h"
 #include "control/storage.h"
+#include "tests/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,19 +25,14 @@
 #include <unistd.h>
 
 using namespace e2etest;
+using testfiles::readFile;
+using testfiles::writeFile;
 
 namespace {
 
 QString storage()
 {
     return QString::fromStdString(control::storage::dir());
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
 }
 
 // Runs the daemon in the foreground, as from a terminal: its exit status.
@@ -52,12 +48,6 @@ int runDaemon(const QString &errorFile)
 bool startDaemon(const QString &errorFile = "/dev/null")
 {
     return runDaemon(errorFile) == 0 && daemonListens();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // An exclusive lock on `path`, held by this process until the descriptor is closed.
@@ -378,7 +368,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(ring("600112233"), QString("block"));
-        QVERIFY(timer.elapsed() < 900);
+        QVERIFY(!kWallClockBounds || timer.elapsed() < 900); // sooner than a silent client's timeout
         ::close(silent);
         QCOMPARE(logged().size(), size_t(1));
     }
@@ -455,7 +445,7 @@ private slots:
         timer.start();
         QCOMPARE(ring("600112233"), QString("block"));
         QCOMPARE(ring("112"), QString("block"));
-        QVERIFY(timer.elapsed() < 900);
+        QVERIFY(!kWallClockBounds || timer.elapsed() < 900); // answered at once, logged later
         QVERIFY(logged().empty());
         ::close(holder);
         QTRY_COMPARE(logged().size(), size_t(2));
@@ -489,7 +479,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(ring("600112233"), QString("block"));
-        QVERIFY(timer.elapsed() < 900);
+        QVERIFY(!kWallClockBounds || timer.elapsed() < 900); // sooner than a silent client's timeout
         for (const int fd : idle)
             ::close(fd);
     }

@@ -1,5 +1,6 @@
 #include "guitest.h"
 #include "app/zgui.h"
+#include "control/textkeys.h"
 #include "ezx/zlistbox.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
@@ -18,9 +19,10 @@ void writeLanguage(const QString &file, const QByteArray &prefix, const QByteArr
     QByteArray text = "[CALLVANE]\n";
     if (!name.isNull())
         text += "LANG_NAME = " + name + "\n";
-    for (const char *key : {"MENU_MENU", "MENU_SELECT", "MENU_CANCEL", "MENU_EXIT", "MENU_LANG", "MAIN_STATE", "MAIN_LIST", "MENU_UNKNOWN",
-                            "OPTIONS_ENABLED", "OPTIONS_DISABLED", "MAIN_WHITE", "UNKNOWN_NUMBER", "MENU_LANGUAGE"})
-        text += QByteArray(key) + " = " + prefix + key + "\n";
+    for (const char *key : control::text::kAllKeys) {
+        if (QByteArray(key) != control::text::kLangName)
+            text += QByteArray(key) + " = " + prefix + key + "\n";
+    }
     writeFile(programDir() + "languages/" + file, text);
 }
 

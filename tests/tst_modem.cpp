@@ -5,6 +5,7 @@
 #include "control/blockedcalllog.h"
 #include "e2etest.h"
 #include "modemrig.h"
+#include "tests/testfiles.h"
 #include "control/storage.h"
 
 #include <QDBusObjectPath>
@@ -52,11 +53,7 @@ class TestModem : public QObject
     AtModem &modem() { return m_rig->modem(); }
 
     QString errorsPath() const { return m_dir.filePath("daemon-errors"); }
-    QString errors() const
-    {
-        QFile file(errorsPath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString errors() const { return QString::fromUtf8(testfiles::readFile(errorsPath())); }
 
     bool startDaemon(const QByteArray &blockUnknown = "Yes", const QByteArray &numbers = "+34 600 11 22 33") const
     {

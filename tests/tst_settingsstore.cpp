@@ -2,6 +2,7 @@
 #include "control/inidocument.h"
 #include "control/numberlist.h"
 #include "control/settingsstore.h"
+#include "tests/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +27,7 @@ std::string path(const QTemporaryDir &dir, const char *name)
 
 std::string fixture(const QString &name)
 {
-    return QFile::encodeName(QStringLiteral(CALLVANE_FIXTURES "/") + name).toStdString();
+    return QFile::encodeName(testfiles::fixturePath(name)).toStdString();
 }
 
 std::string contents(const std::string &file)
@@ -104,9 +105,7 @@ private slots:
         QVERIFY(store.setValue("Callvane", "Firewall", "Blacklist"));
         QVERIFY(store.setValue("Whitelist", "Num", "112;600112233"));
         QVERIFY(store.setValue("Blacklist", "Num", "111"));
-        std::string golden;
-        QVERIFY(control::readFile(CALLVANE_GOLDEN "/unknown_keys_after_writes.ini", golden));
-        QCOMPARE(QString::fromStdString(contents(file)), QString::fromStdString(golden));
+        QCOMPARE(QString::fromStdString(contents(file)), QString(testfiles::golden("unknown_keys_after_writes.ini")));
     }
 
     // One key is set; every other byte stays, through repeated saves.

@@ -28,6 +28,31 @@ void select(ZGui &gui, int row)
     QTest::keyClick(status, Qt::Key_Return);
 }
 
+// Enter on a row, then `downs` times down and Enter in its dialog: the dialog's title and
+// choices.
+QStringList choose(ZGui &gui, int row, int downs)
+{
+    QStringList offered;
+    onNextDialog([&offered, downs](QWidget *dialog) {
+        auto *choices = dialog->findChild<ZListBox *>();
+        offered = QStringList{dialog->windowTitle()} + guitest::rows(choices);
+        for (int i = 0; i < downs; ++i)
+            QTest::keyClick(choices, Qt::Key_Down);
+        QTest::keyClick(choices, Qt::Key_Return);
+    });
+    select(gui, row);
+    return offered;
+}
+
+// After a choice the tab is refreshed: three rows, `row` showing `shown` and still current.
+void shows(ZGui &gui, int row, const QString &shown)
+{
+    ZListBox *status = box(gui, "statusBox");
+    QCOMPARE(status->count(), 3);
+    QCOMPARE(guitest::rows(status).at(row), shown);
+    QCOMPARE(status->currentItem(), row);
+}
+
 } // namespace
 
 class TestStatus : public QObject
@@ -91,92 +116,82 @@ private slots:
         QVERIFY(!QFile::exists(programDir() + "/state"));
     }
 
-    // Each row's dialog: its title and choices, what a choice writes and which commands run.
-    void changes_data()
+    // The list mode and the unknown-caller rule: stored, and deployed by a restart when on.
+    void changesSetting_data()
     {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("downs");
         QTest::addColumn<bool>("running");
-        QTest::addColumn<QStringList>("dialog");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::addColumn<bool>("restart");
-        QTest::addColumn<int>("changedRow");
         QTest::addColumn<QString>("shown");
-
-        const QStringList state{"MAIN_STATE", "OPTIONS_ENABLE", "OPTIONS_DISABLE"};
+        QTest::addColumn<QStringList>("dialog");
         const QStringList list{"MAIN_LIST", "MAIN_BLACK", "MAIN_WHITE"};
         const QStringList unknown{"MENU_UNKNOWN", "OPTIONS_ENABLED", "OPTIONS_DISABLED"};
         QTest::newRow("list: black list, firewall off")
-            << 1 << 0 << false << list << "Firewall" << "Blacklist" << false << 1 << "MAIN_LIST|MAIN_BLACK";
+            << 1 << 0 << false << "Firewall" << "Blacklist" << "MAIN_LIST|MAIN_BLACK" << list;
         QTest::newRow("list: white list, firewall on")
-            << 1 << 1 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+            << 1 << 1 << true << "Firewall" << "Whitelist" << "MAIN_LIST|MAIN_WHITE" << list;
         QTest::newRow("list: same mode again, firewall on")
-            << 1 << 1 << true << list << "Firewall" << "Whitelist" << true << 1 << "MAIN_LIST|MAIN_WHITE";
+            << 1 << 1 << true << "Firewall" << "Whitelist" << "MAIN_LIST|MAIN_WHITE" << list;
         QTest::newRow("unknown: block, firewall on")
-            << 2 << 0 << true << unknown << "BlockUnknown" << "Yes" << true << 2 << "MENU_UNKNOWN|OPTIONS_ENABLED";
+            << 2 << 0 << true << "BlockUnknown" << "Yes" << "MENU_UNKNOWN|OPTIONS_ENABLED" << unknown;
         QTest::newRow("unknown: let through, firewall off")
-            << 2 << 1 << false << unknown << "BlockUnknown" << "No" << false << 2
-            << "MENU_UNKNOWN|OPTIONS_DISABLED";
-        QTest::newRow("state: switch on") << 0 << 0 << false << state << "" << "" << false << 0
-                                          << "MAIN_STATE|OPTIONS_DISABLED";
-        QTest::newRow("state: switch off") << 0 << 1 << true << state << "" << "" << false << 0
-                                           << "MAIN_STATE|OPTIONS_ENABLED";
+            << 2 << 1 << false << "BlockUnknown" << "No" << "MENU_UNKNOWN|OPTIONS_DISABLED" << unknown;
     }
 
-    void changes()
+    void changesSetting()
     {
         QFETCH(int, row);
         QFETCH(int, downs);
         QFETCH(bool, running);
-        QFETCH(QStringList, dialog);
         QFETCH(QString, key);
         QFETCH(QString, value);
-        QFETCH(bool, restart);
-        QFETCH(int, changedRow);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, dialog);
+        reset(settingsWith("Firewall = Whitelist\n"));
+        FakeShell shell;
+        shell.setDaemonRunning(running);
+        const auto gui = makeGui(shell);
+        shell.commands.clear();
+        QByteArray copied; // the settings file as the deploy command found it
+        shell.spy = [&](const std::string &command) {
+            if (command.find("Callvane.cfg ") != std::string::npos)
+                copied = settings();
+        };
+        QCOMPARE(choose(*gui, row, downs), dialog);
+        QCOMPARE(storedValue("Callvane", key.toLatin1().constData()), value);
+        QVERIFY((shell.commands == concat({running ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
+        if (running)
+            QVERIFY(copied.contains((key + " = " + value).toUtf8()));
+        shows(*gui, row, shown);
+    }
+
+    void switchesState_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("shown"); // the fake daemon does not change: nor does the row
+        QTest::newRow("switch on") << false << "MAIN_STATE|OPTIONS_DISABLED";
+        QTest::newRow("switch off") << true << "MAIN_STATE|OPTIONS_ENABLED";
+    }
+
+    void switchesState()
+    {
+        QFETCH(bool, running);
         QFETCH(QString, shown);
         reset(settingsWith("Firewall = Whitelist\n"));
         FakeShell shell;
         shell.setDaemonRunning(running);
         const auto gui = makeGui(shell);
         shell.commands.clear();
-
-        QStringList offered;
-        QByteArray copied; // the settings file as the deploy command found it
-        shell.spy = [&](const std::string &command) {
-            if (command.find("Callvane.cfg ") != std::string::npos)
-                copied = settings();
-        };
-        onNextDialog([&offered, downs](QWidget *dialog) {
-            auto *choices = dialog->findChild<ZListBox *>();
-            offered = QStringList{dialog->windowTitle()} + guitest::rows(choices);
-            for (int i = 0; i < downs; ++i)
-                QTest::keyClick(choices, Qt::Key_Down);
-            QTest::keyClick(choices, Qt::Key_Return);
-        });
-        select(*gui, row);
-        QCOMPARE(offered, dialog);
-
-        std::vector<std::string> expected;
-        if (row == 0 && downs == 0) {
-            const QString program = programDir();
-            expected = {("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
-                        ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
-                        ("exec " + storageDir() + ".blacklist&").toStdString()};
-        } else if (row == 0) {
-            expected = {"busybox killall .blacklist"};
-        } else if (restart) {
-            expected = restartCommands();
-        }
-        QVERIFY((shell.commands == concat({expected, probeCommands()})));
-        if (!key.isEmpty())
-            QCOMPARE(storedValue("Callvane", key.toLatin1().constData()), value);
-        if (restart)
-            QVERIFY(copied.contains((key + " = " + value).toUtf8()));
-        // The refresh probed again: the fake daemon did not change, so the state row did not.
-        QCOMPARE(box(*gui, "statusBox")->count(), 3);
-        QCOMPARE(guitest::rows(box(*gui, "statusBox")).at(changedRow), shown);
-        QCOMPARE(box(*gui, "statusBox")->currentItem(), row);
+        QCOMPARE(choose(*gui, 0, running ? 1 : 0), (QStringList{"MAIN_STATE", "OPTIONS_ENABLE", "OPTIONS_DISABLE"}));
+        const QString program = programDir();
+        const std::vector<std::string> on = {("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
+                                             ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
+                                             ("exec " + storageDir() + ".blacklist&").toStdString()};
+        const std::vector<std::string> off = {"busybox killall .blacklist"};
+        QVERIFY((shell.commands == concat({running ? off : on, probeCommands()})));
+        shows(*gui, 0, shown);
     }
 
     // A daemon that starts or stops slowly: the row shows the outcome, and later edits

@@ -1,0 +1,48 @@
+#include "tests/testfiles.h"
+
+#include <QFile>
+#include <QtGlobal>
+
+namespace testfiles {
+
+namespace {
+
+QByteArray checkedIn(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing test file %s", qPrintable(path));
+    return file.readAll();
+}
+
+} // namespace
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QString fixturePath(const QString &name)
+{
+    return QStringLiteral(CALLVANE_FIXTURES "/") + name;
+}
+
+QByteArray fixture(const QString &name)
+{
+    return checkedIn(fixturePath(name));
+}
+
+QByteArray golden(const QString &name)
+{
+    return checkedIn(QStringLiteral(CALLVANE_GOLDEN "/") + name);
+}
+
+} // namespace testfiles

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The files a test lays out and reads back, and the checked-in ones under tests/fixtures and
+// tests/golden. A file a test cannot lay out, or a checked-in one that is missing, ends the
+// run: the test would test nothing.
+namespace testfiles {
+
+void writeFile(const QString &path, const QByteArray &content);
+// "<missing>" when it cannot be read, so a comparison names the fault.
+QByteArray readFile(const QString &path);
+
+QString fixturePath(const QString &name);
+QByteArray fixture(const QString &name);
+QByteArray golden(const QString &name);
+
+} // namespace testfiles
