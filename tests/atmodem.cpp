@@ -175,7 +175,8 @@ void AtModem::announce(const Call &call, NumberComes comes)
 void AtModem::ringOn()
 {
     for (const auto &[index, comes] : m_ringing) {
-        const auto call = std::find_if(m_calls.begin(), m_calls.end(), [i = index](const Call &c) { return c.index == i; });
+        const auto call =
+            std::find_if(m_calls.begin(), m_calls.end(), [i = index](const Call &c) { return c.index == i; });
         if (call != m_calls.end())
             announce(*call, comes == NumberComes::AfterRing ? NumberComes::WithRing : comes);
     }

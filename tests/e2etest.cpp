@@ -193,10 +193,10 @@ SmallDisk::~SmallDisk()
 
 void SmallDisk::fill(const QString &name, int piece) const
 {
-    const int fd = ::open(QFile::encodeName(name).prepend(m_dir + "/").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = ::open(QFile::encodeName(name).prepend(m_dir + "/").constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const std::string bytes(size_t(piece), 'x');
-    while (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) > 0) {
-    }
+    while (fd >= 0 && ::write(fd, bytes.data(), bytes.size()) > 0) { }
     ::close(fd);
 }
 

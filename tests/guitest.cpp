@@ -1,11 +1,11 @@
 #include "guitest.h"
 
+#include "app/zgui.h"
 #include "control/commands.h"
 #include "control/settingsstore.h"
 #include "control/storage.h"
 #include "control/textkeys.h"
 #include "ezx/zapplication.h"
-#include "app/zgui.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
 #include "ezx/znavtabwidget.h"
@@ -150,8 +150,8 @@ FakeShell::FakeShell()
             writeFile(QFile::decodeName(c.probeFile().c_str()), *probeOutput);
         else if (command == c.removeProbeFile())
             QFile::remove(QFile::decodeName(c.probeFile().c_str()));
-        else if (command == c.listLanguages() || command == c.removeLanguageList())
-            [[maybe_unused]] const int status = std::system(command.c_str());
+        else if (command == c.listLanguages() || command == c.removeLanguageList()) [[maybe_unused]]
+            const int status = std::system(command.c_str());
         if (spy)
             spy(command);
     };

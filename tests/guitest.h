@@ -93,9 +93,9 @@ int run(QObject *test, int argc, char **argv);
 
 } // namespace guitest
 
-#define CALLVANE_GUI_TEST_MAIN(TestClass)                                                                    \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        TestClass test;                                                                                      \
-        return guitest::run(&test, argc, argv);                                                              \
+#define CALLVANE_GUI_TEST_MAIN(TestClass)                                                                              \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestClass test;                                                                                                \
+        return guitest::run(&test, argc, argv);                                                                        \
     }

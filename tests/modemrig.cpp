@@ -2,8 +2,8 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
-#include <QDBusPendingCallWatcher>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -23,8 +23,7 @@ const QString kConnection = "modemrig";
 constexpr int kDisabled = 3;
 constexpr int kEnabled = 6;
 
-template <typename Condition>
-bool waitFor(Condition condition, int ms = 10000)
+template <typename Condition> bool waitFor(Condition condition, int ms = 10000)
 {
     const QDeadlineTimer deadline(ms);
     while (!condition()) {
@@ -102,8 +101,8 @@ bool ModemRig::startModemManager()
     if (!startProcess(m_modemManager, "/usr/sbin/ModemManager",
                       {"--test-enable", "--test-no-udev", "--test-no-suspend-resume", "--debug"}, kService))
         return false;
-    const QDBusMessage made =
-        call(kRoot, "org.freedesktop.ModemManager1.Test", "SetProfile", {"callvane", "generic", QStringList{m_dir + "/modem"}});
+    const QDBusMessage made = call(kRoot, "org.freedesktop.ModemManager1.Test", "SetProfile",
+                                   {"callvane", "generic", QStringList{m_dir + "/modem"}});
     if (made.type() != QDBusMessage::ReplyMessage) {
         m_error = "SetProfile: " + made.errorMessage();
         return false;
@@ -115,7 +114,8 @@ bool ModemRig::startModemManager()
 bool ModemRig::enableModem()
 {
     const auto state = [this] {
-        const QDBusMessage reply = call(modemPath(), kProperties, "Get", {"org.freedesktop.ModemManager1.Modem", "State"});
+        const QDBusMessage reply =
+            call(modemPath(), kProperties, "Get", {"org.freedesktop.ModemManager1.Modem", "State"});
         return reply.arguments().value(0).value<QDBusVariant>().variant().toInt();
     };
     if (!waitFor([&] { return state() >= kDisabled; })) {
@@ -167,7 +167,8 @@ QDBusMessage ModemRig::call(const QString &path, const QString &interface, const
     QTimer::singleShot(11000, &loop, &QEventLoop::quit);
     if (!watcher.isFinished())
         loop.exec();
-    return watcher.isFinished() ? watcher.reply() : QDBusMessage::createError(QDBusError::Timeout, method + ": no reply");
+    return watcher.isFinished() ? watcher.reply()
+                                : QDBusMessage::createError(QDBusError::Timeout, method + ": no reply");
 }
 
 QString ModemRig::dial(const QString &number) const

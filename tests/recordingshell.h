@@ -24,4 +24,3 @@ public:
     // Said on stderr by the next commands, as if by the shell.
     void sayError(const std::string &line) { m_errors.push_back(line); }
 };
-

@@ -31,8 +31,8 @@ int main(int argc, char **argv)
         if (!in.readLineInto(&number))
             application.quit();
         else
-            modem.ring(number.trimmed().toUtf8(), number.trimmed().isEmpty() ? AtModem::NumberComes::Withheld
-                                                                             : AtModem::NumberComes::WithRing);
+            modem.ring(number.trimmed().toUtf8(),
+                       number.trimmed().isEmpty() ? AtModem::NumberComes::Withheld : AtModem::NumberComes::WithRing);
     });
     qsizetype said = 0;
     QTimer hangups;

@@ -45,6 +45,7 @@ class TestCallLog : public QObject
 private slots:
     void parse_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<Entries>("entries");
         QTest::newRow("empty") << QByteArray() << Entries{};
@@ -66,6 +67,7 @@ private slots:
         QTest::newRow("rewritten log with its closing empty line")
             << QByteArray("first\ndetail one\nthird\ndetail three\n\n")
             << Entries{{"first", "detail one"}, {"third", "detail three"}};
+        // clang-format on
     }
 
     void parse()
@@ -84,6 +86,7 @@ private slots:
     // What a caller's ID may hold, made one line that reads as what it holds.
     void oneLine_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("number");
         QTest::addColumn<QByteArray>("line");
         const QByteArray r = "\xEF\xBF\xBD"; // U+FFFD
@@ -99,6 +102,7 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray("6\xFF" "0\xC3") << "6" + r + "0" + r;
         QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << r + r;
         QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << r + r + r;
+        // clang-format on
     }
 
     void oneLine()
@@ -110,6 +114,7 @@ private slots:
 
     void remove_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<int>("index");
         QTest::addColumn<QByteArray>("expected");
@@ -128,6 +133,7 @@ private slots:
                                                     << QByteArray("a\n1\nc\n3\n\n") << true;
         QTest::newRow("entry gone: nothing written") << QByteArray("123\nA\n") << 5 << QByteArray("123\nA\n")
                                                      << false;
+        // clang-format on
     }
 
     void remove()
@@ -171,6 +177,7 @@ private slots:
     // Whatever state the log is left in, an append leaves every entry readable as written.
     void appendKeepsEntriesInStep_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<Entries>("entries");
         QTest::newRow("missing") << QByteArray() << Entries{{"789", "C"}};
@@ -181,6 +188,7 @@ private slots:
                                         << Entries{{"123", "A"}, {"456", ""}, {"789", "C"}};
         QTest::newRow("rewritten log") << QByteArray("123\nA\n\n") << Entries{{"123", "A"}, {"789", "C"}};
         QTest::newRow("crlf") << QByteArray("123\r\nA\r\n") << Entries{{"123", "A"}, {"789", "C"}};
+        // clang-format on
     }
 
     void appendKeepsEntriesInStep()
@@ -270,7 +278,9 @@ private slots:
         QVERIFY(!removal.get());
         QVERIFY(calllog::append(file.path, file.lock, {{"1", "a"}}, nullptr, false) == calllog::AppendResult::Written);
         for (const std::string &owned : {file.path, file.lock}) {
-            struct stat st {};
+            struct stat st
+            {
+            };
             QCOMPARE(::stat(owned.c_str(), &st), 0);
             QCOMPARE(st.st_mode & 0777, mode_t(0600));
         }
@@ -279,7 +289,8 @@ private slots:
     void appendToAnUnwritableLogFails()
     {
         Log file;
-        QVERIFY(!calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock, {"1", "2"}));
+        QVERIFY(
+            !calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock, {"1", "2"}));
     }
 
     // Writers in other processes append while this one deletes: no call is lost.

@@ -30,6 +30,7 @@ class TestCallScreen : public QObject
 private slots:
     void rule_data()
     {
+        // clang-format off
         QTest::addColumn<bool>("blacklistMode");
         QTest::addColumn<bool>("blockUnknown");
         QTest::addColumn<QString>("caller");
@@ -52,6 +53,7 @@ private slots:
                     << blacklistMode << blockUnknown << "unknown" << blockUnknown;
             }
         }
+        // clang-format on
     }
 
     void rule()
@@ -66,6 +68,7 @@ private slots:
 
     void matching_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("region");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("caller");
@@ -86,6 +89,7 @@ private slots:
         QTest::newRow("text exact") << "ES" << "Mum" << "Mum" << true;
         QTest::newRow("text other case") << "ES" << "Mum" << "mum" << false;
         QTest::newRow("blank entry") << "ES" << " " << "600112233" << false;
+        // clang-format on
     }
 
     void matching()
@@ -192,6 +196,7 @@ private slots:
 
     void regionFromEnvironment_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("region");
         QTest::addColumn<QByteArray>("lcAll");
         QTest::addColumn<QByteArray>("lang");
@@ -204,6 +209,7 @@ private slots:
         QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_GB.UTF-8") << "GB";
         QTest::newRow("C locale") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << "";
         QTest::newRow("nothing") << QByteArray() << QByteArray() << QByteArray() << "";
+        // clang-format on
     }
 
     void regionFromEnvironment()

@@ -45,10 +45,12 @@ class TestCommands : public QObject
 private slots:
     void textsAreByteExact_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("programDir");
         QTest::addColumn<QString>("golden");
         QTest::newRow("phone path") << "/mmc/mmca1/app/" << "commands_phone.txt";
         QTest::newRow("no directory in argv[0]") << "" << "commands_no_directory.txt";
+        // clang-format on
     }
 
     void textsAreByteExact()
@@ -98,6 +100,7 @@ private slots:
 
     void quoting_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("quoted");
         QTest::newRow("ordinary path") << "/mmc/mmca1/app-2/x_y.z@%+=:," << "/mmc/mmca1/app-2/x_y.z@%+=:,";
@@ -106,6 +109,7 @@ private slots:
         QTest::newRow("single quote") << "/it's/" << "'/it'\\''s/'";
         QTest::newRow("semicolon") << "/a;b/" << "'/a;b/'";
         QTest::newRow("command substitution") << "/$(id)/" << "'/$(id)/'";
+        // clang-format on
     }
 
     void quoting()
@@ -166,6 +170,7 @@ private slots:
     // healthy set-up.
     void onlyRealFailuresAreSaid_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("command"); // %1: an empty directory
         QTest::addColumn<QString>("said");
         QTest::newRow("rm of a missing file") << "rm %1blacklist" << "";
@@ -173,6 +178,7 @@ private slots:
         QTest::newRow("cp of a missing file") << "cp %1blacklist %1.blacklist" << "cp: cannot stat";
         QTest::newRow("rm of a missing file among others") << "rm %1a; ls %1b" << "ls: cannot access";
         QTest::newRow("a program that is not there") << "callvane-no-such-program %1" << "sh: 1: callvane-no-such-program: ";
+        // clang-format on
     }
 
     void onlyRealFailuresAreSaid()

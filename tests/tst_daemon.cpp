@@ -1,9 +1,9 @@
 #include "control/blockedcalllog.h"
 #include "control/commands.h"
-#include "control/shell.h"
 #include "control/daemonsocket.h"
-#include "e2etest.h"
+#include "control/shell.h"
 #include "control/storage.h"
+#include "e2etest.h"
 #include "tests/testfiles.h"
 
 #include <QDir>
@@ -84,8 +84,10 @@ private slots:
     void init()
     {
         QDir dir(storage());
-        for (const QFileInfo &entry : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-            entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
+        for (const QFileInfo &entry :
+             dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                : QFile::remove(entry.filePath());
         QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist"));
         writeFile(storage() + ".Callvane.cfg",
                   "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = +34 600 11 22 33;112\n");
@@ -183,7 +185,8 @@ private slots:
     void deployedFileStaysFreeForAnUpgrade()
     {
         QVERIFY(startDaemon());
-        const QByteArray deploy = "cp " CALLVANE_PROGRAM_DIR "/blacklist " + QFile::encodeName(storage()) + ".blacklist";
+        const QByteArray deploy =
+            "cp " CALLVANE_PROGRAM_DIR "/blacklist " + QFile::encodeName(storage()) + ".blacklist";
         QCOMPARE(std::system(deploy.constData()), 0);
         QCOMPARE(ring("600112233"), QString("block"));
         QCOMPARE(std::system("busybox killall .blacklist"), 0);
@@ -280,6 +283,7 @@ private slots:
     // where the window reads them.
     void windowCommandsStartProbeAndStop_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("storageDir");
         QTest::addColumn<QByteArray>("locale");
         QTest::newRow("plain") << m_dir.filePath("st/") << QByteArray("C.UTF-8");
@@ -290,6 +294,7 @@ private slots:
         QTest::newRow("newline in the path") << m_dir.filePath("new\nline/st/") << QByteArray("C.UTF-8");
         QTest::newRow("longer than a socket address") << m_dir.filePath(QString(150, 'l') + "/st/")
                                                       << QByteArray("C.UTF-8");
+        // clang-format on
     }
 
     void windowCommandsStartProbeAndStop()
@@ -318,8 +323,9 @@ private slots:
         // Another user's process under this user's deployed name, where there is another user
         // (not in a user namespace of one).
         QProcess otherUser;
-        otherUser.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "bash", "-c",
-                                    "exec -a \"$0\" sleep 600", storage() + ".blacklist"});
+        otherUser.start("setpriv",
+                        {"--reuid=65534", "--regid=65534", "--clear-groups", "bash", "-c", "exec -a \"$0\" sleep 600",
+                         storage() + ".blacklist"});
         QTRY_VERIFY(otherUser.state() == QProcess::NotRunning
                     || commandLine(static_cast<pid_t>(otherUser.processId())).startsWith(storage()));
         if (otherUser.state() == QProcess::NotRunning)
@@ -376,6 +382,7 @@ private slots:
     // With a daemon running: an option is answered and nothing else happens.
     void optionsHaveNoSideEffects_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("option");
         QTest::addColumn<int>("status");
@@ -386,6 +393,7 @@ private slots:
         }
         QTest::newRow("callvane-ring, unknown option") << "callvane-ring" << "-x" << 2 << QString();
         QTest::newRow("callvane-ring, unknown long option") << "callvane-ring" << "--number=1" << 2 << QString();
+        // clang-format on
     }
 
     void optionsHaveNoSideEffects()
@@ -431,7 +439,9 @@ private slots:
         ::umask(umask);
         QVERIFY(started);
         QCOMPARE(ring("600112233"), QString("block"));
-        struct stat st {};
+        struct stat st
+        {
+        };
         QTRY_COMPARE(::stat(QFile::encodeName(storage() + name).constData(), &st), 0);
         QCOMPARE(st.st_mode & 077, mode_t(0));
     }
@@ -562,12 +572,14 @@ private slots:
     // Each fault is said once on the daemon's stderr, however many calls meet it.
     void faultsAreReportedOnce_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("content"); // null: a directory
         QTest::addColumn<QByteArray>("said");
         QTest::newRow("settings are binary junk")
             << ".Callvane.cfg" << QByteArray("\x7f" "ELF\x02\x01\x01\n\x00\x01\xff\n", 11) << QByteArray("is damaged");
         QTest::newRow("log is a directory") << ".blockedcalls" << QByteArray() << QByteArray("cannot write the blocked-call log");
+        // clang-format on
     }
 
     void faultsAreReportedOnce()

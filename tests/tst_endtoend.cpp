@@ -1,9 +1,9 @@
-#include "control/blockedcalllog.h"
-#include "e2etest.h"
-#include "guitest.h"
-#include "control/storage.h"
 #include "app/zgui.h"
+#include "control/blockedcalllog.h"
+#include "control/storage.h"
+#include "e2etest.h"
 #include "ezx/zlistbox.h"
+#include "guitest.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -150,8 +150,9 @@ private slots:
         const auto gui = makeRealGui();
         const QStringList calls = rows(box(*gui, "registerBox"));
         QCOMPARE(calls.size(), 1);
-        QVERIFY2(QRegularExpression("^600112233\\|\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(calls[0]).hasMatch(),
-                 qPrintable(calls[0]));
+        QVERIFY2(
+            QRegularExpression("^600112233\\|\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(calls[0]).hasMatch(),
+            qPrintable(calls[0]));
         QCOMPARE(stateRow(*gui), QString("MAIN_STATE|OPTIONS_ENABLED"));
     }
 

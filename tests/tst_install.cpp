@@ -37,10 +37,12 @@ private slots:
 
     void optionsPrepareNothing_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("said");
         QTest::newRow("--help") << "--help" << "Usage: callvane ";
         QTest::newRow("--version") << "--version" << "callvane ";
+        // clang-format on
     }
 
     void optionsPrepareNothing()
@@ -88,6 +90,7 @@ private slots:
     // storage; a second start keeps the user's settings.
     void launcherPreparesTheUsersDirectories_data()
     {
+        // clang-format off
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("program"); // relative to $HOME
         QTest::addColumn<QString>("storage");
@@ -96,6 +99,7 @@ private slots:
                                          << "data/callvane/" << "state/callvane/";
         QTest::newRow("storage chosen") << QStringList{"CALLVANE_STORAGE=$HOME/mine/"} << ".local/share/callvane/"
                                         << "mine/";
+        // clang-format on
     }
 
     void launcherPreparesTheUsersDirectories()
@@ -115,8 +119,8 @@ private slots:
             // What the daemon it starts watches, to stop when the package is removed.
             QFile environ(QString("/proc/%1/environ").arg(window.processId()));
             QVERIFY(environ.open(QIODevice::ReadOnly));
-            QVERIFY(environ.readAll().split('\0').contains(
-                "CALLVANE_INSTALLED=" + QFile::encodeName(m_prefix) + "/libexec/callvane/blacklist"));
+            QVERIFY(environ.readAll().split('\0').contains("CALLVANE_INSTALLED=" + QFile::encodeName(m_prefix)
+                                                           + "/libexec/callvane/blacklist"));
             window.terminate();
             QVERIFY(window.waitForFinished(5000));
         };
@@ -148,15 +152,15 @@ private slots:
     void userUnitVerifies()
     {
         QTemporaryDir runtime; // a user manager's runtime directory
-        QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                           | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(runtime.path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         QProcess verify;
         QProcessEnvironment env = userEnvironment(m_dir.filePath("home-unit"), {});
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         verify.setProcessEnvironment(env);
         verify.setProcessChannelMode(QProcess::MergedChannels);
-        verify.start("systemd-analyze", {"--user", "verify", "--man=no",
-                                         m_prefix + "/lib/systemd/user/callvane-blacklist.service"});
+        verify.start("systemd-analyze",
+                     {"--user", "verify", "--man=no", m_prefix + "/lib/systemd/user/callvane-blacklist.service"});
         QVERIFY(verify.waitForFinished(30000));
         const QByteArray said = verify.readAll();
         QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), said.constData());

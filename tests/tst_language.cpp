@@ -1,10 +1,10 @@
-#include "guitest.h"
 #include "app/zgui.h"
 #include "control/textkeys.h"
 #include "ezx/zlistbox.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
+#include "guitest.h"
 
 #include <QPushButton>
 #include <QTabBar>
@@ -82,7 +82,8 @@ private slots:
         QCOMPARE(gui->findChild<ZNavTabWidget *>()->tabBar()->accessibleTabName(2), QString("en:MAIN_WHITE"));
         QStringList keys;
         onNextDialog([&keys](QWidget *dialog) {
-            keys = QStringList{dialog->findChild<QPushButton *>("key0")->text(), dialog->findChild<QPushButton *>("key1")->text()};
+            keys = QStringList{dialog->findChild<QPushButton *>("key0")->text(),
+                               dialog->findChild<QPushButton *>("key1")->text()};
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
         gui->ChangeList();

@@ -3,10 +3,10 @@
 // the hang-up command.
 
 #include "control/blockedcalllog.h"
+#include "control/storage.h"
 #include "e2etest.h"
 #include "modemrig.h"
 #include "tests/testfiles.h"
-#include "control/storage.h"
 
 #include <QDBusObjectPath>
 #include <QFile>
@@ -65,7 +65,8 @@ class TestModem : public QObject
         settings.write("[Callvane]\nFirewall = Blacklist\nBlockUnknown = " + blockUnknown
                        + "\n[Blacklist]\nNum = " + numbers + "\n");
         settings.close();
-        const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>>" + QFile::encodeName(errorsPath());
+        const QByteArray command =
+            QFile::encodeName(storage() + ".blacklist") + " 2>>" + QFile::encodeName(errorsPath());
         return std::system(command.constData()) == 0 && daemonListens();
     }
 
@@ -74,7 +75,8 @@ class TestModem : public QObject
     {
         modem().ring(number, comes);
         QString call;
-        return QTest::qWaitFor([&] { return !(call = m_rig->callInState(kRingingIn)).isEmpty(); }, 5000) ? call : QString();
+        return QTest::qWaitFor([&] { return !(call = m_rig->callInState(kRingingIn)).isEmpty(); }, 5000) ? call
+                                                                                                         : QString();
     }
 
     // A signal that looks like ModemManager's, from another connection.
@@ -112,6 +114,7 @@ private slots:
 
     void callsAreScreened_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("number");
         QTest::addColumn<Comes>("comes");
         QTest::addColumn<QByteArray>("blockUnknown");
@@ -127,6 +130,7 @@ private slots:
         QTest::newRow("not listed") << QByteArray("600999999") << Comes::WithRing << QByteArray("Yes") << "";
         QTest::newRow("1,000 digits") << "600112233" + QByteArray(1000, '9') << Comes::WithRing
                                        << QByteArray("No") << "";
+        // clang-format on
     }
 
     void callsAreScreened()

@@ -1,9 +1,9 @@
-#include "guitest.h"
 #include "app/zgui.h"
 #include "ezx/zlineedit.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
 #include "ezx/zsinglecapturedlg.h"
+#include "guitest.h"
 
 #include <QTest>
 
@@ -88,6 +88,7 @@ private slots:
 
     void add_data()
     {
+        // clang-format off
         QTest::addColumn<int>("which");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("typed");
@@ -104,6 +105,7 @@ private slots:
             listRow(which, "blanks and signs as typed") << "111" << " +34 (600) 11-22 " << "111; +34 (600) 11-22 "
                                                        << QStringList{"111", " +34 (600) 11-22 "};
         }
+        // clang-format on
     }
 
     void add()
@@ -167,6 +169,7 @@ private slots:
     // The box shows the list as stored after the edit, whatever changed it since the load.
     void editShowsTheStoredList_data()
     {
+        // clang-format off
         QTest::addColumn<int>("which");
         QTest::addColumn<QString>("loaded");
         QTest::addColumn<QString>("meanwhile");
@@ -179,6 +182,7 @@ private slots:
             listRow(which, "add after a rewrite") << "1" << "2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20" << "21"
                                                  << "2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21";
         }
+        // clang-format on
     }
 
     void editShowsTheStoredList()
@@ -321,11 +325,13 @@ private slots:
 
     void addDialogShowsTheTextRightly_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("shown");
         QTest::newRow("ASCII") << QByteArray("Add number") << "Add number";
         QTest::newRow("UTF-8") << QByteArray("A\xc3\xb1" "adir n\xc3\xbamero") << QString::fromUtf8("Añadir número");
         QTest::newRow("UTF-8 read as Latin-1") << QByteArray("A\xc3\x83\xc2\xb1" "adir") << QString::fromUtf8("Añadir");
+        // clang-format on
     }
 
     void addDialogShowsTheTextRightly()

@@ -1,9 +1,9 @@
-#include "control/blockedcalllog.h"
-#include "guitest.h"
-#include "control/storage.h"
 #include "app/zgui.h"
+#include "control/blockedcalllog.h"
+#include "control/storage.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
+#include "guitest.h"
 
 #include <QTest>
 
@@ -35,6 +35,7 @@ private slots:
 
     void load_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("missing log") << QByteArray() << QStringList{};
@@ -44,6 +45,7 @@ private slots:
         QTest::newRow("unknown only when exact")
             << QByteArray("unknown\nd1\nUnknown\nd2\nunknown \nd3\n")
             << QStringList{"UNKNOWN_NUMBER|d1", "Unknown|d2", "unknown |d3"};
+        // clang-format on
     }
 
     void load()
@@ -59,6 +61,7 @@ private slots:
 
     void remove_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<int>("row");
         QTest::addColumn<QByteArray>("expected");
@@ -77,6 +80,7 @@ private slots:
             << QStringList{"\"$(touch pwned)\"|`touch pwned`; echo \\\""};
         QTest::newRow("no row chosen: nothing written") << QByteArray("1\na\n") << -1 << QByteArray("1\na\n")
                                                         << QStringList{"1|a"};
+        // clang-format on
     }
 
     void remove()

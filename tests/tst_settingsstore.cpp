@@ -45,6 +45,7 @@ class TestSettingsStore : public QObject
 private slots:
     void readsOddFiles_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("group");
         QTest::addColumn<QString>("key");
@@ -80,6 +81,7 @@ private slots:
                                               << "before any group";
         QTest::newRow("escapes") << "escapes.ini" << "Callvane" << "Language" << true << "a\\b c\n\\qd ";
         QTest::newRow("missing file") << "no_such_file.ini" << "Callvane" << "Language" << false << "";
+        // clang-format on
     }
 
     void readsOddFiles()
@@ -213,7 +215,9 @@ private slots:
         QVERIFY(SettingsStore(file).setValue("Callvane", "BlockUnknown", "Yes"));
         ::umask(mask);
         QCOMPARE(contents(file), std::string("[Callvane]\nBlockUnknown = Yes\n"));
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(file.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0644));
     }
@@ -225,7 +229,9 @@ private slots:
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "English"));
         QCOMPARE(::chmod(file.c_str(), 0600), 0);
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "German"));
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(file.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0600));
     }
@@ -295,12 +301,14 @@ private slots:
 
     void strayLinesTellADamagedFile_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("stray");
         QTest::newRow("settings") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << 0;
         QTest::newRow("comments and blank lines") << QByteArray("# a\n; b\n \t\n\n[G]\n") << 0;
         QTest::newRow("a stray line") << QByteArray("[Callvane]\nFirewall\n") << 1;
         QTest::newRow("binary junk") << QByteArray("\x7f" "ELF\x02\x01\n\x00\x00\x03\n\xff\xfe\n", 14) << 3;
+        // clang-format on
     }
 
     void strayLinesTellADamagedFile()
@@ -340,6 +348,7 @@ private slots:
     // An edit of the stored value leaves it as a split, the change and a join would.
     void listEdits_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("added");  // or null: remove `index`
         QTest::addColumn<int>("index");
@@ -351,6 +360,7 @@ private slots:
         QTest::newRow("remove last") << "1;2;3" << QString() << 2 << "1;2";
         QTest::newRow("remove counts entries, not fields") << ";1;;2;3" << QString() << 1 << "1;3";
         QTest::newRow("remove past the end") << "1;;2" << QString() << 5 << "1;2";
+        // clang-format on
     }
 
     void listEdits()
@@ -367,6 +377,7 @@ private slots:
 
     void listChange_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QList<int>>("change"); // at, removed, inserted
@@ -377,6 +388,7 @@ private slots:
         QTest::newRow("one replaced") << "1;2;3" << "1;9;3" << QList<int>{1, 1, 1};
         QTest::newRow("all new") << "1;2" << "3;4;5" << QList<int>{0, 2, 3};
         QTest::newRow("from empty") << "" << "1" << QList<int>{0, 0, 1};
+        // clang-format on
     }
 
     void listChange()
@@ -386,7 +398,8 @@ private slots:
         QFETCH(QList<int>, change);
         const std::string from = before.toStdString();
         const std::string to = after.toStdString();
-        const control::ListChange result = control::listChange(control::splitListViews(from), control::splitListViews(to));
+        const control::ListChange result =
+            control::listChange(control::splitListViews(from), control::splitListViews(to));
         QCOMPARE((QList<int>{int(result.at), int(result.removed), int(result.inserted)}), change);
     }
 };

@@ -1,8 +1,8 @@
-#include "guitest.h"
+#include "app/zgui.h"
 #include "control/storage.h"
 #include "control/textkeys.h"
 #include "ezx/zconfig.h"
-#include "app/zgui.h"
+#include "guitest.h"
 
 #include <QDir>
 #include <QPixmap>
@@ -20,6 +20,7 @@ private slots:
 
     void programDirectoryFromInvocationPath_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("argv0");
         QTest::addColumn<QString>("programDir");
         QTest::addColumn<QString>("copyDaemon");
@@ -27,6 +28,7 @@ private slots:
                                     << "cp /mmc/mmca1/app/blacklist %1.blacklist";
         QTest::newRow("no slash") << QByteArray("prog") << "" << "cp blacklist %1.blacklist";
         QTest::newRow("relative") << QByteArray("./callvane") << "./" << "cp ./blacklist %1.blacklist";
+        // clang-format on
     }
 
     void programDirectoryFromInvocationPath()
@@ -47,6 +49,7 @@ private slots:
     // The path is not checked: where no file is there, every text is empty.
     void languagePathFromSettings_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("stateRow");
@@ -55,6 +58,7 @@ private slots:
         QTest::newRow("none chosen: the directory") << QByteArray("[Callvane]\nFirewall = Blacklist\n") << ""
                                                     << "|";
         QTest::newRow("no such file") << QByteArray("[Callvane]\nLanguage = Klingon\n") << "Klingon" << "|";
+        // clang-format on
     }
 
     void languagePathFromSettings()
@@ -114,8 +118,8 @@ private slots:
                                      language.readEntry(control::text::kGroup, control::text::kMenuUnknown)};
             QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), 3);
         }
-        for (const char *icon : {"settings", "black", "white", "reg", "lang", "about", "exit", "add", "remove",
-                                 "power", "list", "number"}) {
+        for (const char *icon : {"settings", "black", "white", "reg", "lang", "about", "exit", "add", "remove", "power",
+                                 "list", "number"}) {
             const QPixmap pixmap(QStringLiteral(CALLVANE_PROGRAM_DIR "/images/%1.png").arg(icon));
             QCOMPARE(pixmap.size(), QSize(24, 24));
         }

@@ -1,8 +1,8 @@
-#include "guitest.h"
 #include "app/zgui.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
 #include "ezx/znavtabwidget.h"
+#include "guitest.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,6 +66,7 @@ private slots:
 
     void rows_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<bool>("probeFileMade");
         QTest::addColumn<QByteArray>("probe");
@@ -97,6 +98,7 @@ private slots:
             << QStringList{"MAIN_STATE", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"} << QString();
         QTest::newRow("no settings file: no language, defaults") << QByteArray() << true << deployed
                                                                  << QStringList{"|", "|", "|"} << "ON";
+        // clang-format on
     }
 
     void rows()
@@ -119,6 +121,7 @@ private slots:
     // The list mode and the unknown-caller rule: stored, and deployed by a restart when on.
     void changesSetting_data()
     {
+        // clang-format off
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("downs");
         QTest::addColumn<bool>("running");
@@ -138,6 +141,7 @@ private slots:
             << 2 << 0 << true << "BlockUnknown" << "Yes" << "MENU_UNKNOWN|OPTIONS_ENABLED" << unknown;
         QTest::newRow("unknown: let through, firewall off")
             << 2 << 1 << false << "BlockUnknown" << "No" << "MENU_UNKNOWN|OPTIONS_DISABLED" << unknown;
+        // clang-format on
     }
 
     void changesSetting()
@@ -161,7 +165,8 @@ private slots:
         };
         QCOMPARE(choose(*gui, row, downs), dialog);
         QCOMPARE(storedValue("Callvane", key.toLatin1().constData()), value);
-        QVERIFY((shell.commands == concat({running ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
+        QVERIFY(
+            (shell.commands == concat({running ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
         if (running)
             QVERIFY(copied.contains((key + " = " + value).toUtf8()));
         shows(*gui, row, shown);
@@ -186,9 +191,10 @@ private slots:
         shell.commands.clear();
         QCOMPARE(choose(*gui, 0, running ? 1 : 0), (QStringList{"MAIN_STATE", "OPTIONS_ENABLE", "OPTIONS_DISABLE"}));
         const QString program = programDir();
-        const std::vector<std::string> on = {("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
-                                             ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
-                                             ("exec " + storageDir() + ".blacklist&").toStdString()};
+        const std::vector<std::string> on = {
+            ("cp " + program + "blacklist " + storageDir() + ".blacklist").toStdString(),
+            ("cp " + program + "Callvane.cfg " + storageDir() + ".Callvane.cfg").toStdString(),
+            ("exec " + storageDir() + ".blacklist&").toStdString()};
         const std::vector<std::string> off = {"busybox killall .blacklist"};
         QVERIFY((shell.commands == concat({running ? off : on, probeCommands()})));
         shows(*gui, 0, shown);
@@ -304,6 +310,7 @@ private slots:
     // checked at every step.
     void choiceFollowsTheCursor_data()
     {
+        // clang-format off
         QTest::addColumn<QList<int>>("keys");
         QTest::addColumn<QString>("stored");
         QTest::newRow("Return at once") << QList<int>{Qt::Key_Return} << "Yes";
@@ -315,6 +322,7 @@ private slots:
         QTest::newRow("End Home Return") << QList<int>{Qt::Key_End, Qt::Key_Home, Qt::Key_Return} << "Yes";
         QTest::newRow("Down then F1") << QList<int>{Qt::Key_Down, Qt::Key_F1} << "No";
         QTest::newRow("Down then Escape") << QList<int>{Qt::Key_Down, Qt::Key_Escape} << "<missing>";
+        // clang-format on
     }
 
     void choiceFollowsTheCursor()
@@ -364,7 +372,8 @@ private slots:
         shell.commands.clear();
         chooseInNextDialog(0);
         select(*gui, 2);
-        QVERIFY((shell.commands == concat({restart ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
+        QVERIFY(
+            (shell.commands == concat({restart ? restartCommands() : std::vector<std::string>{}, probeCommands()})));
     }
 
     void selectingOtherTabsRowsMatchesByLabel()
@@ -412,8 +421,7 @@ private slots:
         onNextDialog([](QWidget *dialog) {
             auto *choices = dialog->findChild<ZListBox *>();
             QCOMPARE(choices->checkedItem(), 0);
-            QTest::mouseClick(choices->viewport(), Qt::LeftButton, {},
-                              choices->itemRect(1).center());
+            QTest::mouseClick(choices->viewport(), Qt::LeftButton, {}, choices->itemRect(1).center());
             QCOMPARE(choices->checkedItem(), 1);
             QTest::mouseClick(dialog->findChild<QWidget *>("key0"), Qt::LeftButton);
         });

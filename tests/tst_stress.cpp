@@ -4,9 +4,9 @@
 #include "control/atomicfile.h"
 #include "control/blockedcalllog.h"
 #include "control/daemonsocket.h"
-#include "e2etest.h"
 #include "control/settingsstore.h"
 #include "control/storage.h"
+#include "e2etest.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -50,7 +50,9 @@ std::string call(const std::string &number, std::chrono::milliseconds limit = st
         char buffer[64];
         ssize_t n = 0;
         while (answer.find('\n') == std::string::npos && Clock::now() < giveUp
-               && ::poll(&poller, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now()).count())) > 0
+               && ::poll(&poller, 1,
+                         int(std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now()).count()))
+                   > 0
                && (n = ::read(fd, buffer, sizeof buffer)) > 0)
             answer.append(buffer, size_t(n));
     }
@@ -150,8 +152,8 @@ private slots:
                     if (save)
                         writer.setValue("Blacklist", "Num", listOf(round));
                     else
-                        calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), 0,
-                                        calllog::read(control::storage::blockedCallsPath()).front());
+                        calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
+                                        0, calllog::read(control::storage::blockedCallsPath()).front());
                 }
             }
             ::usleep(QRandomGenerator::global()->bounded(15000));
@@ -172,7 +174,9 @@ private slots:
         }
         QVERIFY(control::SettingsStore(settings).setValue("Callvane", "Language", "English"));
         const auto entries = calllog::read(control::storage::blockedCallsPath());
-        QVERIFY(calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), 0, entries.front()).written);
+        QVERIFY(calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), 0,
+                                entries.front())
+                    .written);
         const int stale = staleTemporaries(m_dir.path());
         qInfo("1000 kills: %d corrupt files, %d kills left a temporary file, %d left after the next saves", corrupt,
               leftBehind, stale);
@@ -203,7 +207,9 @@ private slots:
                 if (entries.empty())
                     continue;
                 const size_t at = QRandomGenerator::global()->bounded(quint32(entries.size()));
-                if (calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), at, entries[at]).written)
+                if (calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), at,
+                                    entries[at])
+                        .written)
                     deleted.insert(entries[at].number);
             }
         });
@@ -255,7 +261,8 @@ private slots:
         }
         flooding = false;
         flood.join();
-        qInfo("idle flood (%ld idle connections opened): %d of 200 calls unanswered within 1 s", long(opened), unanswered);
+        qInfo("idle flood (%ld idle connections opened): %d of 200 calls unanswered within 1 s", long(opened),
+              unanswered);
         QCOMPARE(unanswered, 0);
     }
 

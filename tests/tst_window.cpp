@@ -1,10 +1,10 @@
-#include "guitest.h"
 #include "app/zgui.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zmessagedlg.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
+#include "guitest.h"
 
 #include <QApplication>
 #include <QTabBar>
@@ -105,6 +105,7 @@ private slots:
     // Each item runs its own slot: the dialog it opens and what it changes tell which.
     void menuItemsReachTheirSlots_data()
     {
+        // clang-format off
         QTest::addColumn<int>("tab");
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("dialog");
@@ -121,6 +122,7 @@ private slots:
         QTest::newRow("white list: about") << 2 << 3 << "About" << "1;2" << "1;2" << kLog;
         QTest::newRow("register: delete") << 3 << 0 << "" << "1;2" << "1;2" << QByteArray("222\nsecond\n\n");
         QTest::newRow("register: about") << 3 << 2 << "About" << "1;2" << "1;2" << kLog;
+        // clang-format on
     }
 
     void menuItemsReachTheirSlots()

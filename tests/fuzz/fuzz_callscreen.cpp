@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
 
     for (const std::string &entry : entries) {
-        const bool expected = control::CallScreen::isUnknownCaller(entry) ? settings.blockUnknown
-                                                                          : settings.blacklistMode;
+        const bool expected =
+            control::CallScreen::isUnknownCaller(entry) ? settings.blockUnknown : settings.blacklistMode;
         if (parsed.blocks(entry) != expected)
             std::abort();
     }
