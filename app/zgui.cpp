@@ -64,13 +64,6 @@ ZListBoxItem *numberRow(ZListBox *box, const QPixmap &icon, std::string_view num
     return row;
 }
 
-// The cursor stays where it was, as far as the list still reaches.
-void placeCursor(ZListBox *box, int current)
-{
-    if (current >= 0 && box->count() > 0)
-        box->setCurrentRow(qMin(current, box->count() - 1));
-}
-
 QStringList readLines(const QString &path)
 {
     QStringList lines;
@@ -447,11 +440,10 @@ void ZGui::restartDaemonIfOn()
 
 void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
 {
-    const int current = box->currentItem();
+    // The box keeps the cursor's place.
     while (box->count() != 0)
         box->removeItem(0);
     (this->*loader)();
-    placeCursor(box, current);
 }
 
 void ZGui::loadNumbers(const NumberList &list)
@@ -518,14 +510,12 @@ void ZGui::showNumbers(const NumberList &list, const std::string &stored)
         reload(box, list.loader);
         return;
     }
-    const int current = box->currentItem();
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
     for (size_t i = 0; i < change.removed; ++i)
         box->removeItem(static_cast<int>(change.at));
     for (size_t i = change.at; i < change.at + change.inserted; ++i)
         box->insertItem(numberRow(box, icon, after[i]), static_cast<int>(i), true);
     shown = stored;
-    placeCursor(box, current);
 }
 
 void ZGui::addNumber1()

@@ -9,6 +9,8 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <optional>
+
 namespace {
 
 // An icon, then the row's first text line and under it, quieter, the others.
@@ -55,8 +57,10 @@ public:
 
 } // namespace
 
-// The rows, owned. A change made while `m_resetting` is shown to the view by the reset that
-// ends it.
+// The rows, owned. Changes are shown to the view by one model reset at the end of a run of
+// them (ZListBox::showChanges()); the reset would drop the cursor, so the row it was on is
+// taken back afterwards, as far as the rows still reach. In check mode the check is the
+// cursor.
 class ZListBoxRows : public QAbstractListModel
 {
 public:
@@ -78,7 +82,7 @@ public:
         case Qt::CheckStateRole:
             if (!m_checkMode)
                 return {};
-            return m_checked == index.row() ? Qt::Checked : Qt::Unchecked;
+            return m_cursor->currentIndex().row() == index.row() ? Qt::Checked : Qt::Unchecked;
         default: return {};
         }
     }
@@ -88,49 +92,43 @@ public:
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
 
-    // Changes first, tells after: see ZListBox::showChanges(). True when this is the first
-    // change not yet told.
+    // True when this is the first change not yet shown.
     bool changing()
     {
-        if (m_resetting)
+        if (m_cursorBefore)
             return false;
+        m_cursorBefore = m_cursor->currentIndex().isValid() ? m_cursor->currentIndex().row() : -1;
         beginResetModel();
-        m_resetting = true;
         return true;
     }
     void showChanges()
     {
-        if (m_resetting) {
-            m_resetting = false;
-            endResetModel();
-        }
+        if (!m_cursorBefore)
+            return;
+        // A check box shows a choice from its first row on.
+        const int row = *m_cursorBefore < 0 && m_checkMode ? 0 : qMin(*m_cursorBefore, rowCount() - 1);
+        m_cursorBefore.reset();
+        endResetModel();
+        if (row >= 0)
+            m_cursor->setCurrentIndex(index(row), QItemSelectionModel::ClearAndSelect);
     }
 
-    // Told at once.
-    void insertNow(size_t row, ZListBoxItem *item)
+    void cursorMoved(const QModelIndex &current, const QModelIndex &previous)
     {
-        showChanges();
-        beginInsertRows({}, static_cast<int>(row), static_cast<int>(row));
-        m_items.emplace(m_items.begin() + static_cast<std::ptrdiff_t>(row), item);
-        endInsertRows();
-    }
-
-    void setChecked(int row)
-    {
-        const int old = m_checked;
-        m_checked = row;
-        for (const int changed : {old, row}) {
-            if (changed >= 0 && changed < rowCount())
-                emit dataChanged(index(changed), index(changed), {Qt::CheckStateRole});
+        if (!m_checkMode)
+            return;
+        for (const QModelIndex &changed : {previous, current}) {
+            if (changed.isValid())
+                emit dataChanged(changed, changed, {Qt::CheckStateRole});
         }
     }
 
     std::deque<std::unique_ptr<ZListBoxItem>> m_items;
     bool m_checkMode = false;
-    int m_checked = -1;
+    QItemSelectionModel *m_cursor = nullptr; // the view's
 
 private:
-    bool m_resetting = false;
+    std::optional<int> m_cursorBefore; // while changes are not shown: the cursor's row then
 };
 
 ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
@@ -138,6 +136,7 @@ ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*f
 {
     m_rows = new ZListBoxRows(this);
     setModel(m_rows);
+    m_rows->m_cursor = selectionModel();
     setIconSize(QSize(24, 24));
     // Every row of a box has the same lines: the first row's height is every row's.
     setUniformItemSizes(true);
@@ -155,10 +154,7 @@ ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*f
         if (m_checkMode)
             emit returnPressed(itemAt(index));
     });
-    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex &current) {
-        if (m_checkMode)
-            m_rows->setChecked(current.row());
-    });
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, m_rows, &ZListBoxRows::cursorMoved);
 }
 
 ZListBox::~ZListBox() = default;
@@ -179,13 +175,6 @@ void ZListBox::showChanges() const
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
 {
     const size_t row = index < 0 || index > count() ? static_cast<size_t>(count()) : static_cast<size_t>(index);
-    if (m_checkMode) {
-        // Few rows, and the check must follow the cursor at once.
-        m_rows->insertNow(row, item);
-        if (currentItem() < 0)
-            setCurrentRow(0);
-        return;
-    }
     changing();
     auto &items = m_rows->m_items;
     items.emplace(items.begin() + static_cast<std::ptrdiff_t>(row), item);
@@ -247,13 +236,11 @@ int ZListBox::checkedItem() const
     return m_checkMode ? currentItem() : -1;
 }
 
-int ZListBox::fittingHeight(const QListView *list)
+int ZListBox::fittingHeight() const
 {
-    int height = 2 * list->frameWidth();
-    const int rows = list->model() != nullptr ? list->model()->rowCount() : 0;
-    for (int row = 0; row < rows; ++row)
-        height += list->sizeHintForRow(row) + 2 * list->spacing();
-    return height;
+    showChanges();
+    // Rows are of one height (uniform item sizes).
+    return 2 * frameWidth() + count() * (count() > 0 ? sizeHintForRow(0) + 2 * spacing() : 0);
 }
 
 bool ZListBox::event(QEvent *event)

@@ -18,7 +18,8 @@ class ZListBoxRows;
 //
 // Rows inserted or removed one by one are shown together: the view learns of them once, when
 // it is next asked or shown, so that emptying and refilling a long list costs what the rows
-// cost and not what telling the view of each of them would.
+// cost and not what telling the view of each of them would. The cursor then stays on the row
+// it was on, as far as the rows still reach.
 class ZListBox : public QListView
 {
     Q_OBJECT
@@ -42,8 +43,8 @@ public:
     // The checked row, or -1.
     int checkedItem() const;
 
-    // The height at which `list` shows all its rows and no scroll bar.
-    static int fittingHeight(const QListView *list);
+    // The height at which every row shows and no scroll bar.
+    int fittingHeight() const;
 
 signals:
     void returnPressed(ZListBoxItem *item);

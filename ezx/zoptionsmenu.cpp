@@ -181,3 +181,11 @@ void ZOptionsMenu::hideEvent(QHideEvent *event)
     QListWidget::hideEvent(event);
     emit hidden();
 }
+
+int ZOptionsMenu::fittingHeight() const
+{
+    int height = 2 * frameWidth();
+    for (int row = 0; row < count(); ++row)
+        height += sizeHintForRow(row) + 2 * spacing();
+    return height;
+}

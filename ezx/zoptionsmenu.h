@@ -28,6 +28,8 @@ public:
     // Closes the menu and runs the row's action.
     void activateItem(int id);
     void activateCurrent();
+    // The height at which every row shows and no scroll bar (separators are lower).
+    int fittingHeight() const;
 
 signals:
     void shown();

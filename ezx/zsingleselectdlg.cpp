@@ -31,7 +31,7 @@ void ZSingleSelectDlg::addItemsList(const QStringList &items)
         m_list->insertItem(row);
     }
     // As tall as its rows, up to what the screen allows.
-    m_list->setFixedHeight(qMin(ZListBox::fittingHeight(m_list), ZGlobal::getContentR(false).height() - 80));
+    m_list->setFixedHeight(qMin(m_list->fittingHeight(), ZGlobal::getContentR(false).height() - 80));
 }
 
 int ZSingleSelectDlg::getCheckedItemIndex() const

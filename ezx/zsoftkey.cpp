@@ -1,7 +1,6 @@
 #include "ezx/zsoftkey.h"
 
 #include "ezx/zglobal.h"
-#include "ezx/zlistbox.h"
 #include "ezx/zoptionsmenu.h"
 
 #include <QApplication>
@@ -130,7 +129,7 @@ void ZSoftKey::showMenu()
     // Shown over the screen, not clipped to the bar.
     if (m_menu->parentWidget() != screen)
         m_menu->setParent(screen);
-    const int height = ZListBox::fittingHeight(m_menu);
+    const int height = m_menu->fittingHeight();
     const QPoint barTop = mapTo(screen, QPoint(0, 0));
     const int width = qMin(220, screen->width());
     m_menu->setGeometry(barTop.x(), barTop.y() - height, width, height);

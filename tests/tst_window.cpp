@@ -1,5 +1,6 @@
 #include "app/zgui.h"
 #include "ezx/zlistbox.h"
+#include "ezx/zlistboxitem.h"
 #include "ezx/zmessagedlg.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
@@ -303,6 +304,60 @@ private slots:
         auto *keys = gui->findChild<ZSoftKey *>();
         QCOMPARE(keys->findChild<QWidget *>("key0")->accessibleName(), QString("MENU_MENU"));
         QCOMPARE(keys->findChild<QWidget *>("key1")->accessibleName(), QString("MENU_EXIT"));
+    }
+
+    // Edits are shown to the view in one go; the cursor keeps its place through them, and in
+    // check mode the checked row is the cursor's.
+    void listBoxKeepsTheCursorsPlace_data()
+    {
+        QTest::addColumn<bool>("checkMode");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QStringList>("edits"); // "-N" removes row N, "+N" inserts at N, "-*" empties
+        QTest::addColumn<int>("expected");
+        // clang-format off
+        QTest::newRow("row before it removed") << false << 5 << 3 << QStringList{"-0"} << 3;
+        QTest::newRow("its row removed, the last") << false << 5 << 4 << QStringList{"-4"} << 3;
+        QTest::newRow("emptied and refilled") << false << 5 << 2 << QStringList{"-*", "+0", "+1", "+2", "+3"} << 2;
+        QTest::newRow("emptied") << false << 5 << 2 << QStringList{"-*"} << -1;
+        QTest::newRow("none stays none") << false << 2 << -1 << QStringList{"+0"} << -1;
+        QTest::newRow("check mode: the first row as it comes") << true << 0 << -1 << QStringList{"+0", "+1"} << 0;
+        QTest::newRow("check mode: refilled") << true << 5 << 3 << QStringList{"-*", "+0", "+1", "+2", "+3"} << 3;
+        // clang-format on
+    }
+
+    void listBoxKeepsTheCursorsPlace()
+    {
+        QFETCH(bool, checkMode);
+        QFETCH(int, rows);
+        QFETCH(int, cursor);
+        QFETCH(QStringList, edits);
+        QFETCH(int, expected);
+        ZListBox box(QString(), nullptr);
+        box.setCheckMode(checkMode);
+        const auto row = [&box](int at) {
+            auto *item = new ZListBoxItem(&box, QStringLiteral("%M"));
+            item->appendSubItem(1, QString::number(at));
+            box.insertItem(item, at);
+        };
+        for (int i = 0; i < rows; ++i)
+            row(i);
+        box.setCurrentRow(cursor);
+        for (const QString &edit : edits) {
+            if (edit == "-*") {
+                while (box.count() > 0)
+                    box.removeItem(0);
+            } else if (edit.startsWith('-')) {
+                box.removeItem(edit.mid(1).toInt());
+            } else {
+                row(edit.mid(1).toInt());
+            }
+        }
+        QCOMPARE(box.currentItem(), expected);
+        for (int i = 0; i < box.count(); ++i) {
+            const QVariant check = box.model()->index(i, 0).data(Qt::CheckStateRole);
+            QCOMPARE(check, checkMode ? QVariant(i == expected ? Qt::Checked : Qt::Unchecked) : QVariant());
+        }
     }
 
     void replacedMenusDoNotPileUp()
