@@ -10,9 +10,12 @@
 #include "control/inidocument.h"
 #include "control/keycache.h"
 #include "control/storage.h"
-#include "daemon/callserver.h"
 #include "daemon/installwatch.h"
+#include "daemon/logqueue.h"
+#include "daemon/modemwatcher.h"
 #include "daemon/reporter.h"
+#include "daemon/socketkeeper.h"
+#include "daemon/socketserver.h"
 
 #include <cerrno>
 #include <chrono>
@@ -22,6 +25,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
+#include <memory>
 #include <optional>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -54,17 +58,34 @@ stderr, when that is a file or a journal, and in the system log.
 
 constexpr auto kStopWait = std::chrono::seconds(1);
 constexpr auto kTakeOverWait = std::chrono::seconds(3);
+// What waits to be logged at a stop is written for at most this long.
+constexpr auto kFinalWrite = std::chrono::milliseconds(1000);
 
-volatile std::sig_atomic_t g_stop = 0;
 int g_lockFd = -1;
 
-void onTerminate(int /*signal*/)
+int onStop(sd_event_source *source, const struct signalfd_siginfo * /*info*/, void * /*userdata*/)
 {
-    // Releasing the lock first lets the restart that sent this signal take over at once.
+    // Releasing the lock first lets the restart that sent this signal take over at once. No
+    // part runs after this (the loop dispatches one source at a time), so none can take the
+    // socket path back from a successor.
     if (g_lockFd >= 0)
         ::close(g_lockFd);
     g_lockFd = -1;
-    g_stop = 1;
+    return sd_event_exit(sd_event_source_get_event(source), 0);
+}
+
+// SIGTERM and SIGINT stop the loop; the stop goes before anything else that waits.
+bool stopOnSignals(sd_event *loop)
+{
+    for (const int signal : {SIGTERM, SIGINT}) {
+        sd_event_source *source = nullptr;
+        if (sd_event_add_signal(loop, &source, signal, onStop, nullptr) < 0)
+            return false;
+        sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IMPORTANT);
+        sd_event_source_set_floating(source, 1);
+        sd_event_source_unref(source);
+    }
+    return true;
 }
 
 // The process holding the instance lock when it is a daemon of ours: the pid its holder
@@ -151,7 +172,7 @@ std::optional<control::FirewallSettings> readSettings(const std::string &path, R
     }
     const control::IniDocument document = control::IniDocument::parse(text);
     if (const size_t stray = document.strayLines(); stray > 0) {
-        reporter.report("settings",
+        reporter.report(Fault::Settings,
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
     }
     return control::FirewallSettings::read(document);
@@ -188,15 +209,10 @@ bool detach()
         ssize_t n = 0;
         while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) { }
         // A stop sent while the daemon was starting (a killall that found only this process)
-        // is meant for the daemon; one that comes from here on waits, blocked, to be seen.
-        sigset_t stops;
-        sigemptyset(&stops);
-        sigaddset(&stops, SIGTERM);
-        sigaddset(&stops, SIGINT);
-        ::sigprocmask(SIG_BLOCK, &stops, nullptr);
+        // is meant for the daemon; it waits here, blocked, to be seen.
         sigset_t pending;
         ::sigpending(&pending);
-        const bool stopped = g_stop != 0 || sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
+        const bool stopped = sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
         if (stopped)
             ::kill(child, SIGTERM);
         ::_exit(n == 1 && !stopped ? 0 : 1);
@@ -280,15 +296,16 @@ int main(int argc, char **argv)
     if (!settings)
         return 1;
 
-    struct sigaction action = {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    // From here a stop waits, blocked, for the event loop (or for detach() to pass it on).
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &stops, nullptr);
     ::signal(SIGHUP, SIG_IGN);
 
     // Before detaching, which changes to "/": a relative path is the starter's.
-    InstallWatch install(std::getenv("CALLVANE_INSTALLED"));
+    const std::string installed = InstallWatch::resolve(std::getenv("CALLVANE_INSTALLED"));
     if (!detach())
         return 1;
     recordHolder();
@@ -297,9 +314,25 @@ int main(int argc, char **argv)
     const control::CallScreen screen = indexList(*settings, region);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
-    CallServer server(listenFd,
-                      {socketPath, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath()},
-                      screen, install, reporter);
-    server.run(g_stop);
+    // After the fork: an sd-event loop is its process's own.
+    sd_event *made = nullptr;
+    const int madeLoop = sd_event_new(&made);
+    const std::unique_ptr<sd_event, decltype(&sd_event_unref)> loop(made, sd_event_unref);
+    if (madeLoop < 0 || !stopOnSignals(made)) {
+        std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
+        return 1;
+    }
+    LogQueue log(made, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), reporter);
+    const auto logBlocked = [&log](const std::string &number) { log.add(number); };
+    SocketServer server(made, listenFd, screen, logBlocked);
+    SocketKeeper keeper(made, socketPath, server, reporter);
+    ModemWatcher modem(
+        made, [&screen](const std::string &number) { return screen.blocks(number); }, logBlocked, reporter);
+    InstallWatch install(made, installed, [&] {
+        reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
+        sd_event_exit(made, 0);
+    });
+    sd_event_loop(made);
+    log.flush(kFinalWrite);
     return 0;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "daemon/eventloop.h"
+
 #include <chrono>
-#include <optional>
+#include <functional>
 #include <string>
 
 // The installed daemon this one was deployed from (CALLVANE_INSTALLED, set by the launcher
@@ -12,23 +14,28 @@ class InstallWatch
 {
 public:
     static constexpr std::chrono::seconds kRecheck{1};
-    using Clock = std::chrono::steady_clock;
 
-    // Nothing is watched for an empty path, or one that does not exist now.
-    explicit InstallWatch(const char *installed);
+    // The installed file's real path, or empty when there is none. Resolved before the
+    // daemon detaches (a relative path is the starter's).
+    static std::string resolve(const char *installed);
+
+    // Nothing is watched for an empty path. `removed` is told once the file is gone.
+    InstallWatch(sd_event *loop, std::string path, std::function<void()> removed);
     ~InstallWatch();
     InstallWatch(const InstallWatch &) = delete;
     InstallWatch &operator=(const InstallWatch &) = delete;
 
     const std::string &path() const { return m_path; }
-    // For poll(): -1 when nothing is watched.
-    int fd() const { return m_fd; }
-    std::optional<Clock::time_point> dueAt() const { return m_recheckAt; }
-    // Called when fd() is readable or dueAt() has come: true once the installed file is gone.
-    bool removed();
 
 private:
+    void look();
+    static int onChange(sd_event_source *source, int fd, uint32_t events, void *self);
+    static int onRecheck(sd_event_source *source, uint64_t usec, void *self);
+
     std::string m_path;
+    std::function<void()> m_removed;
     int m_fd = -1;
-    std::optional<Clock::time_point> m_recheckAt;
+    bool m_rechecking = false;
+    eventloop::Source m_changes;
+    eventloop::Source m_recheck;
 };

@@ -2,6 +2,8 @@
 
 #include "daemon/reporter.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <vector>
 
@@ -127,13 +129,19 @@ std::string cut(const std::string &number, size_t max)
 
 } // namespace
 
-ModemWatcher::ModemWatcher(std::function<bool(const std::string &number)> blocks,
+ModemWatcher::ModemWatcher(sd_event *loop, std::function<bool(const std::string &number)> blocks,
                            std::function<void(const std::string &number)> hungUp, Reporter &reporter)
     : m_blocks(std::move(blocks))
     , m_hungUp(std::move(hungUp))
     , m_reporter(reporter)
+    , m_loop(loop)
+    , m_due(eventloop::timer(loop, onDue, this))
 {
+    sd_event_source *dispatched = nullptr;
+    if (sd_event_add_post(loop, &dispatched, onDispatched, this) >= 0)
+        m_dispatched.reset(dispatched);
     connect();
+    rearm();
 }
 
 ModemWatcher::~ModemWatcher()
@@ -157,16 +165,22 @@ void ModemWatcher::connect()
     match("type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
           "arg0='org.freedesktop.ModemManager1.Call'",
           onPropertiesChanged);
+    // Said by sd-bus itself, not the bus: never sent to the bus as a match.
+    match("type='signal',path='/org/freedesktop/DBus/Local',interface='org.freedesktop.DBus.Local',"
+          "member='Disconnected'",
+          onDisconnected);
+    if (result >= 0)
+        result = sd_bus_attach_event(bus, m_loop, SD_EVENT_PRIORITY_NORMAL);
     if (result < 0) {
         sd_bus_flush_close_unref(bus);
         m_reconnectAt = Clock::now() + kReconnectWait;
-        m_reporter.report("bus",
+        m_reporter.report(Fault::Bus,
                           std::string("no system D-Bus (") + std::strerror(-result)
                               + "): calls from ModemManager are not screened, only those on the socket");
         return;
     }
     m_bus = bus;
-    m_reporter.resolved("bus");
+    m_reporter.resolved(Fault::Bus);
     // Asked after the match is set, so that no change of owner falls between the two.
     Query &query = m_queries.emplace_back(Query{this, {}, m_epoch, {}});
     if (sd_bus_call_method_async(m_bus, nullptr, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
@@ -180,54 +194,63 @@ void ModemWatcher::disconnect(const std::string &why)
     if (m_bus == nullptr)
         return;
     m_bus = sd_bus_flush_close_unref(m_bus);
+    m_lost = false;
     m_queries.clear();
     m_calls.clear();
     m_owner.clear();
     ++m_epoch;
     m_reconnectAt = Clock::now() + std::chrono::seconds(1);
     if (!why.empty())
-        m_reporter.report("bus", "lost the system D-Bus (" + why + "); connecting again");
-}
-
-int ModemWatcher::fd() const
-{
-    return m_bus != nullptr ? sd_bus_get_fd(m_bus) : -1;
-}
-
-short ModemWatcher::events() const
-{
-    const int wanted = m_bus != nullptr ? sd_bus_get_events(m_bus) : 0;
-    return static_cast<short>(wanted > 0 ? wanted : 0);
+        m_reporter.report(Fault::Bus, "lost the system D-Bus (" + why + "); connecting again");
 }
 
 std::optional<ModemWatcher::Clock::time_point> ModemWatcher::dueAt() const
 {
-    if (m_bus == nullptr)
-        return m_reconnectAt;
+    if (m_bus == nullptr || m_lost)
+        return m_lost ? Clock::now() : m_reconnectAt;
     std::optional<Clock::time_point> due;
-    const auto earliest = [&due](Clock::time_point when) { due = due ? std::min(*due, when) : when; };
     for (const auto &[path, call] : m_calls) {
         if (call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp)
-            earliest(call.due);
+            due = due ? std::min(*due, call.due) : call.due;
     }
-    // sd-bus's time is CLOCK_MONOTONIC, which steady_clock is on Linux.
-    uint64_t busTimeout = 0;
-    if (sd_bus_get_timeout(m_bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX)
-        earliest(Clock::time_point(std::chrono::microseconds(busTimeout)));
     return due;
 }
 
-void ModemWatcher::process()
+void ModemWatcher::rearm()
 {
+    if (m_due == nullptr)
+        return;
+    if (const auto due = dueAt())
+        eventloop::armAt(m_due.get(), *due);
+    else
+        eventloop::disarm(m_due.get());
+}
+
+int ModemWatcher::onDispatched(sd_event_source * /*source*/, void *self)
+{
+    static_cast<ModemWatcher *>(self)->rearm();
+    return 0;
+}
+
+int ModemWatcher::onDisconnected(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
+{
+    static_cast<ModemWatcher *>(self)->m_lost = true;
+    return 0;
+}
+
+int ModemWatcher::onDue(sd_event_source * /*source*/, uint64_t /*usec*/, void *self)
+{
+    static_cast<ModemWatcher *>(self)->handleDue();
+    return 0;
+}
+
+void ModemWatcher::handleDue()
+{
+    if (m_lost)
+        disconnect("the bus closed the connection");
     if (m_bus == nullptr) {
         if (Clock::now() >= m_reconnectAt)
             connect();
-        return;
-    }
-    int result = 0;
-    while ((result = sd_bus_process(m_bus, nullptr)) > 0) { }
-    if (result < 0) {
-        disconnect(std::strerror(-result));
         return;
     }
     const auto now = Clock::now();
@@ -310,7 +333,7 @@ void ModemWatcher::hangUp(const std::string &callPath, Call &call)
     call.stage = Call::Stage::HangingUp;
     if (!ask(callPath.c_str(), kCall, "Hangup", onHangup, callPath)) {
         call.stage = Call::Stage::Done;
-        m_reporter.report("hangup", "cannot ask ModemManager to hang up " + callPath);
+        m_reporter.report(Fault::Hangup, "cannot ask ModemManager to hang up " + callPath);
         return;
     }
     m_queries.back().number = call.number;
@@ -435,12 +458,13 @@ int ModemWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * 
     if (const auto found = watcher.m_calls.find(asked->callPath); found != watcher.m_calls.end())
         found->second.stage = Call::Stage::Done;
     if (const sd_bus_error *error = sd_bus_message_get_error(message); error != nullptr && error->name != nullptr) {
-        watcher.m_reporter.report(std::string("hangup ") + error->name,
+        watcher.m_reporter.report(Fault::Hangup,
                                   std::string("ModemManager did not hang up a blocked call: ") + error->name
-                                      + (error->message != nullptr ? std::string(": ") + error->message : ""));
+                                      + (error->message != nullptr ? std::string(": ") + error->message : ""),
+                                  error->name);
         return 0;
     }
-    watcher.m_reporter.resolvedAll("hangup");
+    watcher.m_reporter.resolved(Fault::Hangup);
     watcher.hungUp(asked->number);
     return 0;
 }

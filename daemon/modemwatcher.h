@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "daemon/eventloop.h"
+
 #include <systemd/sd-bus.h>
 
 class Reporter;
@@ -20,7 +22,8 @@ class Reporter;
 // its number is known; a number that has not come within kNumberWait counts as withheld. A
 // call `blocks` blocks is hung up, and `hungUp` is told once ModemManager says it was, unless
 // the same caller was hung up within kRingOn (a caller ringing on is one call). Without a bus
-// the daemon goes on with its socket alone, and tries again now and then.
+// the daemon goes on with its socket alone, and tries again now and then. The bus is served
+// by the daemon's event loop.
 class ModemWatcher
 {
 public:
@@ -34,23 +37,15 @@ public:
     // Longer caller IDs are cut: none is a phone number, and the rule's cost grows with length.
     static constexpr size_t kMaxNumber = 128;
 
-    ModemWatcher(std::function<bool(const std::string &number)> blocks,
+    ModemWatcher(sd_event *loop, std::function<bool(const std::string &number)> blocks,
                  std::function<void(const std::string &number)> hungUp, Reporter &reporter);
     ~ModemWatcher();
     ModemWatcher(const ModemWatcher &) = delete;
     ModemWatcher &operator=(const ModemWatcher &) = delete;
 
-    using Clock = std::chrono::steady_clock;
-
-    // For poll(): the descriptor (-1 while there is no bus), its events, and when process()
-    // is due anyway (none: only when the descriptor is ready).
-    int fd() const;
-    short events() const;
-    std::optional<Clock::time_point> dueAt() const;
-    // Handles what came and what is due.
-    void process();
-
 private:
+    using Clock = eventloop::Clock;
+
     struct Call
     {
         enum class Stage { Asking, AwaitingNumber, ToHangUp, HangingUp, Done };
@@ -72,6 +67,11 @@ private:
 
     void connect();
     void disconnect(const std::string &why);
+    // When a call's number or hang-up is due, or the next try to connect; none while nothing
+    // is to be done but wait for the bus.
+    std::optional<Clock::time_point> dueAt() const;
+    void rearm();
+    void handleDue();
     bool ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
              const std::string &callPath, const char *types = nullptr, const char *argument = nullptr);
     void setOwner(const std::string &owner);
@@ -83,6 +83,9 @@ private:
     // The query a reply belongs to, taken off the list; null when it is stale.
     static std::optional<Query> answered(void *query);
 
+    static int onDue(sd_event_source *source, uint64_t usec, void *self);
+    static int onDispatched(sd_event_source *source, void *self);
+    static int onDisconnected(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onNameOwner(sd_bus_message *message, void *query, sd_bus_error *error);
     static int onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onManagedObjects(sd_bus_message *message, void *query, sd_bus_error *error);
@@ -95,7 +98,11 @@ private:
     std::function<bool(const std::string &)> m_blocks;
     std::function<void(const std::string &)> m_hungUp;
     Reporter &m_reporter;
-    sd_bus *m_bus = nullptr;
+    sd_event *m_loop;
+    eventloop::Source m_due; // the timer of dueAt()
+    eventloop::Source m_dispatched; // after each event the loop handled: dueAt() may have moved
+    sd_bus *m_bus = nullptr; // attached to the loop
+    bool m_lost = false; // the bus closed; let go of it outside its own dispatch
     Clock::time_point m_reconnectAt;
     std::string m_owner; // unique name of ModemManager; empty while it is not there
     uint64_t m_epoch = 0; // counts the owners seen

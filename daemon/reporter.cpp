@@ -9,22 +9,17 @@ void Reporter::toSystemLog()
     m_systemLog = true;
 }
 
-void Reporter::report(const std::string &cause, const std::string &message)
+void Reporter::report(Fault fault, const std::string &message, const std::string &detail)
 {
-    if (!m_active.insert(cause).second)
+    if (!m_active.emplace(fault, detail).second)
         return;
     std::fprintf(stderr, "blacklist: %s\n", message.c_str());
     if (m_systemLog)
         ::syslog(LOG_ERR, "%s", message.c_str());
 }
 
-void Reporter::resolved(const std::string &cause)
+void Reporter::resolved(Fault fault)
 {
-    m_active.erase(cause);
-}
-
-void Reporter::resolvedAll(const std::string &kind)
-{
-    for (auto it = m_active.lower_bound(kind); it != m_active.end() && it->compare(0, kind.size(), kind) == 0;)
+    for (auto it = m_active.lower_bound({fault, {}}); it != m_active.end() && it->first == fault;)
         it = m_active.erase(it);
 }

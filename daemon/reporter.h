@@ -2,21 +2,32 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
-// Tells the owner what keeps the daemon from doing its work: each cause once while it lasts,
-// not once per call. On stderr, and in the system log once the daemon has detached from the
-// starter (its stderr may then lead nowhere).
+// What keeps the daemon from doing its work.
+enum class Fault {
+    Settings, // the settings copy is damaged
+    Log, // the blocked-call log cannot be written
+    Lost, // blocked calls were dropped from the log
+    Socket, // cannot listen on the socket again
+    Watch, // cannot watch the socket file
+    Bus, // no system D-Bus
+    Hangup, // ModemManager did not hang up (one cause per error name)
+    Installed, // the package was removed
+};
+
+// Tells the owner of each fault once while it lasts, not once per call. On stderr, and in the
+// system log once the daemon has detached from the starter (its stderr may then lead nowhere).
 class Reporter
 {
 public:
     void toSystemLog();
-    // `cause` names the fault ("log", "settings"); said again only after resolved(cause).
-    void report(const std::string &cause, const std::string &message);
-    void resolved(const std::string &cause);
-    // Every cause that begins with `kind` ("hangup" for "hangup <error name>").
-    void resolvedAll(const std::string &kind);
+    // Said again only after resolved(fault); `detail` tells causes of one fault apart.
+    void report(Fault fault, const std::string &message, const std::string &detail = {});
+    // Every cause of `fault`.
+    void resolved(Fault fault);
 
 private:
-    std::set<std::string> m_active;
+    std::set<std::pair<Fault, std::string>> m_active;
     bool m_systemLog = false;
 };

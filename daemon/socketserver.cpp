@@ -1,0 +1,146 @@
+#include "daemon/socketserver.h"
+
+#include "control/callscreen.h"
+#include "control/daemonsocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string_view>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+bool isText(std::string_view line)
+{
+    return std::none_of(line.begin(), line.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t') || byte == 0x7f;
+    });
+}
+
+} // namespace
+
+SocketServer::SocketServer(sd_event *loop, int listenFd, const control::CallScreen &screen,
+                           std::function<void(const std::string &)> blocked)
+    : m_loop(loop)
+    , m_listenFd(listenFd)
+    , m_screen(screen)
+    , m_blocked(std::move(blocked))
+    , m_listening(eventloop::io(loop, listenFd, EPOLLIN, onListening, this))
+{
+}
+
+SocketServer::~SocketServer()
+{
+    for (const Client &client : m_clients)
+        ::close(client.fd);
+}
+
+void SocketServer::listenOn(int fd)
+{
+    acceptClients();
+    ::close(m_listenFd);
+    m_listenFd = fd;
+    sd_event_source_set_io_fd(m_listening.get(), fd);
+}
+
+int SocketServer::onListening(sd_event_source * /*source*/, int /*fd*/, uint32_t /*events*/, void *self)
+{
+    static_cast<SocketServer *>(self)->acceptClients();
+    return 0;
+}
+
+void SocketServer::acceptClients()
+{
+    for (;;) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        // A caller has usually written its line by now: answered here, it needs no slot.
+        Client client{this, fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
+        if (!serve(client)) {
+            ::close(fd);
+            continue;
+        }
+        if (m_clients.size() >= kMaxClients)
+            makeRoom();
+        Client &waiting = m_clients.emplace_back(std::move(client));
+        waiting.readable = eventloop::io(m_loop, fd, EPOLLIN, onReadable, &waiting);
+        waiting.timeout = eventloop::timer(m_loop, onTimeout, &waiting);
+        if (waiting.readable == nullptr || waiting.timeout == nullptr) {
+            drop(&waiting);
+            continue;
+        }
+        eventloop::armAt(waiting.timeout.get(), waiting.deadline);
+    }
+}
+
+// Idle clients go before those in the middle of a line; the oldest first.
+void SocketServer::makeRoom()
+{
+    const auto victim = std::min_element(m_clients.begin(), m_clients.end(), [](const Client &a, const Client &b) {
+        return std::make_pair(!a.buffer.empty(), a.deadline) < std::make_pair(!b.buffer.empty(), b.deadline);
+    });
+    drop(&*victim);
+}
+
+void SocketServer::drop(const Client *client)
+{
+    const auto found = std::find_if(m_clients.begin(), m_clients.end(), [client](const Client &c) { return &c == client; });
+    ::close(found->fd);
+    m_clients.erase(found);
+}
+
+int SocketServer::onReadable(sd_event_source * /*source*/, int /*fd*/, uint32_t /*events*/, void *client)
+{
+    auto &waiting = *static_cast<Client *>(client);
+    if (!waiting.server->serve(waiting))
+        waiting.server->drop(&waiting);
+    return 0;
+}
+
+int SocketServer::onTimeout(sd_event_source * /*source*/, uint64_t /*usec*/, void *client)
+{
+    auto &waiting = *static_cast<Client *>(client);
+    waiting.server->drop(&waiting);
+    return 0;
+}
+
+bool SocketServer::serve(Client &client)
+{
+    char chunk[256];
+    for (;;) {
+        const ssize_t n = ::read(client.fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        if (n == 0)
+            return false; // hung up before the line ended
+        client.buffer.append(chunk, static_cast<size_t>(n));
+        const auto end = client.buffer.find('\n');
+        if (end != std::string::npos) {
+            std::string line = client.buffer.substr(0, end);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.size() <= kMaxLine && isText(line))
+                answer(client, line);
+            return false;
+        }
+        // A "\r" may end this read and its "\n" come with the next.
+        const bool crPending = client.buffer.back() == '\r';
+        if (client.buffer.size() > kMaxLine + 1
+            || !isText(std::string_view(client.buffer).substr(0, client.buffer.size() - (crPending ? 1 : 0))))
+            return false;
+    }
+}
+
+void SocketServer::answer(Client &client, const std::string &number)
+{
+    const bool block = m_screen.blocks(number);
+    const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
+    [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (block)
+        m_blocked(number);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "daemon/eventloop.h"
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <string>
+
+namespace control {
+class CallScreen;
+}
+
+// Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
+// or "unknown"), one line out ("block" or "allow"), then the connection is closed. A request
+// that is too long, holds control bytes, or is not ended within kRequestTimeout gets no
+// answer; the server goes on serving the others. When every slot is taken, the client that
+// has waited longest without a word gives way to a new one.
+class SocketServer
+{
+public:
+    static constexpr size_t kMaxLine = 128;
+    static constexpr std::chrono::milliseconds kRequestTimeout{1000};
+    static constexpr size_t kMaxClients = 256;
+
+    // `blocked` is told of each call answered "block", after the answer.
+    SocketServer(sd_event *loop, int listenFd, const control::CallScreen &screen,
+                 std::function<void(const std::string &number)> blocked);
+    ~SocketServer();
+    SocketServer(const SocketServer &) = delete;
+    SocketServer &operator=(const SocketServer &) = delete;
+
+    // Answers the calls already queued, then listens on `fd` (taken over) instead.
+    void listenOn(int fd);
+
+private:
+    struct Client
+    {
+        SocketServer *server;
+        int fd;
+        std::string buffer;
+        eventloop::Clock::time_point deadline;
+        eventloop::Source readable;
+        eventloop::Source timeout;
+    };
+
+    void acceptClients();
+    void makeRoom();
+    // False when the client is done (answered, hung up or refused).
+    bool serve(Client &client);
+    void answer(Client &client, const std::string &number);
+    void drop(const Client *client);
+
+    static int onListening(sd_event_source *source, int fd, uint32_t events, void *self);
+    static int onReadable(sd_event_source *source, int fd, uint32_t events, void *client);
+    static int onTimeout(sd_event_source *source, uint64_t usec, void *client);
+
+    sd_event *m_loop;
+    int m_listenFd;
+    const control::CallScreen &m_screen;
+    std::function<void(const std::string &)> m_blocked;
+    eventloop::Source m_listening;
+    std::list<Client> m_clients;
+};
