@@ -305,8 +305,6 @@ void ZGui::salir()
         qApp->quit();
 }
 
-// ---- Status tab
-
 void ZGui::CargarMain()
 {
     ZConfig language(m_languagePath, false);
@@ -436,8 +434,6 @@ void ZGui::restartDaemonIfOn()
         m_shell->runStart(commands(), commands().restart());
 }
 
-// ---- Number lists
-
 void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
 {
     // The box keeps the cursor's place.
@@ -538,8 +534,6 @@ void ZGui::removeNumber2()
     removeNumber(kWhitelist);
 }
 
-// ---- Register of blocked calls
-
 void ZGui::CargarLlamadas()
 {
     std::vector<control::calllog::Entry> calls = control::calllog::read(control::storage::blockedCallsPath());
@@ -571,8 +565,6 @@ void ZGui::removeCall()
     // The box shows the log as it now is, calls logged since the last load included.
     reload(m_registerBox, &ZGui::CargarLlamadas);
 }
-
-// ---- Language
 
 void ZGui::language()
 {

@@ -11,8 +11,6 @@
 
 namespace control {
 
-namespace {
-
 std::string directoryOf(const std::string &path)
 {
     const auto slash = path.rfind('/');
@@ -20,6 +18,8 @@ std::string directoryOf(const std::string &path)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace {
 
 bool writeAll(int fd, const std::string &content)
 {

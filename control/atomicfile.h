@@ -11,6 +11,9 @@ namespace control {
 // files ("<path>.tmp.<pid>.<n>") left by writers that were killed are removed.
 bool writeFileAtomically(const std::string &path, const std::string &content);
 
+// The directory a file is in: "." for a bare name.
+std::string directoryOf(const std::string &path);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool readFile(const std::string &path, std::string &content);
 

@@ -2,6 +2,7 @@
 
 #include "control/commands.h"
 #include "control/daemonsocket.h"
+#include "control/numberlist.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,17 +75,10 @@ bool Shell::awaitDaemon(const std::string &socketPath, bool running)
 
 void SystemShell::run(const std::string &command)
 {
-    const std::vector<std::string> errors = execute(command);
-    m_errors.insert(m_errors.end(), errors.begin(), errors.end());
-}
-
-std::vector<std::string> SystemShell::execute(const std::string &command)
-{
-    std::vector<std::string> errors;
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
         [[maybe_unused]] const int status = std::system(command.c_str());
-        return errors;
+        return;
     }
     const pid_t shell = spawn(command, err[1]);
     const bool spawned = shell > 0;
@@ -117,19 +111,12 @@ std::vector<std::string> SystemShell::execute(const std::string &command)
     if (!ended)
         ::waitpid(shell, nullptr, 0);
 
-    size_t start = 0;
-    while (start < said.size()) {
-        size_t end = said.find('\n', start);
-        if (end == std::string::npos)
-            end = said.size();
-        const std::string line = said.substr(start, end - start);
-        start = end + 1;
-        if (line.empty() || Commands::isExpectedNoise(command, line))
+    for (std::string &line : splitList(said, '\n')) {
+        if (Commands::isExpectedNoise(command, line))
             continue;
         std::fprintf(stderr, "%s\n", line.c_str());
-        errors.push_back(line);
+        m_errors.push_back(std::move(line));
     }
-    return errors;
 }
 
 } // namespace control

@@ -46,10 +46,6 @@ public:
 
     using Shell::run;
     void run(const std::string &command) override;
-
-private:
-    // Runs one command; what it said on stderr that is not expected noise.
-    static std::vector<std::string> execute(const std::string &command);
 };
 
 } // namespace control

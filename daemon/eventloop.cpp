@@ -4,20 +4,57 @@
 
 namespace eventloop {
 
-Source io(sd_event *loop, int fd, uint32_t events, sd_event_io_handler_t handler, void *userdata)
+namespace {
+
+int run(void *handler)
 {
-    sd_event_source *source = nullptr;
-    return Source(sd_event_add_io(loop, &source, fd, events, handler, userdata) >= 0 ? source : nullptr);
+    (*static_cast<Handler *>(handler))();
+    return 0;
 }
 
-Source timer(sd_event *loop, sd_event_time_handler_t handler, void *userdata)
+// The source owns its handler from here on.
+Source owning(int made, sd_event_source *source, Handler *handler)
 {
+    if (made < 0) {
+        delete handler;
+        return nullptr;
+    }
+    sd_event_source_set_destroy_callback(source, [](void *owned) { delete static_cast<Handler *>(owned); });
+    return Source(source);
+}
+
+} // namespace
+
+Source io(sd_event *loop, int fd, Handler handler)
+{
+    auto *owned = new Handler(std::move(handler));
+    sd_event_source *source = nullptr;
+    const int made = sd_event_add_io(
+        loop, &source, fd, EPOLLIN, [](sd_event_source *, int, uint32_t, void *h) { return run(h); }, owned);
+    return owning(made, source, owned);
+}
+
+Source timer(sd_event *loop, Handler handler)
+{
+    auto *owned = new Handler(std::move(handler));
     sd_event_source *source = nullptr;
     // Accuracy 1 us: the default (250 ms) would let a 20 ms retry wait a quarter of a second.
-    if (sd_event_add_time(loop, &source, CLOCK_MONOTONIC, UINT64_MAX, 1, handler, userdata) < 0)
-        return nullptr;
-    sd_event_source_set_enabled(source, SD_EVENT_OFF);
-    return Source(source);
+    const int made = sd_event_add_time(
+        loop, &source, CLOCK_MONOTONIC, UINT64_MAX, 1, [](sd_event_source *, uint64_t, void *h) { return run(h); },
+        owned);
+    Source timer = owning(made, source, owned);
+    if (timer != nullptr)
+        disarm(timer.get());
+    return timer;
+}
+
+Source post(sd_event *loop, Handler handler)
+{
+    auto *owned = new Handler(std::move(handler));
+    sd_event_source *source = nullptr;
+    const int made = sd_event_add_post(
+        loop, &source, [](sd_event_source *, void *h) { return run(h); }, owned);
+    return owning(made, source, owned);
 }
 
 void armAt(sd_event_source *timer, Clock::time_point when)

@@ -1,16 +1,18 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <systemd/sd-event.h>
 
-// The daemon's parts share one sd-event loop; these own their sources. Timers are on
-// CLOCK_MONOTONIC, which steady_clock is on Linux.
+// The daemon's parts share one sd-event loop; these own their sources. A handler may drop its
+// own source: sd-event frees it once the handler has returned. Timers are on CLOCK_MONOTONIC,
+// which steady_clock is on Linux.
 namespace eventloop {
 
 using Clock = std::chrono::steady_clock;
+using Handler = std::function<void()>;
 
 struct Unref
 {
@@ -18,10 +20,14 @@ struct Unref
 };
 using Source = std::unique_ptr<sd_event_source, Unref>;
 
-// Null when the source cannot be made (out of memory, or no such descriptor).
-Source io(sd_event *loop, int fd, uint32_t events, sd_event_io_handler_t handler, void *userdata);
+// Each is null when the source cannot be made (out of memory, or no such descriptor).
+// `handler` runs when `fd` is readable (or hung up).
+Source io(sd_event *loop, int fd, Handler handler);
 // Made disarmed; fires once for each armAt().
-Source timer(sd_event *loop, sd_event_time_handler_t handler, void *userdata);
+Source timer(sd_event *loop, Handler handler);
+// Runs after each event the loop handled.
+Source post(sd_event *loop, Handler handler);
+
 void armAt(sd_event_source *timer, Clock::time_point when);
 void disarm(sd_event_source *timer);
 

@@ -29,8 +29,7 @@ public:
 
 private:
     void look();
-    static int onChange(sd_event_source *source, int fd, uint32_t events, void *self);
-    static int onRecheck(sd_event_source *source, uint64_t usec, void *self);
+    void recheck();
 
     std::string m_path;
     std::function<void()> m_removed;

@@ -26,7 +26,7 @@ LogQueue::LogQueue(sd_event *loop, std::string log, std::string lock, Reporter &
     : m_log(std::move(log))
     , m_lock(std::move(lock))
     , m_reporter(reporter)
-    , m_retry(eventloop::timer(loop, onRetry, this))
+    , m_retry(eventloop::timer(loop, [this] { write(); }))
 {
 }
 
@@ -36,8 +36,9 @@ void LogQueue::add(const std::string &number)
                                                                            : control::calllog::oneLine(number);
     m_unwritten.push_back({shown, localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
-        m_reporter.report(Fault::Lost, "blocked calls are being dropped from the log: " + m_log
-                                           + " has not been writable for " + std::to_string(kMaxUnwritten) + " calls");
+        m_reporter.report(Fault::Lost,
+                          "blocked calls are being dropped from the log: " + m_log + " has not been writable for "
+                              + std::to_string(kMaxUnwritten) + " calls");
         m_unwritten.erase(m_unwritten.begin());
     }
     if (eventloop::Clock::now() >= m_retryAt)
@@ -61,19 +62,14 @@ void LogQueue::write()
         m_retryAt = now + std::chrono::milliseconds(20);
         break;
     case AppendResult::Failed:
-        m_reporter.report(Fault::Log, "cannot write the blocked-call log " + m_log + ": " + std::strerror(error)
-                                          + "; blocked calls are kept and written once it can be written");
+        m_reporter.report(Fault::Log,
+                          "cannot write the blocked-call log " + m_log + ": " + std::strerror(error)
+                              + "; blocked calls are kept and written once it can be written");
         m_retryAt = now + std::chrono::seconds(1);
         break;
     }
     if (m_retry != nullptr && !m_unwritten.empty())
         eventloop::armAt(m_retry.get(), m_retryAt);
-}
-
-int LogQueue::onRetry(sd_event_source * /*source*/, uint64_t /*usec*/, void *self)
-{
-    static_cast<LogQueue *>(self)->write();
-    return 0;
 }
 
 void LogQueue::flush(std::chrono::milliseconds wait)
@@ -84,7 +80,8 @@ void LogQueue::flush(std::chrono::milliseconds wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!m_unwritten.empty()) {
-        m_reporter.report(Fault::Lost, std::to_string(m_unwritten.size()) + " blocked calls were not logged: " + m_log
-                                           + " could not be written before the daemon stopped");
+        m_reporter.report(Fault::Lost,
+                          std::to_string(m_unwritten.size()) + " blocked calls were not logged: " + m_log
+                              + " could not be written before the daemon stopped");
     }
 }

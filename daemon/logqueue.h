@@ -28,7 +28,6 @@ public:
 
 private:
     void write();
-    static int onRetry(sd_event_source *source, uint64_t usec, void *self);
 
     std::string m_log;
     std::string m_lock;

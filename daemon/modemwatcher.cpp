@@ -135,11 +135,9 @@ ModemWatcher::ModemWatcher(sd_event *loop, std::function<bool(const std::string 
     , m_hungUp(std::move(hungUp))
     , m_reporter(reporter)
     , m_loop(loop)
-    , m_due(eventloop::timer(loop, onDue, this))
+    , m_due(eventloop::timer(loop, [this] { handleDue(); }))
+    , m_dispatched(eventloop::post(loop, [this] { rearm(); }))
 {
-    sd_event_source *dispatched = nullptr;
-    if (sd_event_add_post(loop, &dispatched, onDispatched, this) >= 0)
-        m_dispatched.reset(dispatched);
     connect();
     rearm();
 }
@@ -226,21 +224,9 @@ void ModemWatcher::rearm()
         eventloop::disarm(m_due.get());
 }
 
-int ModemWatcher::onDispatched(sd_event_source * /*source*/, void *self)
-{
-    static_cast<ModemWatcher *>(self)->rearm();
-    return 0;
-}
-
 int ModemWatcher::onDisconnected(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
 {
     static_cast<ModemWatcher *>(self)->m_lost = true;
-    return 0;
-}
-
-int ModemWatcher::onDue(sd_event_source * /*source*/, uint64_t /*usec*/, void *self)
-{
-    static_cast<ModemWatcher *>(self)->handleDue();
     return 0;
 }
 

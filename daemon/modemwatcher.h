@@ -83,8 +83,6 @@ private:
     // The query a reply belongs to, taken off the list; null when it is stale.
     static std::optional<Query> answered(void *query);
 
-    static int onDue(sd_event_source *source, uint64_t usec, void *self);
-    static int onDispatched(sd_event_source *source, void *self);
     static int onDisconnected(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onNameOwner(sd_bus_message *message, void *query, sd_bus_error *error);
     static int onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);

@@ -1,5 +1,6 @@
 #include "daemon/socketkeeper.h"
 
+#include "control/atomicfile.h"
 #include "control/daemonsocket.h"
 #include "daemon/reporter.h"
 #include "daemon/socketserver.h"
@@ -10,16 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-std::string directoryOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-} // namespace
-
 SocketKeeper::SocketKeeper(sd_event *loop, std::string path, SocketServer &server, Reporter &reporter)
     : m_path(std::move(path))
     , m_server(server)
@@ -27,11 +18,12 @@ SocketKeeper::SocketKeeper(sd_event *loop, std::string path, SocketServer &serve
     , m_watchFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     if (m_watchFd >= 0)
-        m_changes = eventloop::io(loop, m_watchFd, EPOLLIN, onChange, this);
+        m_changes = eventloop::io(loop, m_watchFd, [this] { keep(); });
     else
-        m_reporter.report(Fault::Watch, std::string("cannot watch the socket file, a removed one is not replaced: ")
-                                            + std::strerror(errno));
-    m_rewatch = eventloop::timer(loop, onRewatch, this);
+        m_reporter.report(Fault::Watch,
+                          std::string("cannot watch the socket file, a removed one is not replaced: ")
+                              + std::strerror(errno));
+    m_rewatch = eventloop::timer(loop, [this] { keep(); });
     keep();
 }
 
@@ -42,21 +34,9 @@ SocketKeeper::~SocketKeeper()
         ::close(m_watchFd);
 }
 
-int SocketKeeper::onChange(sd_event_source * /*source*/, int /*fd*/, uint32_t /*events*/, void *self)
-{
-    static_cast<SocketKeeper *>(self)->keep();
-    return 0;
-}
-
-int SocketKeeper::onRewatch(sd_event_source * /*source*/, uint64_t /*usec*/, void *self)
-{
-    static_cast<SocketKeeper *>(self)->keep();
-    return 0;
-}
-
 bool SocketKeeper::watchDirectory()
 {
-    const std::string dir = directoryOf(m_path);
+    const std::string dir = control::directoryOf(m_path);
     struct stat st = {};
     if (::stat(dir.c_str(), &st) != 0)
         return false;

@@ -25,8 +25,6 @@ private:
     // The watch follows the directory at the socket's path. False while there is none.
     bool watchDirectory();
     void keep();
-    static int onChange(sd_event_source *source, int fd, uint32_t events, void *self);
-    static int onRewatch(sd_event_source *source, uint64_t usec, void *self);
 
     std::string m_path;
     SocketServer &m_server;

@@ -27,7 +27,7 @@ SocketServer::SocketServer(sd_event *loop, int listenFd, const control::CallScre
     , m_listenFd(listenFd)
     , m_screen(screen)
     , m_blocked(std::move(blocked))
-    , m_listening(eventloop::io(loop, listenFd, EPOLLIN, onListening, this))
+    , m_listening(eventloop::io(loop, listenFd, [this] { acceptClients(); }))
 {
 }
 
@@ -45,12 +45,6 @@ void SocketServer::listenOn(int fd)
     sd_event_source_set_io_fd(m_listening.get(), fd);
 }
 
-int SocketServer::onListening(sd_event_source * /*source*/, int /*fd*/, uint32_t /*events*/, void *self)
-{
-    static_cast<SocketServer *>(self)->acceptClients();
-    return 0;
-}
-
 void SocketServer::acceptClients()
 {
     for (;;) {
@@ -58,7 +52,7 @@ void SocketServer::acceptClients()
         if (fd < 0)
             return;
         // A caller has usually written its line by now: answered here, it needs no slot.
-        Client client{this, fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
+        Client client{fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
         if (!serve(client)) {
             ::close(fd);
             continue;
@@ -66,8 +60,11 @@ void SocketServer::acceptClients()
         if (m_clients.size() >= kMaxClients)
             makeRoom();
         Client &waiting = m_clients.emplace_back(std::move(client));
-        waiting.readable = eventloop::io(m_loop, fd, EPOLLIN, onReadable, &waiting);
-        waiting.timeout = eventloop::timer(m_loop, onTimeout, &waiting);
+        waiting.readable = eventloop::io(m_loop, fd, [this, &waiting] {
+            if (!serve(waiting))
+                drop(&waiting);
+        });
+        waiting.timeout = eventloop::timer(m_loop, [this, &waiting] { drop(&waiting); });
         if (waiting.readable == nullptr || waiting.timeout == nullptr) {
             drop(&waiting);
             continue;
@@ -87,24 +84,10 @@ void SocketServer::makeRoom()
 
 void SocketServer::drop(const Client *client)
 {
-    const auto found = std::find_if(m_clients.begin(), m_clients.end(), [client](const Client &c) { return &c == client; });
+    const auto found =
+        std::find_if(m_clients.begin(), m_clients.end(), [client](const Client &c) { return &c == client; });
     ::close(found->fd);
     m_clients.erase(found);
-}
-
-int SocketServer::onReadable(sd_event_source * /*source*/, int /*fd*/, uint32_t /*events*/, void *client)
-{
-    auto &waiting = *static_cast<Client *>(client);
-    if (!waiting.server->serve(waiting))
-        waiting.server->drop(&waiting);
-    return 0;
-}
-
-int SocketServer::onTimeout(sd_event_source * /*source*/, uint64_t /*usec*/, void *client)
-{
-    auto &waiting = *static_cast<Client *>(client);
-    waiting.server->drop(&waiting);
-    return 0;
 }
 
 bool SocketServer::serve(Client &client)

@@ -36,7 +36,6 @@ public:
 private:
     struct Client
     {
-        SocketServer *server;
         int fd;
         std::string buffer;
         eventloop::Clock::time_point deadline;
@@ -50,10 +49,6 @@ private:
     bool serve(Client &client);
     void answer(Client &client, const std::string &number);
     void drop(const Client *client);
-
-    static int onListening(sd_event_source *source, int fd, uint32_t events, void *self);
-    static int onReadable(sd_event_source *source, int fd, uint32_t events, void *client);
-    static int onTimeout(sd_event_source *source, uint64_t usec, void *client);
 
     sd_event *m_loop;
     int m_listenFd;

@@ -41,6 +41,13 @@ QTestData &listRow(int which, const char *name)
     return QTest::addRow("%s: %s", kTwins[which].group, name) << which;
 }
 
+// The list of the running data row.
+const Twin &currentTwin()
+{
+    QFETCH(int, which);
+    return kTwins[which];
+}
+
 QString otherGroup(const Twin &twin)
 {
     return QString(twin.group) == "Blacklist" ? "Whitelist" : "Blacklist";
@@ -75,8 +82,7 @@ private slots:
     {
         QFETCH(QString, stored);
         QFETCH(QStringList, rows);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, stored));
         FakeShell shell;
         const auto gui = makeGui(shell);
@@ -114,8 +120,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, expected);
         QFETCH(QStringList, rows);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, stored));
         FakeShell shell;
         const auto gui = makeGui(shell);
@@ -149,8 +154,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(int, current);
         QFETCH(QString, expected);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, stored));
         FakeShell shell;
         const auto gui = makeGui(shell);
@@ -191,8 +195,7 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(QString, typed);
         QFETCH(QString, expected);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, loaded));
         FakeShell shell;
         const auto gui = makeGui(shell);
@@ -222,8 +225,7 @@ private slots:
     void removeWithoutCurrentRowDoesNothing()
     {
         QFETCH(QString, stored);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, stored));
         FakeShell shell;
         shell.setDaemonRunning(true);
@@ -249,8 +251,7 @@ private slots:
 
     void cancelWritesNothing()
     {
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, "111"));
         FakeShell shell;
         shell.setDaemonRunning(true);
@@ -290,8 +291,7 @@ private slots:
         QFETCH(bool, probeFileMade);
         QFETCH(bool, running);
         QFETCH(bool, adding);
-        QFETCH(int, which);
-        const Twin &twin = kTwins[which];
+        const Twin &twin = currentTwin();
         reset(settingsWithList(twin.group, "111;222"));
         FakeShell shell;
         shell.setDaemonRunning(running);
