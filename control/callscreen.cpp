@@ -1,5 +1,8 @@
 #include "control/callscreen.h"
 
+#include "control/atomicfile.h"
+#include "control/numberlist.h"
+
 #include <phonenumbers/phonenumber.pb.h>
 #include <phonenumbers/phonenumberutil.h>
 
@@ -9,6 +12,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace control {
 
@@ -59,6 +63,46 @@ std::optional<std::uint64_t> e164Digits(std::string_view key)
     return value;
 }
 
+// "Europe/Madrid", from TZ, /etc/timezone or the link /etc/localtime; empty when unknown.
+std::string timeZone()
+{
+    std::string zone;
+    if (const char *tz = std::getenv("TZ"); tz != nullptr)
+        zone = tz[0] == ':' ? tz + 1 : tz;
+    else if (readFile("/etc/timezone", zone))
+        zone = zone.substr(0, zone.find('\n'));
+    else if (char link[256] = {}; ::readlink("/etc/localtime", link, sizeof link - 1) > 0)
+        zone = link;
+    if (const auto at = zone.find("zoneinfo/"); at != std::string::npos)
+        zone.erase(0, at + 9);
+    return zone;
+}
+
+bool isPrefixEntry(const std::string &entry)
+{
+    return entry.size() > 1 && entry.back() == '*';
+}
+
+std::string digitsOf(std::string_view text)
+{
+    std::string digits;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+    }
+    return digits;
+}
+
+// Whether some entry of `sorted` begins `key`.
+bool beginsWithOneOf(const std::vector<std::string> &sorted, std::string_view key)
+{
+    for (size_t length = 1; length <= key.size() && !sorted.empty(); ++length) {
+        if (std::binary_search(sorted.begin(), sorted.end(), key.substr(0, length), std::less<>()))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known,
@@ -78,7 +122,9 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
     std::vector<std::uint64_t> listKeys(list.size());
     std::vector<size_t> unknown;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (const auto cached = knownKey(list[i]))
+        if (isPrefixEntry(list[i]))
+            addPrefix(std::string_view(list[i]).substr(0, list[i].size() - 1));
+        else if (const auto cached = knownKey(list[i]))
             listKeys[i] = *cached;
         else
             unknown.push_back(i);
@@ -107,14 +153,69 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
     for (size_t i = 0; i < list.size(); ++i) {
         if (listKeys[i] != 0)
             m_numbers.push_back(listKeys[i]);
-        else
+        else if (!isPrefixEntry(list[i]))
             m_texts.push_back("=" + list[i]);
     }
     if (keys != nullptr)
         *keys = std::move(listKeys);
     std::sort(m_numbers.begin(), m_numbers.end());
     std::sort(m_texts.begin(), m_texts.end());
+    std::sort(m_prefixes.begin(), m_prefixes.end());
     m_numbers.shrink_to_fit();
+    if (m_region.empty())
+        indexNationalNumbers();
+}
+
+void CallScreen::addPrefix(std::string_view body)
+{
+    m_prefixes.push_back("=" + std::string(body));
+    const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
+    std::string digits = digitsOf(body);
+    const auto first = body.find_first_not_of(" \t");
+    if (first != std::string_view::npos && body[first] == '+' && !digits.empty()) {
+        m_prefixes.push_back("+" + digits);
+        return;
+    }
+    const int country = m_region.empty() ? 0 : util.GetCountryCodeForRegion(m_region);
+    if (country == 0 || digits.empty() || body.find_first_not_of("0123456789 -.()") != std::string_view::npos)
+        return;
+    std::string trunk;
+    util.GetNddPrefixForRegion(m_region, true, &trunk);
+    if (!trunk.empty() && digits.compare(0, trunk.size(), trunk) == 0)
+        digits.erase(0, trunk.size());
+    m_prefixes.push_back("+" + std::to_string(country) + digits);
+}
+
+void CallScreen::indexNationalNumbers()
+{
+    const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
+    for (const std::uint64_t number : m_numbers) {
+        const std::string digits = std::to_string(number);
+        // Country codes are 1 to 3 digits, and none begins another.
+        for (size_t length = 1; length <= 3 && length < digits.size(); ++length) {
+            std::string region;
+            util.GetRegionCodeForCountryCode(std::stoi(digits.substr(0, length)), &region);
+            if (region != "ZZ") {
+                m_nationalNumbers.push_back(std::stoull(digits.substr(length)));
+                break;
+            }
+        }
+    }
+    std::sort(m_nationalNumbers.begin(), m_nationalNumbers.end());
+}
+
+// "600 11 22 33", "020 7946 0000": digits and blanks, dashes, dots or brackets, one leading
+// trunk zero at most.
+bool CallScreen::listedNationally(std::string_view caller) const
+{
+    if (m_nationalNumbers.empty() || caller.find_first_not_of("0123456789 -.()") != std::string_view::npos)
+        return false;
+    std::string digits = digitsOf(caller);
+    if (digits.size() > 1 && digits[0] == '0')
+        digits.erase(0, 1);
+    if (digits.empty() || digits.size() > 17 || digits[0] == '0')
+        return false;
+    return std::binary_search(m_nationalNumbers.begin(), m_nationalNumbers.end(), std::stoull(digits));
 }
 
 std::uint64_t CallScreen::numberKey(std::string_view entry) const
@@ -124,9 +225,10 @@ std::uint64_t CallScreen::numberKey(std::string_view entry) const
 
 bool CallScreen::listed(const std::string &key) const
 {
-    if (const auto digits = e164Digits(key))
-        return std::binary_search(m_numbers.begin(), m_numbers.end(), *digits);
-    return std::binary_search(m_texts.begin(), m_texts.end(), key);
+    const auto digits = e164Digits(key);
+    const bool exact = digits ? std::binary_search(m_numbers.begin(), m_numbers.end(), *digits)
+                              : std::binary_search(m_texts.begin(), m_texts.end(), key);
+    return exact || beginsWithOneOf(m_prefixes, key);
 }
 
 bool CallScreen::isUnknownCaller(std::string_view number)
@@ -139,7 +241,8 @@ std::string CallScreen::key(std::string_view number) const
     const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
     PhoneNumber parsed;
     const std::string region = m_region.empty() ? std::string("ZZ") : m_region;
-    if (util.Parse(std::string(number), region, &parsed) == PhoneNumberUtil::NO_PARSING_ERROR
+    if (number.size() <= kMaxNumberLength
+        && util.Parse(std::string(number), region, &parsed) == PhoneNumberUtil::NO_PARSING_ERROR
         && util.IsPossibleNumber(parsed)) {
         std::string e164;
         util.Format(parsed, PhoneNumberUtil::E164, &e164);
@@ -155,18 +258,31 @@ bool CallScreen::blocks(std::string_view number) const
 {
     if (isUnknownCaller(number))
         return m_blockUnknown;
-    const bool onList = listed(key(number));
+    const bool onList = listed(key(number)) || listedNationally(number);
     return m_blacklistMode ? onList : !onList;
 }
 
-std::string CallScreen::regionFromEnvironment()
+CallScreen::Region CallScreen::regionFromEnvironment(const std::string &zoneTable)
 {
     if (const char *region = std::getenv("CALLVANE_REGION"); region != nullptr && isRegion(region))
-        return upper(region);
+        return {upper(region), "CALLVANE_REGION"};
     for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char *value = std::getenv(variable);
-        if (value != nullptr && *value != '\0')
-            return countryOfLocale(value);
+        if (value == nullptr || *value == '\0')
+            continue;
+        if (std::string country = countryOfLocale(value); !country.empty())
+            return {country, std::string("the locale ") + variable + "=" + value};
+        break; // the locale in force names no country ("C.UTF-8")
+    }
+    const std::string zone = timeZone();
+    std::string table;
+    if (zone.empty() || !readFile(zoneTable, table))
+        return {};
+    // Lines "ES<tab>+4024-00341<tab>Europe/Madrid<tab>...": the first country is the zone's own.
+    for (const std::string &line : splitList(table, '\n')) {
+        const std::vector<std::string> fields = splitList(line, '\t');
+        if (fields.size() >= 3 && fields[2] == zone && isRegion(fields[0].substr(0, 2)))
+            return {upper(fields[0].substr(0, 2)), "the time zone " + zone};
     }
     return {};
 }

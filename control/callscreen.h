@@ -17,13 +17,22 @@ namespace control {
 // list, in white-list mode when it is not on the white list.
 //
 // Numbers are compared as phone numbers: written forms of the same number in the default
-// region (national or international, with blanks, dashes, dots or brackets) match. A short
-// code, or a text that is no possible phone number, matches only the same text exactly.
-// The active list is indexed once, so a decision costs one parse and one binary search; the
-// index keeps a phone number in 8 bytes.
+// region (national or international, with blanks, dashes, dots or brackets) match. Without a
+// region, a national number (digits only) matches an entry in international form with the
+// same national number. A short code, a text that is no possible phone number, or one longer
+// than kMaxNumberLength (no phone number is; it is not parsed) matches only the same text.
+//
+// An entry ending in "*" matches every number that begins with what comes before it, on the
+// digits of the international form ("+34 905*", and in region ES "905*", match 905 12 34 56),
+// and every text that begins with it as written.
+//
+// The active list is indexed once, so a decision costs one parse and a few binary searches;
+// the index keeps a phone number in 8 bytes.
 class CallScreen
 {
 public:
+    static constexpr size_t kMaxNumberLength = 64;
+
     // `region`: two letters ("ES"), or empty for none (then only international forms parse).
     // `known` entries take their key from there instead of being parsed; `keys`, when given,
     // receives the key of each entry of the active list, in its order.
@@ -41,12 +50,24 @@ public:
     size_t parsed() const { return m_parsed; }
 
     static bool isUnknownCaller(std::string_view number);
-    // CALLVANE_REGION when it holds two letters, else the country of the locale
-    // (LC_ALL, LC_MESSAGES, LANG, the first one set), else empty.
-    static std::string regionFromEnvironment();
+
+    struct Region
+    {
+        std::string code; // "ES", or empty for none
+        std::string whence; // what gave it, for the owner to read
+    };
+    // CALLVANE_REGION when it holds two letters, else the country of the locale (LC_ALL,
+    // LC_MESSAGES, LANG, the first one set), else the first country of the time zone (TZ,
+    // /etc/timezone or /etc/localtime) in `zoneTable` (tzdata's zone1970.tab).
+    static Region regionFromEnvironment(const std::string &zoneTable = "/usr/share/zoneinfo/zone1970.tab");
 
 private:
     bool listed(const std::string &key) const;
+    // A prefix entry's keys: "=<text>", and "+<digits>" of its international form.
+    void addPrefix(std::string_view body);
+    // Without a region: the national numbers of the international entries.
+    void indexNationalNumbers();
+    bool listedNationally(std::string_view caller) const;
 
     std::string m_region;
     bool m_blacklistMode;
@@ -54,6 +75,8 @@ private:
     size_t m_parsed = 0;
     std::vector<std::uint64_t> m_numbers; // the digits of E.164 keys ("+" and no leading zero)
     std::vector<std::string> m_texts; // the other keys
+    std::vector<std::string> m_prefixes; // prefixKey()s, sorted
+    std::vector<std::uint64_t> m_nationalNumbers; // sorted; only without a region
 };
 
 } // namespace control

@@ -48,7 +48,7 @@ settings copy it does not start (status 1).
 Environment:
   CALLVANE_STORAGE  the storage directory (default /ezxlocal/download/mystuff/)
   CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
-                    (default: the country of the locale)
+                    (default: the country of the locale, else of the time zone)
   CALLVANE_INSTALLED  the installed daemon it was deployed from: when that file is
                     removed (the package uninstalled), the daemon stops
 
@@ -310,8 +310,13 @@ int main(int argc, char **argv)
         return 1;
     recordHolder();
     reporter.toSystemLog();
-    const std::string region = control::CallScreen::regionFromEnvironment();
-    const control::CallScreen screen = indexList(*settings, region);
+    const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment();
+    reporter.inform(region.code.empty()
+                        ? "no region is known: only numbers in international form, and national numbers of them, "
+                          "match (set CALLVANE_REGION)"
+                        : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
+                            + ")");
+    const control::CallScreen screen = indexList(*settings, region.code);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
     // After the fork: an sd-event loop is its process's own.

@@ -18,6 +18,13 @@ void Reporter::report(Fault fault, const std::string &message, const std::string
         ::syslog(LOG_ERR, "%s", message.c_str());
 }
 
+void Reporter::inform(const std::string &message) const
+{
+    std::fprintf(stderr, "blacklist: %s\n", message.c_str());
+    if (m_systemLog)
+        ::syslog(LOG_INFO, "%s", message.c_str());
+}
+
 void Reporter::resolved(Fault fault)
 {
     for (auto it = m_active.lower_bound({fault, {}}); it != m_active.end() && it->first == fault;)

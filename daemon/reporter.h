@@ -26,6 +26,8 @@ public:
     void report(Fault fault, const std::string &message, const std::string &detail = {});
     // Every cause of `fault`.
     void resolved(Fault fault);
+    // Not a fault: said once, as news.
+    void inform(const std::string &message) const;
 
 private:
     std::set<std::pair<Fault, std::string>> m_active;

@@ -89,6 +89,20 @@ private slots:
         QTest::newRow("text exact") << "ES" << "Mum" << "Mum" << true;
         QTest::newRow("text other case") << "ES" << "Mum" << "mum" << false;
         QTest::newRow("blank entry") << "ES" << " " << "600112233" << false;
+        QTest::newRow("no region: national number of an international entry") << "" << "+34 600 11 22 33" << "600 11 22 33" << true;
+        QTest::newRow("no region: with a trunk zero") << "" << "+44 20 7946 0000" << "020 7946 0000" << true;
+        QTest::newRow("no region: another national number") << "" << "+34 600 11 22 33" << "600112234" << false;
+        QTest::newRow("long entry: text only") << "ES" << "+34 600 11 22 33" + QString(60, ' ') << "600112233" << false;
+        QTest::newRow("long entry: itself") << "ES" << QString(100000, '6') << QString(100000, '6') << true;
+        QTest::newRow("prefix international") << "ES" << "+34 905*" << "905 12 34 56" << true;
+        QTest::newRow("prefix international, other caller") << "ES" << "+34 905*" << "+34 906 12 34 56" << false;
+        QTest::newRow("prefix national") << "ES" << "905*" << "+34905123456" << true;
+        QTest::newRow("prefix national with trunk zero") << "GB" << "0900*" << "+44 900 123 4567" << true;
+        QTest::newRow("prefix other country") << "GB" << "0900*" << "+34 900 123 456" << false;
+        QTest::newRow("prefix of a short code") << "ES" << "11*" << "112" << true;
+        QTest::newRow("prefix of a text") << "ES" << "Mu*" << "Mum" << true;
+        QTest::newRow("star inside is text") << "ES" << "9*5" << "905" << false;
+        QTest::newRow("star alone is text") << "ES" << "*" << "600112233" << false;
         // clang-format on
     }
 
@@ -200,15 +214,17 @@ private slots:
         QTest::addColumn<QByteArray>("region");
         QTest::addColumn<QByteArray>("lcAll");
         QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QByteArray>("tz");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("explicit region") << QByteArray("es") << QByteArray("de_DE.UTF-8") << QByteArray() << "ES";
-        QTest::newRow("invalid explicit region ignored") << QByteArray("ESP") << QByteArray("de_DE.UTF-8")
-                                                         << QByteArray() << "DE";
-        QTest::newRow("LC_ALL before LANG") << QByteArray() << QByteArray("fr_FR.UTF-8") << QByteArray("en_GB")
-                                            << "FR";
-        QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_GB.UTF-8") << "GB";
-        QTest::newRow("C locale") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << "";
-        QTest::newRow("nothing") << QByteArray() << QByteArray() << QByteArray() << "";
+        QTest::addColumn<QString>("whence");
+        QTest::newRow("explicit region") << QByteArray("es") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray("Europe/Berlin") << "ES" << "CALLVANE_REGION";
+        QTest::newRow("invalid explicit region ignored") << QByteArray("ESP") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray() << "DE" << "the locale LC_ALL=de_DE.UTF-8";
+        QTest::newRow("LC_ALL before LANG") << QByteArray() << QByteArray("fr_FR.UTF-8") << QByteArray("en_GB") << QByteArray() << "FR" << "the locale LC_ALL=fr_FR.UTF-8";
+        QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << QByteArray("Europe/Madrid") << "US" << "the locale LANG=en_US.UTF-8";
+        QTest::newRow("C locale, Spanish time zone") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << QByteArray("Europe/Madrid") << "ES" << "the time zone Europe/Madrid";
+        QTest::newRow("no locale, zone of several countries") << QByteArray() << QByteArray() << QByteArray() << QByteArray(":Europe/Berlin") << "DE" << "the time zone Europe/Berlin";
+        QTest::newRow("C locale, UTC") << QByteArray() << QByteArray("C.UTF-8") << QByteArray() << QByteArray("Etc/UTC") << "" << "";
+        QTest::newRow("no locale, unknown zone") << QByteArray() << QByteArray() << QByteArray() << QByteArray("Mars/Olympus") << "" << "";
         // clang-format on
     }
 
@@ -217,7 +233,9 @@ private slots:
         QFETCH(QByteArray, region);
         QFETCH(QByteArray, lcAll);
         QFETCH(QByteArray, lang);
+        QFETCH(QByteArray, tz);
         QFETCH(QString, expected);
+        QFETCH(QString, whence);
         const auto set = [](const char *name, const QByteArray &value) {
             if (value.isEmpty())
                 qunsetenv(name);
@@ -228,7 +246,10 @@ private slots:
         set("LC_ALL", lcAll);
         set("LC_MESSAGES", {});
         set("LANG", lang);
-        QCOMPARE(QString::fromStdString(CallScreen::regionFromEnvironment()), expected);
+        set("TZ", tz.isEmpty() ? QByteArray("Etc/UTC") : tz);
+        const CallScreen::Region found = CallScreen::regionFromEnvironment();
+        QCOMPARE(QString::fromStdString(found.code), expected);
+        QCOMPARE(QString::fromStdString(found.whence), whence);
     }
 };
 

@@ -570,6 +570,29 @@ private slots:
     }
 
     // Each fault is said once on the daemon's stderr, however many calls meet it.
+    // Without CALLVANE_REGION, under the C locale of many phone images, the time zone gives the
+    // region; the daemon says which, once. Prefix entries block as they come.
+    void regionFromTheTimeZone()
+    {
+        const auto restore = qScopeGuard([] {
+            qputenv("CALLVANE_REGION", "ES");
+            qunsetenv("TZ");
+        });
+        qunsetenv("CALLVANE_REGION");
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
+        qputenv("LANG", "C.UTF-8");
+        qputenv("TZ", "Europe/Madrid");
+        writeFile(storage() + ".Callvane.cfg",
+                  "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = +34 600 11 22 33;905*\n");
+        const QString errors = m_dir.filePath("errors");
+        QVERIFY(startDaemon(errors));
+        QCOMPARE(ring("600 11 22 33"), QString("block"));
+        QCOMPARE(ring("905 12 34 56"), QString("block"));
+        QCOMPARE(ring("906 12 34 56"), QString("allow"));
+        QCOMPARE(readFile(errors).count("read as ES's (from the time zone Europe/Madrid)"), 1);
+    }
+
     void faultsAreReportedOnce_data()
     {
         // clang-format off
