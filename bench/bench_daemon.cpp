@@ -1,6 +1,8 @@
 // The real daemon over its socket: decisions per second and latency percentiles, start-up
 // time and resident memory, with N numbers on the active black list. The peer is the same
 // daemon with an empty list, measured in the same run: the ratio shows what the list costs.
+// The list holds numbers; or numbers and 1,000 prefix entries ("+34 8123*"); or entries of
+// 240 characters (longer than any phone number, compared as text).
 
 #include "control/atomicfile.h"
 #include "control/daemonsocket.h"
@@ -28,6 +30,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+enum Kind : int64_t { Numbers, WithPrefixes, Long };
+
 std::string g_storage;
 
 bool ask(const std::string &number)
@@ -49,11 +53,14 @@ class Daemon
 public:
     // `cached`: the key cache of an earlier start is kept (a restart), else removed (a first
     // start). `edited`: one number more than `numbers`, as after adding one.
-    explicit Daemon(int64_t numbers, bool cached = false, bool edited = false)
+    explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers)
     {
         std::vector<std::string> list;
         for (int64_t i = 0; i < numbers; ++i)
-            list.push_back("+346" + std::to_string(10000000 + i));
+            list.push_back(kind == Long ? std::string(230, '9') + std::to_string(1000000000 + i)
+                                        : "+346" + std::to_string(10000000 + i));
+        for (int64_t i = 0; kind == WithPrefixes && i < 1000; ++i)
+            list.push_back("+34 8" + std::to_string(1000 + i) + "*");
         if (edited)
             list.push_back("+34 911 00 00 00");
         if (!cached)
@@ -93,7 +100,7 @@ private:
 
 void BM_Decisions(benchmark::State &state)
 {
-    Daemon daemon(state.range(0));
+    Daemon daemon(state.range(0), false, false, state.range(1));
     if (!daemon.running()) {
         state.SkipWithError("the daemon did not start");
         return;
@@ -130,16 +137,17 @@ void BM_Startup(benchmark::State &state)
 {
     const int64_t numbers = state.range(0);
     const bool restart = state.range(1) != 0;
+    const int64_t kind = state.range(2);
     std::vector<double> times;
     for (auto _ : state) {
         if (restart) {
             state.PauseTiming();
             {
-                const Daemon before(numbers, true);
+                const Daemon before(numbers, true, false, kind);
             }
             state.ResumeTiming();
         }
-        Daemon daemon(numbers, restart, restart);
+        Daemon daemon(numbers, restart, restart, kind);
         if (!daemon.running()) {
             state.SkipWithError("the daemon did not start");
             return;
@@ -184,14 +192,23 @@ void BM_MemoryFlat(benchmark::State &state)
 
 BENCHMARK(BM_MemoryFlat)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Startup)
-    ->ArgNames({"numbers", "restart"})
-    ->Args({0, 0})
-    ->Args({100000, 0})
-    ->Args({100000, 1})
+    ->ArgNames({"numbers", "restart", "kind"})
+    ->Args({0, 0, Numbers})
+    ->Args({100000, 0, Numbers})
+    ->Args({100000, 0, Long})
+    ->Args({100000, 1, Numbers})
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_Decisions)->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_Decisions)
+    ->ArgNames({"numbers", "kind"})
+    ->Args({0, Numbers})
+    ->Args({1000, Numbers})
+    ->Args({100000, Numbers})
+    ->Args({100000, WithPrefixes})
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
 
 int main(int argc, char **argv)
 {
