@@ -258,7 +258,9 @@ bool CallScreen::blocks(std::string_view number) const
 {
     if (isUnknownCaller(number))
         return m_blockUnknown;
-    const bool onList = listed(key(number)) || listedNationally(number);
+    // A text prefix holds for the caller as written, whatever it parses to.
+    const bool onList = listed(key(number)) || listedNationally(number)
+        || (!m_prefixes.empty() && beginsWithOneOf(m_prefixes, "=" + std::string(number)));
     return m_blacklistMode ? onList : !onList;
 }
 

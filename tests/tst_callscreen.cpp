@@ -101,6 +101,7 @@ private slots:
         QTest::newRow("prefix other country") << "GB" << "0900*" << "+34 900 123 456" << false;
         QTest::newRow("prefix of a short code") << "ES" << "11*" << "112" << true;
         QTest::newRow("prefix of a text") << "ES" << "Mu*" << "Mum" << true;
+        QTest::newRow("prefix of text, caller parses") << "ES" << "131200610=!*" << "131200610=!*" << true;
         QTest::newRow("star inside is text") << "ES" << "9*5" << "905" << false;
         QTest::newRow("star alone is text") << "ES" << "*" << "600112233" << false;
         // clang-format on
