@@ -142,7 +142,7 @@ void ZOptionsMenu::activateCurrent()
         activateItem(row->data(kIdRole).toInt());
 }
 
-void ZOptionsMenu::moveCursor(int step)
+void ZOptionsMenu::stepCursor(int step)
 {
     const int n = count();
     int row = currentRow();
@@ -158,8 +158,8 @@ void ZOptionsMenu::moveCursor(int step)
 void ZOptionsMenu::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
-    case Qt::Key_Up: moveCursor(-1); break;
-    case Qt::Key_Down: moveCursor(1); break;
+    case Qt::Key_Up: stepCursor(-1); break;
+    case Qt::Key_Down: stepCursor(1); break;
     case Qt::Key_Return:
     case Qt::Key_Enter: activateCurrent(); break;
     case Qt::Key_Escape: hide(); break;
@@ -171,7 +171,7 @@ void ZOptionsMenu::showEvent(QShowEvent *event)
 {
     QListWidget::showEvent(event);
     setCurrentRow(-1);
-    moveCursor(1);
+    stepCursor(1);
     setFocus(Qt::PopupFocusReason);
     emit shown();
 }

@@ -42,7 +42,7 @@ protected:
 
 private:
     void addRow(QListWidgetItem *row, int id, int index);
-    void moveCursor(int step);
+    void stepCursor(int step);
     int rowOf(int id) const;
     int rowHeight() const;
 
