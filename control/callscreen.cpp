@@ -225,10 +225,10 @@ std::uint64_t CallScreen::numberKey(std::string_view entry) const
 
 bool CallScreen::listed(const std::string &key) const
 {
-    const auto digits = e164Digits(key);
-    const bool exact = digits ? std::binary_search(m_numbers.begin(), m_numbers.end(), *digits)
-                              : std::binary_search(m_texts.begin(), m_texts.end(), key);
-    return exact || beginsWithOneOf(m_prefixes, key);
+    // Text prefixes are looked at in blocks(), on the caller as written.
+    if (const auto digits = e164Digits(key))
+        return std::binary_search(m_numbers.begin(), m_numbers.end(), *digits) || beginsWithOneOf(m_prefixes, key);
+    return std::binary_search(m_texts.begin(), m_texts.end(), key);
 }
 
 bool CallScreen::isUnknownCaller(std::string_view number)
@@ -258,7 +258,8 @@ bool CallScreen::blocks(std::string_view number) const
 {
     if (isUnknownCaller(number))
         return m_blockUnknown;
-    // A text prefix holds for the caller as written, whatever it parses to.
+    // A text prefix holds for the caller as written, whatever it parses to (a text's key is
+    // that, so listed() leaves it here).
     const bool onList = listed(key(number)) || listedNationally(number)
         || (!m_prefixes.empty() && beginsWithOneOf(m_prefixes, "=" + std::string(number)));
     return m_blacklistMode ? onList : !onList;

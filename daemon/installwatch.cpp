@@ -40,7 +40,6 @@ InstallWatch::~InstallWatch()
 
 void InstallWatch::recheck()
 {
-    m_rechecking = false;
     if (::access(m_path.c_str(), F_OK) != 0)
         m_removed();
 }
@@ -49,8 +48,10 @@ void InstallWatch::look()
 {
     char events[4096];
     while (::read(m_fd, events, sizeof events) > 0) { }
-    if (m_rechecking || ::access(m_path.c_str(), F_OK) == 0 || m_recheck == nullptr)
+    int rechecking = SD_EVENT_OFF; // a second look is due already
+    if (m_recheck == nullptr
+        || (sd_event_source_get_enabled(m_recheck.get(), &rechecking) >= 0 && rechecking != SD_EVENT_OFF)
+        || ::access(m_path.c_str(), F_OK) == 0)
         return;
-    m_rechecking = true;
     eventloop::armAt(m_recheck.get(), eventloop::Clock::now() + kRecheck);
 }

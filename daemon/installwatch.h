@@ -34,7 +34,6 @@ private:
     std::string m_path;
     std::function<void()> m_removed;
     int m_fd = -1;
-    bool m_rechecking = false;
     eventloop::Source m_changes;
     eventloop::Source m_recheck;
 };
