@@ -265,10 +265,15 @@ bool CallScreen::blocks(std::string_view number) const
     return m_blacklistMode ? onList : !onList;
 }
 
-CallScreen::Region CallScreen::regionFromEnvironment(const std::string &zoneTable)
+CallScreen::Region CallScreen::regionFromEnvironment(const std::function<Region()> &ofNetwork,
+                                                     const std::string &zoneTable)
 {
     if (const char *region = std::getenv("CALLVANE_REGION"); region != nullptr && isRegion(region))
         return {upper(region), "CALLVANE_REGION"};
+    if (ofNetwork) {
+        if (Region network = ofNetwork(); !network.code.empty())
+            return network;
+    }
     for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char *value = std::getenv(variable);
         if (value == nullptr || *value == '\0')

@@ -4,6 +4,7 @@
 #include "control/keycache.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,10 +57,12 @@ public:
         std::string code; // "ES", or empty for none
         std::string whence; // what gave it, for the owner to read
     };
-    // CALLVANE_REGION when it holds two letters, else the country of the locale (LC_ALL,
-    // LC_MESSAGES, LANG, the first one set), else the first country of the time zone (TZ,
-    // /etc/timezone or /etc/localtime) in `zoneTable` (tzdata's zone1970.tab).
-    static Region regionFromEnvironment(const std::string &zoneTable = "/usr/share/zoneinfo/zone1970.tab");
+    // CALLVANE_REGION when it holds two letters, else what `ofNetwork` gives (the mobile
+    // network's), else the country of the locale (LC_ALL, LC_MESSAGES, LANG, the first one
+    // set), else the first country of the time zone (TZ, /etc/timezone or /etc/localtime) in
+    // `zoneTable` (tzdata's zone1970.tab).
+    static Region regionFromEnvironment(const std::function<Region()> &ofNetwork = {},
+                                        const std::string &zoneTable = "/usr/share/zoneinfo/zone1970.tab");
 
 private:
     bool listed(const std::string &key) const;

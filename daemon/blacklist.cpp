@@ -9,6 +9,7 @@
 #include "control/firewallsettings.h"
 #include "control/inidocument.h"
 #include "control/keycache.h"
+#include "control/mobilenetworks.h"
 #include "control/storage.h"
 #include "daemon/installwatch.h"
 #include "daemon/logqueue.h"
@@ -48,7 +49,8 @@ settings copy it does not start (status 1).
 Environment:
   CALLVANE_STORAGE  the storage directory (default /ezxlocal/download/mystuff/)
   CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
-                    (default: the country of the locale, else of the time zone)
+                    (default: the country of the mobile network ModemManager is on,
+                    else of the locale, else of the time zone)
   CALLVANE_INSTALLED  the installed daemon it was deployed from: when that file is
                     removed (the package uninstalled), the daemon stops
 
@@ -60,6 +62,8 @@ constexpr auto kStopWait = std::chrono::seconds(1);
 constexpr auto kTakeOverWait = std::chrono::seconds(3);
 // What waits to be logged at a stop is written for at most this long.
 constexpr auto kFinalWrite = std::chrono::milliseconds(1000);
+// How long the start waits for ModemManager to say which network the phone is on.
+constexpr auto kAskNetwork = std::chrono::milliseconds(500);
 
 int g_lockFd = -1;
 
@@ -310,7 +314,8 @@ int main(int argc, char **argv)
         return 1;
     recordHolder();
     reporter.toSystemLog();
-    const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment();
+    const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment(
+        [] { return control::mobilenetworks::regionOf(ModemWatcher::operatorCode(kAskNetwork)); });
     reporter.inform(region.code.empty()
                         ? "no region is known: only numbers in international form, and national numbers of them, "
                           "match (set CALLVANE_REGION)"

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -13,6 +14,7 @@ constexpr char kService[] = "org.freedesktop.ModemManager1";
 constexpr char kRoot[] = "/org/freedesktop/ModemManager1";
 constexpr char kVoice[] = "org.freedesktop.ModemManager1.Modem.Voice";
 constexpr char kCall[] = "org.freedesktop.ModemManager1.Call";
+constexpr char k3gpp[] = "org.freedesktop.ModemManager1.Modem.Modem3gpp";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
 constexpr char kBusDriver[] = "org.freedesktop.DBus";
@@ -64,21 +66,21 @@ bool readProperties(sd_bus_message *message, CallProperties &out)
     return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
 }
 
-// The "Calls" of every Voice interface in a GetManagedObjects reply (a{oa{sa{sv}}}).
-bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
+// Reads, with `readValue`, the variant of `property` of every object's `interface` in a
+// GetManagedObjects reply (a{oa{sa{sv}}}); false on a malformed message.
+bool readManagedProperty(sd_bus_message *message, const char *interface, const char *property,
+                         const std::function<bool(sd_bus_message *)> &readValue)
 {
     if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
         return false;
     while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
-        const char *object = nullptr;
-        if (sd_bus_message_read(message, "o", &object) < 0
-            || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
+        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
             return false;
         while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
-            const char *interface = nullptr;
-            if (sd_bus_message_read(message, "s", &interface) < 0)
+            const char *name = nullptr;
+            if (sd_bus_message_read(message, "s", &name) < 0)
                 return false;
-            if (std::strcmp(interface, kVoice) != 0) {
+            if (std::strcmp(name, interface) != 0) {
                 if (sd_bus_message_skip(message, "a{sv}") < 0)
                     return false;
             } else {
@@ -88,20 +90,9 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
                     const char *key = nullptr;
                     if (sd_bus_message_read(message, "s", &key) < 0)
                         return false;
-                    if (std::strcmp(key, "Calls") != 0) {
-                        if (sd_bus_message_skip(message, "v") < 0)
-                            return false;
-                    } else {
-                        if (sd_bus_message_enter_container(message, 'v', "ao") < 0
-                            || sd_bus_message_enter_container(message, 'a', "o") < 0)
-                            return false;
-                        const char *call = nullptr;
-                        while (sd_bus_message_read(message, "o", &call) > 0)
-                            calls.emplace_back(call);
-                        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
-                            return false;
-                    }
-                    if (sd_bus_message_exit_container(message) < 0)
+                    const bool read =
+                        std::strcmp(key, property) != 0 ? sd_bus_message_skip(message, "v") >= 0 : readValue(message);
+                    if (!read || sd_bus_message_exit_container(message) < 0)
                         return false;
                 }
                 if (sd_bus_message_exit_container(message) < 0)
@@ -114,6 +105,19 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
             return false;
     }
     return true;
+}
+
+// The "Calls" of every Voice interface in a GetManagedObjects reply.
+bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
+{
+    return readManagedProperty(message, kVoice, "Calls", [&calls](sd_bus_message *value) {
+        if (sd_bus_message_enter_container(value, 'v', "ao") < 0 || sd_bus_message_enter_container(value, 'a', "o") < 0)
+            return false;
+        const char *call = nullptr;
+        while (sd_bus_message_read(value, "o", &call) > 0)
+            calls.emplace_back(call);
+        return sd_bus_message_exit_container(value) >= 0 && sd_bus_message_exit_container(value) >= 0;
+    });
 }
 
 // At most `max` bytes, not ending inside a UTF-8 sequence.
@@ -140,6 +144,33 @@ ModemWatcher::ModemWatcher(sd_event *loop, std::function<bool(const std::string 
 {
     connect();
     rearm();
+}
+
+std::string ModemWatcher::operatorCode(std::chrono::milliseconds wait)
+{
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return {};
+    const std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owned(bus, sd_bus_flush_close_unref);
+    sd_bus_message *call = nullptr;
+    sd_bus_message *reply = nullptr;
+    std::string code;
+    // A ModemManager that is not running is not started for this.
+    if (sd_bus_message_new_method_call(bus, &call, kService, kRoot, kObjectManager, "GetManagedObjects") >= 0
+        && sd_bus_message_set_auto_start(call, 0) >= 0
+        && sd_bus_call(bus, call, std::chrono::microseconds(wait).count(), nullptr, &reply) >= 0) {
+        readManagedProperty(reply, k3gpp, "OperatorCode", [&code](sd_bus_message *value) {
+            const char *text = nullptr;
+            if (sd_bus_message_read(value, "v", "s", &text) < 0)
+                return false;
+            if (code.empty() && text != nullptr)
+                code = text;
+            return true;
+        });
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    return code;
 }
 
 ModemWatcher::~ModemWatcher()

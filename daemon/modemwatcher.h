@@ -40,6 +40,9 @@ public:
     ModemWatcher(sd_event *loop, std::function<bool(const std::string &number)> blocks,
                  std::function<void(const std::string &number)> hungUp, Reporter &reporter);
     ~ModemWatcher();
+    // The operator code (MCC and MNC) of the network a modem of ModemManager's is on, asked
+    // once and waited for at most `wait`; "" when none is known.
+    static std::string operatorCode(std::chrono::milliseconds wait);
     ModemWatcher(const ModemWatcher &) = delete;
     ModemWatcher &operator=(const ModemWatcher &) = delete;
 

@@ -84,7 +84,7 @@ QByteArray AtModem::reply(const QByteArray &command)
             return answer + "\r\n\r\nOK";
     }
     if (command == "AT+COPS?")
-        return "+COPS: 0,2,\"21407\",7\r\n\r\nOK";
+        return "+COPS: 0,2,\"" + m_operator + "\",7\r\n\r\nOK";
     if (command == "AT+CLCC")
         return callList() + "OK";
     if (command == "ATH" || command == "AT+CHUP" || command.startsWith("AT+CHLD=1"))

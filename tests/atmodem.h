@@ -58,6 +58,9 @@ public:
         Ignore, // OK, but the network goes on ringing
     };
     void setHangups(Hangups hangups) { m_hangupMode = hangups; }
+    // The MCC and MNC of the network the modem is registered on (AT+COPS?), as ModemManager
+    // reads it when it enables the modem.
+    void setOperator(const QByteArray &code) { m_operator = code; }
     // No calls, nothing recorded, hang-ups released.
     void reset();
 
@@ -83,4 +86,5 @@ private:
     qint64 m_ringToHangup = -1;
     Hangups m_hangupMode = Hangups::Release;
     int m_nextIndex = 1;
+    QByteArray m_operator = "21407";
 };

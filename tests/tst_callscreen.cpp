@@ -1,4 +1,6 @@
 #include "control/callscreen.h"
+#include "control/mobilenetworks.h"
+#include "tests/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -216,16 +218,19 @@ private slots:
         QTest::addColumn<QByteArray>("lcAll");
         QTest::addColumn<QByteArray>("lang");
         QTest::addColumn<QByteArray>("tz");
+        QTest::addColumn<QString>("network"); // the mobile network's region
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("whence");
-        QTest::newRow("explicit region") << QByteArray("es") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray("Europe/Berlin") << "ES" << "CALLVANE_REGION";
-        QTest::newRow("invalid explicit region ignored") << QByteArray("ESP") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray() << "DE" << "the locale LC_ALL=de_DE.UTF-8";
-        QTest::newRow("LC_ALL before LANG") << QByteArray() << QByteArray("fr_FR.UTF-8") << QByteArray("en_GB") << QByteArray() << "FR" << "the locale LC_ALL=fr_FR.UTF-8";
-        QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << QByteArray("Europe/Madrid") << "US" << "the locale LANG=en_US.UTF-8";
-        QTest::newRow("C locale, Spanish time zone") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << QByteArray("Europe/Madrid") << "ES" << "the time zone Europe/Madrid";
-        QTest::newRow("no locale, zone of several countries") << QByteArray() << QByteArray() << QByteArray() << QByteArray(":Europe/Berlin") << "DE" << "the time zone Europe/Berlin";
-        QTest::newRow("C locale, UTC") << QByteArray() << QByteArray("C.UTF-8") << QByteArray() << QByteArray("Etc/UTC") << "" << "";
-        QTest::newRow("no locale, unknown zone") << QByteArray() << QByteArray() << QByteArray() << QByteArray("Mars/Olympus") << "" << "";
+        QTest::newRow("explicit region") << QByteArray("es") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray("Europe/Berlin") << "" << "ES" << "CALLVANE_REGION";
+        QTest::newRow("explicit region before the network's") << QByteArray("es") << QByteArray() << QByteArray() << QByteArray() << "GB" << "ES" << "CALLVANE_REGION";
+        QTest::newRow("the network's before the locale's") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << QByteArray() << "GB" << "GB" << "the network";
+        QTest::newRow("invalid explicit region ignored") << QByteArray("ESP") << QByteArray("de_DE.UTF-8") << QByteArray() << QByteArray() << "" << "DE" << "the locale LC_ALL=de_DE.UTF-8";
+        QTest::newRow("LC_ALL before LANG") << QByteArray() << QByteArray("fr_FR.UTF-8") << QByteArray("en_GB") << QByteArray() << "" << "FR" << "the locale LC_ALL=fr_FR.UTF-8";
+        QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << QByteArray("Europe/Madrid") << "" << "US" << "the locale LANG=en_US.UTF-8";
+        QTest::newRow("C locale, Spanish time zone") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << QByteArray("Europe/Madrid") << "" << "ES" << "the time zone Europe/Madrid";
+        QTest::newRow("no locale, zone of several countries") << QByteArray() << QByteArray() << QByteArray() << QByteArray(":Europe/Berlin") << "" << "DE" << "the time zone Europe/Berlin";
+        QTest::newRow("C locale, UTC") << QByteArray() << QByteArray("C.UTF-8") << QByteArray() << QByteArray("Etc/UTC") << "" << "" << "";
+        QTest::newRow("no locale, unknown zone") << QByteArray() << QByteArray() << QByteArray() << QByteArray("Mars/Olympus") << "" << "" << "";
         // clang-format on
     }
 
@@ -235,6 +240,7 @@ private slots:
         QFETCH(QByteArray, lcAll);
         QFETCH(QByteArray, lang);
         QFETCH(QByteArray, tz);
+        QFETCH(QString, network);
         QFETCH(QString, expected);
         QFETCH(QString, whence);
         const auto set = [](const char *name, const QByteArray &value) {
@@ -248,9 +254,45 @@ private slots:
         set("LC_MESSAGES", {});
         set("LANG", lang);
         set("TZ", tz.isEmpty() ? QByteArray("Etc/UTC") : tz);
-        const CallScreen::Region found = CallScreen::regionFromEnvironment();
+        const CallScreen::Region found = CallScreen::regionFromEnvironment([&network] {
+            return network.isEmpty() ? CallScreen::Region{} : CallScreen::Region{network.toStdString(), "the network"};
+        });
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(QString::fromStdString(found.whence), whence);
+    }
+
+    void regionOfTheNetwork_data()
+    {
+        // clang-format off
+        QTest::addColumn<QByteArray>("providers"); // empty: mobile-broadband-provider-info's list
+        QTest::addColumn<QString>("operatorCode");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("MCC alone") << QByteArray() << "21407" << "ES";
+        QTest::newRow("the network before its MCC") << QByteArray() << "23458" << "IM";
+        QTest::newRow("same MCC, another network") << QByteArray() << "23499" << "GB";
+        QTest::newRow("three-digit MNC") << QByteArray() << "310260" << "US";
+        QTest::newRow("unknown MCC") << QByteArray() << "99999" << "";
+        QTest::newRow("too short") << QByteArray() << "2140" << "";
+        QTest::newRow("not digits") << QByteArray() << "2140a" << "";
+        QTest::newRow("none") << QByteArray() << "" << "";
+        QTest::newRow("a network in a comment") << QByteArray("<serviceproviders><country code=\"es\"><!-- <network-id mcc=\"999\" mnc=\"01\"/> --></country></serviceproviders>") << "99901" << "";
+        QTest::newRow("list cut short") << QByteArray("<serviceproviders><country code=\"es\"><network-id mcc=\"214\" mnc=\"07\"/>") << "21407" << "";
+        // clang-format on
+    }
+
+    void regionOfTheNetwork()
+    {
+        QFETCH(QByteArray, providers);
+        QFETCH(QString, operatorCode);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = providers.isEmpty() ? QString(control::mobilenetworks::kProviders) : dir.filePath("p.xml");
+        if (!providers.isEmpty())
+            testfiles::writeFile(path, providers);
+        const CallScreen::Region found =
+            control::mobilenetworks::regionOf(operatorCode.toStdString(), QFile::encodeName(path).toStdString());
+        QCOMPARE(QString::fromStdString(found.code), expected);
+        QCOMPARE(found.whence.empty(), expected.isEmpty());
     }
 };
 

@@ -9,7 +9,9 @@
 #include "tests/testfiles.h"
 
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -269,6 +271,48 @@ private slots:
         forge(call, "org.freedesktop.DBus.Properties", "PropertiesChanged", {ModemRig::kCall, changed, QStringList()});
         QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
         QTRY_COMPARE(logged(), QStringList{"unknown"});
+    }
+
+    // ModemManager's network code gives the region where neither CALLVANE_REGION nor the
+    // locale does, and before the locale's.
+    void regionOfTheNetwork_data()
+    {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QByteArray>("operatorCode");
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<QByteArray>("caller");
+        QTest::newRow("C.UTF-8, a British network") << QByteArray("C.UTF-8") << QByteArray("23415")
+                                                    << QByteArray("07700 900123") << QByteArray("+447700900123");
+        QTest::newRow("en_US.UTF-8, a Spanish network") << QByteArray("en_US.UTF-8") << QByteArray("21407")
+                                                        << QByteArray("600 11 22 33") << QByteArray("600112233");
+    }
+
+    void regionOfTheNetwork()
+    {
+        QFETCH(QByteArray, locale);
+        QFETCH(QByteArray, operatorCode);
+        QFETCH(QByteArray, entry);
+        QFETCH(QByteArray, caller);
+        const auto restore = qScopeGuard([] {
+            qputenv("CALLVANE_REGION", "ES");
+            qunsetenv("LANG");
+            qunsetenv("TZ");
+        });
+        qunsetenv("CALLVANE_REGION");
+        qputenv("LANG", locale);
+        qputenv("TZ", "Etc/UTC");
+        modem().setOperator(operatorCode);
+        m_rig->stopModemManager();
+        QVERIFY2(m_rig->startModemManager(), qPrintable(m_rig->error()));
+        const auto code = [&] {
+            const QDBusMessage reply = m_rig->call(m_rig->modemPath(), "org.freedesktop.DBus.Properties", "Get",
+                                                   {"org.freedesktop.ModemManager1.Modem.Modem3gpp", "OperatorCode"});
+            return reply.arguments().value(0).value<QDBusVariant>().variant().toByteArray();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(code(), operatorCode, 10000);
+        QVERIFY(startDaemon("No", entry));
+        QCOMPARE(e2etest::ring(caller), QString("block"));
+        QVERIFY2(errors().contains("from the mobile network " + operatorCode), qPrintable(errors()));
     }
 
     void withoutABusTheSocketServes()
