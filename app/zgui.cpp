@@ -1,6 +1,7 @@
 #include "app/zgui.h"
 
 #include "control/blockedcalllog.h"
+#include "control/blockednotice.h"
 #include "control/numberlist.h"
 #include "control/settingskeys.h"
 #include "control/settingsstore.h"
@@ -93,6 +94,8 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
     , m_shell(shell != nullptr ? shell : m_ownShell.get())
 {
     getProgramDir();
+    // The daemons it starts word their notices in its languages.
+    qputenv(control::BlockedNotice::kLanguagesVariable, QFile::encodeName(m_programDir + QStringLiteral("/languages")));
     ZConfig settings(settingsPath(), false);
     m_languagePath = languageFile(settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString()));
     m_shell->run(commands().startup());

@@ -14,6 +14,7 @@ FirewallSettings FirewallSettings::read(const IniDocument &document)
     result.blockUnknown = blocksUnknown(document.value(kCallvaneGroup, kBlockUnknownKey).value_or(""));
     result.blacklist = splitList(document.value(kBlacklistGroup, kNumKey).value_or(""));
     result.whitelist = splitList(document.value(kWhitelistGroup, kNumKey).value_or(""));
+    result.language = document.value(kCallvaneGroup, kLanguageKey).value_or("");
     return result;
 }
 

@@ -15,6 +15,7 @@ struct FirewallSettings
     bool blockUnknown = false;
     std::vector<std::string> blacklist;
     std::vector<std::string> whitelist;
+    std::string language; // the name of the window's language file
 
     static FirewallSettings read(const IniDocument &document);
 };

@@ -55,13 +55,12 @@ std::string countryOf(std::string_view providersXml, std::string_view operatorCo
         return {};
     Search search{std::string(operatorCode.substr(0, 3)), std::string(operatorCode.substr(3)), {}, {}, {}};
     const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate("UTF-8"),
-                                                                               XML_ParserFree);
+                                                                              XML_ParserFree);
     if (!parser)
         return {};
     XML_SetUserData(parser.get(), &search);
     XML_SetStartElementHandler(parser.get(), onStart);
-    if (XML_Parse(parser.get(), providersXml.data(), static_cast<int>(providersXml.size()), XML_TRUE)
-        != XML_STATUS_OK)
+    if (XML_Parse(parser.get(), providersXml.data(), static_cast<int>(providersXml.size()), XML_TRUE) != XML_STATUS_OK)
         return {};
     std::string country = search.ofNetwork.empty() ? search.ofMcc : search.ofNetwork;
     for (char &c : country)

@@ -28,11 +28,13 @@ inline constexpr char kUnknownNumber[] = "UNKNOWN_NUMBER";
 inline constexpr char kMainAdd[] = "MAIN_ADD";
 inline constexpr char kMenuLanguage[] = "MENU_LANGUAGE";
 inline constexpr char kLangName[] = "LANG_NAME";
+// The daemon's desktop notice of a blocked call; "%1" is the caller.
+inline constexpr char kNoticeBlocked[] = "NOTICE_BLOCKED";
 inline constexpr const char *kAllKeys[] = {
-    kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,   kMenuLang,
-    kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown, kOptionsEnabled,
-    kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,   kMainRegister,
-    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,
+    kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,     kMenuLang,
+    kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown,   kOptionsEnabled,
+    kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,     kMainRegister,
+    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kNoticeBlocked,
 };
 
 } // namespace control::text

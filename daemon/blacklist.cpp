@@ -3,6 +3,7 @@
 // at its start. One instance at a time: the newest start takes over from a running one.
 
 #include "control/atomicfile.h"
+#include "control/blockednotice.h"
 #include "control/callscreen.h"
 #include "control/commandline.h"
 #include "control/daemonsocket.h"
@@ -14,6 +15,7 @@
 #include "daemon/installwatch.h"
 #include "daemon/logqueue.h"
 #include "daemon/modemwatcher.h"
+#include "daemon/notifier.h"
 #include "daemon/reporter.h"
 #include "daemon/socketkeeper.h"
 #include "daemon/socketserver.h"
@@ -42,7 +44,8 @@ constexpr char kUsage[] = R"(Usage: blacklist [--help] [--version]
 
 The Callvane call firewall's daemon. Run as <storage>.blacklist, where the window deploys it,
 it detaches and screens the calls that arrive on <storage>.blacklist.sock with the settings of
-<storage>.Callvane.cfg as they are at its start; blocked calls go to <storage>.blockedcalls.
+<storage>.Callvane.cfg as they are at its start; blocked calls go to <storage>.blockedcalls,
+and to a desktop notice where the session has a notification server.
 A start while one runs takes over from it; SIGTERM stops it. Without a readable
 settings copy it does not start (status 1).
 
@@ -51,6 +54,8 @@ Environment:
   CALLVANE_REGION   two letters (ES, DE, ...): the region of national numbers
                     (default: the country of the mobile network ModemManager is on,
                     else of the locale, else of the time zone)
+  CALLVANE_LANGUAGES  the window's language files, set by the window: a blocked call's
+                    desktop notice is in the words of the settings' Language there
   CALLVANE_INSTALLED  the installed daemon it was deployed from: when that file is
                     removed (the package uninstalled), the daemon stops
 
@@ -322,6 +327,7 @@ int main(int argc, char **argv)
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
     const control::CallScreen screen = indexList(*settings, region.code);
+    control::BlockedNotice notice = control::BlockedNotice::ofLanguage(settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
     // After the fork: an sd-event loop is its process's own.
@@ -333,7 +339,11 @@ int main(int argc, char **argv)
         return 1;
     }
     LogQueue log(made, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), reporter);
-    const auto logBlocked = [&log](const std::string &number) { log.add(number); };
+    Notifier notifier(made, std::move(notice));
+    const auto logBlocked = [&log, &notifier](const std::string &number) {
+        log.add(number);
+        notifier.post(number);
+    };
     SocketServer server(made, listenFd, screen, logBlocked);
     SocketKeeper keeper(made, socketPath, server, reporter);
     ModemWatcher modem(

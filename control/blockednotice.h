@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace control {
+
+// The words of the desktop notice the daemon posts for a blocked call, from a language file
+// (group CALLVANE: NOTICE_BLOCKED, where "%1" stands for the caller, and UNKNOWN_NUMBER for a
+// withheld one); English where the file or one of its texts is missing.
+class BlockedNotice
+{
+public:
+    // Where the daemon finds the window's language files: set by the window for the daemons
+    // it starts.
+    static constexpr char kLanguagesVariable[] = "CALLVANE_LANGUAGES";
+
+    BlockedNotice() = default;
+    explicit BlockedNotice(const std::string &languageFile);
+    // The file of the settings' "Language" in CALLVANE_LANGUAGES; English without either, or
+    // for a name that is not a file name there.
+    static BlockedNotice ofLanguage(const std::string &language);
+
+    // "Blocked call from 600112233"; "Blocked call from Withheld number" for "" or "unknown".
+    std::string summary(std::string_view number) const;
+
+private:
+    std::string m_blocked = "Blocked call from %1";
+    std::string m_withheld = "Withheld number";
+};
+
+} // namespace control

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "control/blockednotice.h"
+
+#include <string>
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+// A desktop notice (org.freedesktop.Notifications) for each blocked call, on the user's session
+// bus, when there is one with a notification server. Screening never waits for it: the bus is
+// served by the daemon's loop, a notice is dropped while kMaxUnanswered others wait for the
+// server's answer, and a bus that closed is opened anew at the next blocked call.
+class Notifier
+{
+public:
+    static constexpr int kMaxUnanswered = 8;
+
+    Notifier(sd_event *loop, control::BlockedNotice notice);
+    ~Notifier();
+    Notifier(const Notifier &) = delete;
+    Notifier &operator=(const Notifier &) = delete;
+
+    // `number` as the log has it: "" or "unknown" for a withheld one.
+    void post(const std::string &number);
+
+private:
+    bool connect();
+    static int onReply(sd_bus_message *message, void *self, sd_bus_error *error);
+
+    sd_event *m_loop;
+    control::BlockedNotice m_notice;
+    sd_bus *m_bus = nullptr;
+    int m_unanswered = 0;
+};
