@@ -174,7 +174,6 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     for (const auto &tab : tabs) {
         auto *box = new ZListBox(QLatin1String(tab.layout), this, 0, 40);
         box->setObjectName(QLatin1String(tab.name));
-        box->setFixedWidth(320);
         this->*tab.box = box;
     }
     for (const auto &tab : tabs)

@@ -188,7 +188,7 @@ int main(int argc, char **argv)
 {
     std::string display;
     const pid_t xvfb = daemonprocess::startServer(
-        {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "320x480x24"}, 3, display);
+        {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "360x720x24"}, 3, display);
     g_display = ":" + display;
     if (xvfb < 0) {
         std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");

@@ -48,7 +48,7 @@ int main(int argc, char **argv)
     const char *mode = argc > 1 ? argv[1] : "";
     QApplication application(argc, argv);
     QWidget window;
-    window.resize(320, 480);
+    window.resize(360, 720);
     if (std::strcmp(mode, "label") == 0)
         new QLabel(QStringLiteral("Callvane"), &window);
     else if (std::strcmp(mode, "tabs") == 0 && argc > 3)

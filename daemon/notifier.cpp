@@ -38,9 +38,8 @@ void Notifier::post(const std::string &number)
     const std::string summary = m_notice.summary(number);
     // A caller ID that is not UTF-8 cannot go on the bus; that call has no notice.
     if (sd_bus_call_method_async(m_bus, nullptr, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                 "org.freedesktop.Notifications", "Notify", onReply, this, "susssasa{sv}i",
-                                 "Callvane", 0U, "callvane", summary.c_str(), "", 0, 1, "desktop-entry", "s",
-                                 "callvane", -1)
+                                 "org.freedesktop.Notifications", "Notify", onReply, this, "susssasa{sv}i", "Callvane",
+                                 0U, "callvane", summary.c_str(), "", 0, 1, "desktop-entry", "s", "callvane", -1)
         >= 0)
         ++m_unanswered;
 }

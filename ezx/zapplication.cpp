@@ -1,5 +1,7 @@
 #include "ezx/zapplication.h"
 
+#include "ezx/zglobal.h"
+
 #include <QWidget>
 
 ZApplication::ZApplication(int &argc, char **argv, int /*type*/)
@@ -10,6 +12,9 @@ ZApplication::ZApplication(int &argc, char **argv, int /*type*/)
 
 void ZApplication::showMainWidget(QWidget *widget)
 {
-    widget->show();
+    if (ZGlobal::isPhoneScreen())
+        widget->showFullScreen();
+    else
+        widget->show();
     widget->activateWindow();
 }

@@ -1,33 +1,56 @@
 #include "ezx/zglobal.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 
 namespace {
-constexpr int kWidth = 320;
-constexpr int kHeight = 480;
+// A phone's screen in logical pixels: on a larger one, the window is a phone of this size.
+constexpr QSize kPhone(360, 720);
 constexpr int kHeaderHeight = 30;
-constexpr int kSoftKeyHeight = 40;
+constexpr int kSoftKeyHeight = ZGlobal::kTouchSize + 4;
+
+QSize &screenSize()
+{
+    static QSize size = ZGlobal::isPhoneScreen() ? QGuiApplication::primaryScreen()->availableSize() : kPhone;
+    return size;
+}
 } // namespace
+
+bool ZGlobal::isPhoneScreen()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return false;
+    const QSize available = screen->availableSize();
+    return available.width() <= kPhone.width() * 3 / 2 && available.height() > available.width();
+}
+
+void ZGlobal::setScreenSize(const QSize &size)
+{
+    screenSize() = size;
+}
 
 QRect ZGlobal::getScreenR()
 {
-    return {0, 0, kWidth, kHeight};
+    return {QPoint(0, 0), screenSize()};
 }
 
 QRect ZGlobal::getHeaderR()
 {
-    return {0, 0, kWidth, kHeaderHeight};
+    return {0, 0, screenSize().width(), kHeaderHeight};
 }
 
 QRect ZGlobal::getContentR(bool withSoftKeyArea)
 {
-    const int bottom = withSoftKeyArea ? kHeight : kHeight - kSoftKeyHeight;
-    return {0, kHeaderHeight, kWidth, bottom - kHeaderHeight};
+    const int height = screenSize().height();
+    const int bottom = withSoftKeyArea ? height : height - kSoftKeyHeight;
+    return {0, kHeaderHeight, screenSize().width(), bottom - kHeaderHeight};
 }
 
 QRect ZGlobal::getCst2a_1R()
 {
-    return {0, kHeight - kSoftKeyHeight, kWidth, kSoftKeyHeight};
+    return {0, screenSize().height() - kSoftKeyHeight, screenSize().width(), kSoftKeyHeight};
 }
 
 QRect ZGlobal::mapFromGlobalR(const QWidget *widget, const QRect &rect)

@@ -1,14 +1,23 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
 
 class QWidget;
 
 // Screen geometry of the phone. "Global" rectangles are in the coordinates of the main
-// window, which covers the whole phone screen.
+// window, which covers the whole phone screen: the screen itself where that is phone-sized,
+// else a phone-sized window, and they follow the window's size.
 class ZGlobal
 {
 public:
+    // The least height (and width) of what a finger presses, in logical pixels.
+    static constexpr int kTouchSize = 44;
+
+    // A portrait screen no wider than a large phone's.
+    static bool isPhoneScreen();
+    // The main window's size, which the rectangles below are of.
+    static void setScreenSize(const QSize &size);
     static QRect getScreenR();
     static QRect getHeaderR();
     // The area between header and soft keys (true: down to the screen's bottom).

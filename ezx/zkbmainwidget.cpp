@@ -13,7 +13,8 @@ ZKbMainWidget::ZKbMainWidget(int /*headerType*/, QWidget *parent, const char *na
 {
     if (name != nullptr)
         setObjectName(QString::fromLatin1(name));
-    setFixedSize(ZGlobal::getScreenR().size());
+    setMinimumSize(240, 320);
+    resize(ZGlobal::getScreenR().size());
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setGeometry(ZGlobal::getHeaderR());
     m_title->setAlignment(Qt::AlignCenter);
@@ -28,9 +29,19 @@ void ZKbMainWidget::setMainWidgetTitle(const QString &title)
 
 void ZKbMainWidget::setContentWidget(QWidget *content)
 {
+    m_content = content;
     content->setParent(this);
     content->setGeometry(ZGlobal::getContentR(true));
     content->show();
+}
+
+void ZKbMainWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    ZGlobal::setScreenSize(size());
+    m_title->setGeometry(ZGlobal::getHeaderR());
+    if (m_content)
+        m_content->setGeometry(ZGlobal::getContentR(true));
 }
 
 void ZKbMainWidget::keyPressEvent(QKeyEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -18,7 +19,10 @@ public:
 protected:
     // F1 and F2 press the soft keys.
     void keyPressEvent(QKeyEvent *event) override;
+    // The screen is the window: its areas follow the size the screen or compositor gives.
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QLabel *m_title;
+    QPointer<QWidget> m_content;
 };

@@ -1,6 +1,9 @@
 #include "ezx/zlineedit.h"
 
+#include "ezx/zglobal.h"
+
 ZLineEdit::ZLineEdit(QWidget *parent)
     : QLineEdit(parent)
 {
+    setMinimumHeight(ZGlobal::kTouchSize);
 }

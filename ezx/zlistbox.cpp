@@ -1,5 +1,7 @@
 #include "ezx/zlistbox.h"
 
+#include "ezx/zglobal.h"
+
 #include "ezx/zlistboxitem.h"
 
 #include <QAbstractListModel>
@@ -51,7 +53,20 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         const int lines = int(index.data(Qt::DisplayRole).toString().count(QLatin1Char('\n'))) + 1;
-        return {option.rect.width(), qMax(option.decorationSize.height(), lines * option.fontMetrics.height()) + 10};
+        const int content = qMax(option.decorationSize.height(), lines * option.fontMetrics.height()) + 10;
+        return {option.rect.width(), qMax(content, ZGlobal::kTouchSize)};
+    }
+};
+
+// Check rows: the standard delegate's check boxes, on rows a finger can press.
+class CheckDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index).expandedTo(QSize(0, ZGlobal::kTouchSize));
     }
 };
 
@@ -221,9 +236,8 @@ void ZListBox::setCheckMode(bool on)
 {
     m_checkMode = on;
     m_rows->m_checkMode = on;
-    // Check boxes are the standard delegate's.
     if (on)
-        setItemDelegate(new QStyledItemDelegate(this));
+        setItemDelegate(new CheckDelegate(this));
 }
 
 bool ZListBox::itemChecked(int index) const

@@ -1,11 +1,31 @@
 #include "ezx/znavtabwidget.h"
 
+#include "ezx/zglobal.h"
+
 #include <QKeyEvent>
 #include <QTabBar>
+
+namespace {
+
+// Tabs a finger can press.
+class TouchTabBar : public QTabBar
+{
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override
+    {
+        return QTabBar::tabSizeHint(index).expandedTo(QSize(ZGlobal::kTouchSize, ZGlobal::kTouchSize));
+    }
+};
+
+} // namespace
 
 ZNavTabWidget::ZNavTabWidget(QWidget *parent, const char *name, int /*widgetClass*/)
     : QTabWidget(parent)
 {
+    setTabBar(new TouchTabBar(this));
     if (name != nullptr)
         setObjectName(QString::fromLatin1(name));
     setIconSize(QSize(24, 24));

@@ -1,5 +1,7 @@
 #include "ezx/zoptionsmenu.h"
 
+#include "ezx/zglobal.h"
+
 #include <QAction>
 #include <QKeyEvent>
 #include <QPainter>
@@ -55,7 +57,7 @@ void ZOptionsMenu::addRow(QListWidgetItem *row, int id, int index)
 
 int ZOptionsMenu::rowHeight() const
 {
-    return iconSize().height() + 6 + m_spacing;
+    return qMax(iconSize().height() + 6 + m_spacing, ZGlobal::kTouchSize);
 }
 
 int ZOptionsMenu::insertItem(const QString &text, ZOptionsMenu * /*subMenu*/, const QPixmap &icon, bool enabled, int id,

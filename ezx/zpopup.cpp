@@ -43,6 +43,7 @@ ZPopup::ZPopup(QWidget *parent, const char *name, bool modal, unsigned int /*fla
         m_buttons[key]->setObjectName(QStringLiteral("key%1").arg(key));
         m_buttons[key]->setFocusPolicy(Qt::NoFocus);
         m_buttons[key]->setAutoDefault(false);
+        m_buttons[key]->setMinimumSize(2 * ZGlobal::kTouchSize, ZGlobal::kTouchSize);
     }
     m_buttons[0]->setDefault(true);
     connect(m_buttons[0], &QPushButton::clicked, this, &QDialog::accept);

@@ -17,6 +17,7 @@ ZSoftKey::ZSoftKey(const char * /*style*/, QWidget *parent, QObject * /*owner*/)
         m_keys[key]->setObjectName(QStringLiteral("key%1").arg(key));
         m_keys[key]->setFlat(true);
         m_keys[key]->setFocusPolicy(Qt::NoFocus);
+        m_keys[key]->setMinimumSize(2 * ZGlobal::kTouchSize, ZGlobal::kTouchSize);
         connect(m_keys[key], &QPushButton::clicked, this, [this, key] { pressKey(key); });
     }
     layout->addWidget(m_keys[0], 0, Qt::AlignLeft);

@@ -35,9 +35,10 @@ bool startDaemon(const QByteArray &language)
     QFile::remove(storage() + ".blacklist");
     if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist"))
         return false;
-    writeFile(storage() + ".Callvane.cfg", "[Callvane]\nLanguage = " + language
-                                               + "\nFirewall = Blacklist\nBlockUnknown = Yes\n"
-                                                 "[Blacklist]\nNum = +34 600 11 22 33;112\n");
+    writeFile(storage() + ".Callvane.cfg",
+              "[Callvane]\nLanguage = " + language
+                  + "\nFirewall = Blacklist\nBlockUnknown = Yes\n"
+                    "[Blacklist]\nNum = +34 600 11 22 33;112\n");
     return std::system(QFile::encodeName(storage() + ".blacklist").constData()) == 0 && daemonListens();
 }
 
@@ -132,8 +133,10 @@ private slots:
         QTest::addColumn<QString>("notice");
         QTest::newRow("Spanish, a number")
             << QByteArray("Spanish") << QByteArray("600 11 22 33") << "Llamada bloqueada de 600 11 22 33";
-        QTest::newRow("Spanish, withheld") << QByteArray("Spanish") << QByteArray() << "Llamada bloqueada de Número oculto";
-        QTest::newRow("German, a short code") << QByteArray("German") << QByteArray("112") << "Blockierter Anruf von 112";
+        QTest::newRow("Spanish, withheld")
+            << QByteArray("Spanish") << QByteArray() << "Llamada bloqueada de Número oculto";
+        QTest::newRow("German, a short code")
+            << QByteArray("German") << QByteArray("112") << "Blockierter Anruf von 112";
         QTest::newRow("no such language")
             << QByteArray("../Klingon") << QByteArray("600112233") << "Blocked call from 600112233";
     }
@@ -178,8 +181,7 @@ private slots:
             QCOMPARE(ring("600112233"), QString("block"));
         if (kWallClockBounds)
             QVERIFY2(answering.elapsed() < 3000, qPrintable(QString::number(answering.elapsed())));
-        QTRY_COMPARE(control::calllog::read(control::storage::blockedCallsPath()).size(),
-                     size_t(kCalls));
+        QTRY_COMPARE(control::calllog::read(control::storage::blockedCallsPath()).size(), size_t(kCalls));
         if (server == "no bus")
             return;
         if (server == "stopped")

@@ -306,6 +306,35 @@ private slots:
         QCOMPARE(keys->findChild<QWidget *>("key1")->accessibleName(), QString("MENU_EXIT"));
     }
 
+    // On a desktop the window is a phone-sized one that can be resized; its areas follow.
+    void layoutFollowsTheWindowsSize_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("as opened") << QSize();
+        QTest::newRow("wider and taller") << QSize(480, 854);
+        QTest::newRow("smaller") << QSize(300, 400);
+    }
+
+    void layoutFollowsTheWindowsSize()
+    {
+        QFETCH(QSize, size);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        QVERIFY(!gui->isFullScreen()); // the offscreen screen is no phone's
+        if (size.isValid())
+            gui->resize(size);
+        else
+            size = QSize(360, 720);
+        QTRY_COMPARE(gui->size(), size);
+        const auto *keys = gui->findChild<ZSoftKey *>();
+        const auto *tabs = gui->findChild<ZNavTabWidget *>();
+        QTRY_COMPARE(keys->mapTo(gui.get(), QPoint(keys->width(), keys->height())),
+                     QPoint(size.width(), size.height()));
+        QCOMPARE(tabs->mapTo(gui.get(), QPoint(tabs->width(), tabs->height())),
+                 QPoint(size.width(), keys->mapTo(gui.get(), QPoint()).y()));
+        QCOMPARE(box(*gui, "statusBox")->width(), size.width());
+    }
+
     // Edits are shown to the view in one go; the cursor keeps its place through them, and in
     // check mode the checked row is the cursor's.
     void listBoxKeepsTheCursorsPlace_data()
