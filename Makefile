@@ -16,7 +16,8 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-pl
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
             busybox procps util-linux coreutils tzdata clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format clang-tidy libxcb1-dev \
             libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager \
-            libexpat1-dev mobile-broadband-provider-info dunst dbus-bin
+            libexpat1-dev mobile-broadband-provider-info dunst dbus-bin weston qt6-wayland \
+            appstream desktop-file-utils lintian
 
 PREFIX   ?= /usr/local
 # The build types and directories are CMakePresets.json's; CI makes warnings errors.
@@ -92,12 +93,20 @@ fuzz: deps
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
 
-# Only what the package holds is built; the paths in it are /usr's.
+# Only what the package holds is built, with Debian's hardening flags; the paths in it are
+# /usr's.
+HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
 deb: deps
-	cmake --preset deb $(WERROR)
+	CXXFLAGS="$$($(HARDENING) dpkg-buildflags --get CXXFLAGS) $$($(HARDENING) dpkg-buildflags --get CPPFLAGS)" \
+	LDFLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" cmake --preset deb --fresh $(WERROR)
 	cmake --build build-deb -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
 	cd build-deb && cpack -G DEB
-	@ls build-deb/callvane_*.deb
+	@# CPack lists the debug package's files by their build paths, and gives it no doc files.
+	rm -rf build-deb/ddeb && dpkg-deb -R build-deb/callvane-dbgsym_*.ddeb build-deb/ddeb
+	cd build-deb/ddeb && mkdir -p usr/share/doc && ln -s callvane usr/share/doc/callvane-dbgsym \
+	  && find usr -type f -exec md5sum {} + > DEBIAN/md5sums
+	dpkg-deb --root-owner-group -Zxz -b build-deb/ddeb build-deb/$$(basename build-deb/callvane-dbgsym_*.ddeb) > /dev/null
+	@ls build-deb/callvane_*.deb build-deb/callvane-dbgsym_*.ddeb
 
 # Data tables in tests/ keep their columns between clang-format off and on.
 FORMATTED = $(shell git ls-files '*.cpp' '*.h')
