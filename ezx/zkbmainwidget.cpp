@@ -3,14 +3,28 @@
 #include "ezx/zglobal.h"
 #include "ezx/zsoftkey.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 
 #include <QLabel>
+
+namespace {
+
+// A screen reader tells an application's window by its role; a plain widget's is "filler".
+QAccessibleInterface *mainWindowAccessible(const QString & /*className*/, QObject *object)
+{
+    auto *widget = qobject_cast<ZKbMainWidget *>(object);
+    return widget != nullptr ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+}
+
+} // namespace
 
 ZKbMainWidget::ZKbMainWidget(int /*headerType*/, QWidget *parent, const char *name, unsigned int /*flags*/)
     : QWidget(parent)
     , m_title(new QLabel(this))
 {
+    static const bool installed = (QAccessible::installFactory(mainWindowAccessible), true);
+    Q_UNUSED(installed)
     if (name != nullptr)
         setObjectName(QString::fromLatin1(name));
     setMinimumSize(240, 320);

@@ -45,6 +45,8 @@ void ZNavTabWidget::setTabName(int index, const QString &name)
 {
     setTabToolTip(index, name);
     tabBar()->setAccessibleTabName(index, name);
+    if (QWidget *page = widget(index))
+        page->setAccessibleName(name);
 }
 
 void ZNavTabWidget::keyPressEvent(QKeyEvent *event)

@@ -15,6 +15,7 @@ ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt
     m_prompt->setObjectName(QStringLiteral("prompt"));
     m_prompt->setWordWrap(true);
     m_edit->setObjectName(QStringLiteral("edit"));
+    m_edit->setAccessibleName(prompt.isEmpty() ? title : prompt);
     if (type == TypePassword)
         m_edit->setEchoMode(QLineEdit::Password);
     contentLayout()->addWidget(m_prompt);

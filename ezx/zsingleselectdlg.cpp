@@ -16,6 +16,7 @@ ZSingleSelectDlg::ZSingleSelectDlg(const QString &title, const QString &prompt, 
     setTitle(title);
     m_prompt->setVisible(!prompt.isEmpty());
     m_list->setObjectName(QStringLiteral("choices"));
+    m_list->setAccessibleName(prompt.isEmpty() ? title : prompt);
     m_list->setCheckMode(true);
     contentLayout()->addWidget(m_prompt);
     contentLayout()->addWidget(m_list);

@@ -145,13 +145,15 @@ int main(int argc, char **argv)
     QProcess weston;
     weston.setStandardOutputFile(QProcess::nullDevice());
     weston.setStandardErrorFile(runtime.filePath("weston.log"));
-    weston.start("weston", {"--backend=headless-backend.so", "--width=360", "--height=720", "--scale=2",
-                            "--socket=callvane-test", "--idle-time=0"});
+    weston.start("weston",
+                 {"--backend=headless-backend.so", "--width=360", "--height=720", "--scale=2", "--socket=callvane-test",
+                  "--idle-time=0"});
     const QString socket = runtime.filePath("callvane-test");
     for (int waited = 0; !QFile::exists(socket) && waited < 10000; waited += 20)
         QTest::qSleep(20);
     if (!QFile::exists(socket)) {
-        std::fprintf(stderr, "weston did not start: %s\n", testfiles::readFile(runtime.filePath("weston.log")).constData());
+        std::fprintf(stderr, "weston did not start: %s\n",
+                     testfiles::readFile(runtime.filePath("weston.log")).constData());
         return 1;
     }
     TestPhoneScreen test;

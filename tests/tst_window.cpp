@@ -7,6 +7,7 @@
 #include "ezx/zsoftkey.h"
 #include "guitest.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTabBar>
 #include <QTest>
@@ -304,6 +305,53 @@ private slots:
         auto *keys = gui->findChild<ZSoftKey *>();
         QCOMPARE(keys->findChild<QWidget *>("key0")->accessibleName(), QString("MENU_MENU"));
         QCOMPARE(keys->findChild<QWidget *>("key1")->accessibleName(), QString("MENU_EXIT"));
+    }
+
+    // What a screen reader says of the window, its lists and its dialogs' fields.
+    void screenReadersKnowWhatEachIs_data()
+    {
+        // clang-format off
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("menuItem"); // whose dialog holds the widget; -1: the window
+        QTest::addColumn<QString>("widget"); // its object name; empty: the window itself
+        QTest::addColumn<QAccessible::Role>("role");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the window") << 0 << -1 << "" << QAccessible::Window << "Callvane";
+        QTest::newRow("the status list") << 0 << -1 << "statusBox" << QAccessible::List << "MAIN_STATE";
+        QTest::newRow("the black list") << 1 << -1 << "blacklistBox" << QAccessible::List << "MAIN_BLACK";
+        QTest::newRow("the register") << 3 << -1 << "registerBox" << QAccessible::List << "MAIN_REGISTER";
+        QTest::newRow("the number to add") << 1 << 0 << "edit" << QAccessible::EditableText << "MAIN_ADD";
+        QTest::newRow("the languages") << 0 << 0 << "choices" << QAccessible::List << "MENU_LANGUAGE";
+        // clang-format on
+    }
+
+    void screenReadersKnowWhatEachIs()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, menuItem);
+        QFETCH(QString, widget);
+        QFETCH(QAccessible::Role, role);
+        QFETCH(QString, name);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        showTab(*gui, tab);
+        const auto check = [&](QWidget *root) {
+            QWidget *target = widget.isEmpty() ? root : root->findChild<QWidget *>(widget);
+            QVERIFY(target != nullptr);
+            QAccessibleInterface *read = QAccessible::queryAccessibleInterface(target);
+            QCOMPARE(read->role(), role);
+            QCOMPARE(read->text(QAccessible::Name), name);
+        };
+        if (menuItem < 0) {
+            check(gui.get());
+            return;
+        }
+        onNextDialog([&check](QWidget *dialog) {
+            check(dialog);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        runMenuItem(*gui, menuItem);
+        QVERIFY(allDialogsAnswered());
     }
 
     // On a desktop the window is a phone-sized one that can be resized; its areas follow.
