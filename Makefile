@@ -12,7 +12,7 @@
 BUILD    ?= build
 JOBS     ?= 2
 # Every Debian package the project needs to build, test and run: the one list.
-PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins \
+PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins \
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
             busybox procps util-linux coreutils tzdata clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format clang-tidy libxcb1-dev \
             libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager \

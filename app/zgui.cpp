@@ -135,7 +135,7 @@ QString ZGui::text(ZConfig &language, const char *key) const
 
 QPixmap ZGui::image(const QString &relativePath) const
 {
-    return {m_programDir + relativePath};
+    return ZGlobal::loadImage(m_programDir + relativePath);
 }
 
 control::Commands ZGui::commands() const
@@ -219,14 +219,13 @@ void ZGui::buildMenu(std::initializer_list<MenuItem> items)
     m_menu = new ZOptionsMenu(QRect(), m_softKey, nullptr, 0, 55);
     m_menu->setObjectName(QStringLiteral("optionsMenu"));
     m_menu->setItemSpacing(10);
-    QPixmap icon;
     int id = 0;
     for (const MenuItem &item : items) {
         if (item.icon == nullptr) {
             m_menu->insertSeparator(id, id);
         } else {
-            icon.load(m_programDir + QLatin1String(item.icon));
-            m_menu->insertItem(text(language, item.textKey), nullptr, icon, true, id, id, false, false, false);
+            m_menu->insertItem(text(language, item.textKey), nullptr, image(QLatin1String(item.icon)), true, id, id,
+                               false, false, false);
             m_menu->connectItem(id, item.receiver, item.slot);
         }
         ++id;

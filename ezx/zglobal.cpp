@@ -1,7 +1,11 @@
 #include "ezx/zglobal.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QHash>
+#include <QPainter>
 #include <QScreen>
+#include <QSvgRenderer>
 #include <QWidget>
 
 namespace {
@@ -9,6 +13,53 @@ namespace {
 constexpr QSize kPhone(360, 720);
 constexpr int kHeaderHeight = 30;
 constexpr int kSoftKeyHeight = ZGlobal::kTouchSize + 4;
+// The platform's ink: the bars, and the strokes of its icons.
+constexpr QColor kInk(0x1d, 0x35, 0x57);
+constexpr int kIconSize = 24;
+
+// A dark theme's text is lighter than its base.
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Text).lightness() > palette.color(QPalette::Base).lightness();
+}
+
+QImage render(const QString &pngPath, qreal ratio)
+{
+    const QString svg = pngPath.left(pngPath.size() - 4) + QStringLiteral(".svg");
+    QSvgRenderer renderer;
+    if (!pngPath.endsWith(QLatin1String(".png")) || !QFile::exists(svg) || !renderer.load(svg))
+        return QImage(pngPath).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage image(QSize(kIconSize, kIconSize) * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+// The ink's pixels, and the edges blended from them, in `ink`; the white of the paper in
+// `paper`.
+void reink(QImage &image, const QColor &ink, const QColor &paper)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int alpha = qAlpha(line[x]);
+            if (alpha == 0)
+                continue;
+            const QColor pixel = QColor::fromRgba(qUnpremultiply(line[x]));
+            const auto near = [&pixel](const QColor &colour) {
+                return qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green())
+                    + qAbs(pixel.blue() - colour.blue())
+                    < 24;
+            };
+            const QColor *to = near(kInk) ? &ink : near(Qt::white) ? &paper : nullptr;
+            if (to != nullptr)
+                line[x] = qPremultiply(qRgba(to->red(), to->green(), to->blue(), alpha));
+        }
+    }
+}
 
 QSize &screenSize()
 {
@@ -64,7 +115,7 @@ QRect ZGlobal::mapFromGlobalR(const QWidget *widget, const QRect &rect)
 void ZGlobal::setBarLook(QWidget *widget)
 {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, QColor(0x1d, 0x35, 0x57));
+    palette.setColor(QPalette::Window, kInk);
     palette.setColor(QPalette::WindowText, Qt::white);
     palette.setColor(QPalette::ButtonText, Qt::white);
     widget->setPalette(palette);
@@ -72,4 +123,28 @@ void ZGlobal::setBarLook(QWidget *widget)
     QFont font = widget->font();
     font.setBold(true);
     widget->setFont(font);
+}
+
+QPixmap ZGlobal::loadImage(const QString &pngPath)
+{
+    static QHash<QString, QPixmap> loaded;
+    const QPalette palette = QGuiApplication::palette();
+    const bool dark = isDark(palette);
+    const QString key = pngPath + (dark ? palette.color(QPalette::Text).name() : QString());
+    if (const auto found = loaded.constFind(key); found != loaded.constEnd())
+        return *found;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    QImage image = render(pngPath, screen != nullptr ? screen->devicePixelRatio() : 1.0);
+    if (dark)
+        reink(image, palette.color(QPalette::Text), palette.color(QPalette::Base));
+    return loaded[key] = QPixmap::fromImage(image);
+}
+
+QPixmap ZGlobal::tinted(const QPixmap &pixmap, const QColor &colour)
+{
+    QPixmap out = pixmap;
+    QPainter painter(&out);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(out.rect(), colour);
+    return out;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QPixmap>
 #include <QRect>
 #include <QSize>
 
@@ -29,4 +31,12 @@ public:
     // The header's and the soft keys' look: bold white text on dark blue. A palette, not a
     // style sheet: one costs the window's start some milliseconds.
     static void setBarLook(QWidget *widget);
+
+    // The image of a PNG path as the screen shows it: drawn from the SVG of the same name
+    // beside it, where there is one, at the screen's pixel ratio. Where the palette's text is
+    // light (a dark theme), its ink (the bars' navy) is in that colour and its white in the
+    // base's. Loaded once a path.
+    static QPixmap loadImage(const QString &pngPath);
+    // `pixmap` in one colour, for an icon on a highlight.
+    static QPixmap tinted(const QPixmap &pixmap, const QColor &colour);
 };

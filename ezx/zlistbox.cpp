@@ -34,15 +34,23 @@ public:
 
         const QRect area = option.rect.adjusted(4, 2, -4, -2);
         const QSize icon = option.decorationSize;
-        index.data(Qt::DecorationRole)
-            .value<QIcon>()
-            .paint(painter, QRect(area.left(), area.center().y() - icon.height() / 2, icon.width(), icon.height()));
+        const QRect iconArea(area.left(), area.center().y() - icon.height() / 2, icon.width(), icon.height());
+        // On the highlight, icon and text are in its text colour.
+        const bool selected = (option.state & QStyle::State_Selected) != 0;
+        const QColor onHighlight = option.palette.color(QPalette::HighlightedText);
+        const QIcon rowIcon = index.data(Qt::DecorationRole).value<QIcon>();
+        if (selected && !rowIcon.isNull())
+            painter->drawPixmap(
+                iconArea, ZGlobal::tinted(rowIcon.pixmap(icon, painter->device()->devicePixelRatioF()), onHighlight));
+        else
+            rowIcon.paint(painter, iconArea);
         QRect text = area.adjusted(icon.width() + 8, 0, 0, 0);
         const int lineHeight = option.fontMetrics.height();
         text.setTop(area.center().y() - lineHeight * int(lines.size()) / 2);
         painter->save();
         for (int i = 0; i < lines.size(); ++i) {
-            painter->setPen(option.palette.color(i == 0 ? QPalette::Text : QPalette::PlaceholderText));
+            painter->setPen(selected ? onHighlight
+                                     : option.palette.color(i == 0 ? QPalette::Text : QPalette::PlaceholderText));
             const QRect line(text.left(), text.top() + i * lineHeight, text.width(), lineHeight);
             painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
                               option.fontMetrics.elidedText(lines.at(i), Qt::ElideRight, line.width()));
@@ -58,11 +66,30 @@ public:
     }
 };
 
-// Check rows: the standard delegate's check boxes, on rows a finger can press.
+// Check rows: the standard delegate's check boxes, on rows a finger can press. The box is
+// outlined in the text's colour: some dark themes draw an empty one in the base's.
 class CheckDelegate : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        QStyleOptionViewItem box = option;
+        initStyleOption(&box, index);
+        const QWidget *view = option.widget;
+        QStyle *style = view != nullptr ? view->style() : QApplication::style();
+        const QRect indicator = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, view);
+        QColor outline = option.palette.color((option.state & QStyle::State_Selected) != 0 ? QPalette::HighlightedText
+                                                                                           : QPalette::Text);
+        outline.setAlpha(160);
+        painter->save();
+        painter->setPen(outline);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(indicator.adjusted(0, 0, -1, -1));
+        painter->restore();
+    }
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {

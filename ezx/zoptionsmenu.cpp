@@ -65,7 +65,10 @@ int ZOptionsMenu::insertItem(const QString &text, ZOptionsMenu * /*subMenu*/, co
 {
     if (id < 0)
         id = count();
-    auto *row = new QListWidgetItem(QIcon(icon), text);
+    QIcon rowIcon(icon);
+    if (!icon.isNull())
+        rowIcon.addPixmap(ZGlobal::tinted(icon, palette().color(QPalette::HighlightedText)), QIcon::Selected);
+    auto *row = new QListWidgetItem(rowIcon, text);
     row->setSizeHint(QSize(0, rowHeight()));
     if (!enabled)
         row->setFlags(row->flags() & ~Qt::ItemIsEnabled);

@@ -1,5 +1,6 @@
 // Renders the window offscreen into PNG files: each tab, an open options menu, a dialog.
-// usage: screenshots PROGRAM_DIR OUTPUT_DIR   (PROGRAM_DIR is copied, never changed)
+// usage: screenshots PROGRAM_DIR OUTPUT_DIR [dark]   (PROGRAM_DIR is copied, never changed)
+// With "dark", in a dark theme's colours, into NAME-dark.png.
 
 #include "app/zgui.h"
 #include "control/commands.h"
@@ -7,6 +8,7 @@
 #include "ezx/zapplication.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zsoftkey.h"
+#include "tests/palettes.h"
 #include "tests/recordingshell.h"
 
 #include <QDir>
@@ -22,8 +24,9 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: screenshots PROGRAM_DIR OUTPUT_DIR\n");
+    const bool dark = argc == 4 && std::string(argv[3]) == "dark";
+    if (argc != 3 && !dark) {
+        std::fprintf(stderr, "usage: screenshots PROGRAM_DIR OUTPUT_DIR [dark]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -46,7 +49,8 @@ int main(int argc, char **argv)
     char *args[] = {fakeArgv0.data(), nullptr};
     int count = 1;
     ZApplication application(count, args);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (dark)
+        QApplication::setPalette(darkPalette());
 
     // The status tab shows a running firewall; no command really runs.
     RecordingShell shell;
@@ -63,7 +67,7 @@ int main(int argc, char **argv)
     const QString out = QString::fromLocal8Bit(argv[2]);
     const auto save = [&](QWidget *widget, const char *name) {
         QApplication::processEvents();
-        widget->grab().save(out + "/" + name + ".png");
+        widget->grab().save(out + "/" + name + (dark ? "-dark" : "") + ".png");
     };
 
     auto *tabs = gui.findChild<ZNavTabWidget *>();

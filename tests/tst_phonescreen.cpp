@@ -2,6 +2,7 @@
 // Qt's Wayland platform, as on a Linux phone.
 
 #include "app/zgui.h"
+#include "ezx/zglobal.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
@@ -91,6 +92,13 @@ private slots:
         QCOMPARE(tabs->width(), kScreen.width());
         QCOMPARE(tabs->mapTo(gui.get(), QPoint(0, tabs->height())).y(), softKey->mapTo(gui.get(), QPoint()).y());
         QCOMPARE(box(*gui, "statusBox")->width(), kScreen.width());
+    }
+
+    void iconsAreDrawnAtThePixelRatio()
+    {
+        const QPixmap icon = ZGlobal::loadImage(programDir() + "images/power.png");
+        QCOMPARE(icon.devicePixelRatio(), 2.0);
+        QCOMPARE(icon.size(), QSize(48, 48));
     }
 
     // The window's, its menu's and its dialogs': the language dialog's choices, the add

@@ -1,4 +1,5 @@
 #include "app/zgui.h"
+#include "ezx/zglobal.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
 #include "ezx/zmessagedlg.h"
@@ -6,16 +7,55 @@
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
 #include "guitest.h"
+#include "tests/palettes.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
+#include <QScopeGuard>
+#include <QStyle>
+
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 
 using namespace guitest;
 
 namespace {
+
+double luminance(const QColor &colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+// The colour most of an icon's opaque pixels have, leaving out those of the colour of the
+// ground it is drawn on (a white shield on white shows by its outline).
+QColor mainColour(const QImage &icon, const QColor &ground)
+{
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < icon.height(); ++y) {
+        for (int x = 0; x < icon.width(); ++x) {
+            const QColor pixel = icon.pixelColor(x, y);
+            if (pixel.alpha() >= 200 && contrastRatio(pixel, ground) >= 1.25)
+                ++counts[pixel.rgb() & 0xf0f0f0];
+        }
+    }
+    QRgb most = ground.rgb();
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > counts.value(most))
+            most = it.key();
+    }
+    return QColor::fromRgb(most);
+}
 
 const QByteArray kSettings = "[Callvane]\nLanguage = Test\n[Blacklist]\nNum = 1;2\n[Whitelist]\nNum = 1;2\n";
 const QByteArray kLog = "111\nfirst\n222\nsecond\n";
@@ -305,6 +345,62 @@ private slots:
         auto *keys = gui->findChild<ZSoftKey *>();
         QCOMPARE(keys->findChild<QWidget *>("key0")->accessibleName(), QString("MENU_MENU"));
         QCOMPARE(keys->findChild<QWidget *>("key1")->accessibleName(), QString("MENU_EXIT"));
+    }
+
+    // Icons, and the boxes of a choice, against what they are drawn on, in a light and in a
+    // dark theme.
+    void iconsAndMarksStandOut_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<bool>("highlighted");
+        QTest::addColumn<bool>("icons"); // else an unticked box
+        QTest::newRow("light: icons") << false << false << true;
+        QTest::newRow("light: icons, highlighted") << false << true << true;
+        QTest::newRow("light: unticked box") << false << false << false;
+        QTest::newRow("dark: icons") << true << false << true;
+        QTest::newRow("dark: icons, highlighted") << true << true << true;
+        QTest::newRow("dark: unticked box") << true << false << false;
+    }
+
+    void iconsAndMarksStandOut()
+    {
+        QFETCH(bool, dark);
+        QFETCH(bool, highlighted);
+        QFETCH(bool, icons);
+        const QPalette saved = QApplication::palette();
+        const auto restore = qScopeGuard([&saved] { QApplication::setPalette(saved); });
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const QColor ground = QApplication::palette().color(highlighted ? QPalette::Highlight : QPalette::Base);
+        const QColor onHighlight = QApplication::palette().color(QPalette::HighlightedText);
+        for (const QFileInfo &file : QDir(programDir() + "images").entryInfoList({"*.png"})) {
+            if (!icons)
+                break;
+            QPixmap icon = ZGlobal::loadImage(file.filePath());
+            if (highlighted)
+                icon = ZGlobal::tinted(icon, onHighlight);
+            const double contrast = contrastRatio(mainColour(icon.toImage(), ground), ground);
+            QVERIFY2(contrast >= 3, qPrintable(file.fileName() + ": " + QString::number(contrast)));
+        }
+        if (icons)
+            return;
+        // The second row of a choice.
+        ZListBox choices(QStringLiteral("%M"), nullptr);
+        choices.setCheckMode(true);
+        for (const char *text : {"one", "two"}) {
+            auto *row = new ZListBoxItem(&choices, QStringLiteral("%M"));
+            row->appendSubItem(1, QString::fromLatin1(text));
+            choices.insertItem(row);
+        }
+        choices.resize(200, 120);
+        const QImage shown = choices.grab().toImage();
+        const QRect row = choices.itemRect(1);
+        const QRect box(row.left() + 2, row.center().y() - 9, 22, 18); // before the text
+        double strongest = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            for (int x = box.left(); x <= box.right(); ++x)
+                strongest = qMax(strongest, contrastRatio(shown.pixelColor(x, y), shown.pixelColor(box.topLeft())));
+        }
+        QVERIFY2(strongest >= 3, qPrintable(QString::number(strongest)));
     }
 
     // What a screen reader says of the window, its lists and its dialogs' fields.
