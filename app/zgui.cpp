@@ -474,7 +474,11 @@ void ZGui::addNumber(const NumberList &list)
     if (dialog.exec() != 1)
         return;
     const std::string number = dialog.getLineEdit()->text().toStdString();
-    editNumbers(list, [&number](std::string_view stored) { return control::listWithAdded(stored, number); });
+    // Text with separators adds several rows, an empty one none.
+    const std::vector<std::string_view> rows = control::splitListViews(number);
+    editNumbers(
+        list, [&number](std::string_view stored) { return control::listWithAdded(stored, number); },
+        {static_cast<size_t>((this->*list.box)->count()), 0, rows.size()}, rows);
 }
 
 void ZGui::removeNumber(const NumberList &list)
@@ -482,16 +486,38 @@ void ZGui::removeNumber(const NumberList &list)
     const int index = (this->*list.box)->currentItem();
     if (index == -1)
         return;
-    editNumbers(list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); });
+    editNumbers(list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); },
+                {size_t(index), 1, 0}, {});
 }
 
-void ZGui::editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit)
+void ZGui::editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit,
+                       const control::ListChange &rows, const std::vector<std::string_view> &inserted)
 {
     control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
-    settings.setValue(list.group, keys::kNumKey, edit(settings.value(list.group, keys::kNumKey, {})));
+    const std::string before = settings.value(list.group, keys::kNumKey, {});
+    const bool saved = settings.setValue(list.group, keys::kNumKey, edit(before));
     QApplication::processEvents();
     restartDaemonIfOn();
-    showNumbers(list, settings.value(list.group, keys::kNumKey, {}));
+    std::string stored = settings.value(list.group, keys::kNumKey, {});
+    // Where the box shows the list the edit was made to, the edit's own rows are all that
+    // change, and the lists need not be compared.
+    if (saved && before == this->*list.shown) {
+        changeRows(list, rows, inserted);
+        this->*list.shown = std::move(stored);
+        return;
+    }
+    showNumbers(list, stored);
+}
+
+void ZGui::changeRows(const NumberList &list, const control::ListChange &change,
+                      const std::vector<std::string_view> &inserted)
+{
+    ZListBox *box = this->*list.box;
+    const QPixmap icon = image(QStringLiteral("/images/number.png"));
+    for (size_t i = 0; i < change.removed; ++i)
+        box->removeItem(static_cast<int>(change.at));
+    for (size_t i = 0; i < change.inserted; ++i)
+        box->insertItem(numberRow(box, icon, inserted[i]), static_cast<int>(change.at + i), true);
 }
 
 // A reload of 100,000 rows costs many times the edit that changed one of them: where the box
@@ -507,11 +533,7 @@ void ZGui::showNumbers(const NumberList &list, const std::string &stored)
         reload(box, list.loader);
         return;
     }
-    const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (size_t i = 0; i < change.removed; ++i)
-        box->removeItem(static_cast<int>(change.at));
-    for (size_t i = change.at; i < change.at + change.inserted; ++i)
-        box->insertItem(numberRow(box, icon, after[i]), static_cast<int>(i), true);
+    changeRows(list, change, {after.begin() + change.at, after.begin() + change.at + change.inserted});
     shown = stored;
 }
 

@@ -2,6 +2,7 @@
 
 #include "control/blockedcalllog.h"
 #include "control/commands.h"
+#include "control/numberlist.h"
 #include "ezx/zkbmainwidget.h"
 
 #include <functional>
@@ -99,9 +100,13 @@ private:
     void writeSetting(const char *key, const char *value);
     void loadNumbers(const NumberList &list);
     void reload(ZListBox *box, void (ZGui::*loader)());
-    // Stores what `edit` makes of the stored list and shows the list as it is then stored.
-    void editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit);
+    // Stores what `edit` makes of the stored list and shows the list as it is then stored;
+    // `rows` is the change the edit makes to the list's entries, `inserted` the entries it adds.
+    void editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit,
+                     const control::ListChange &rows, const std::vector<std::string_view> &inserted);
     void showNumbers(const NumberList &list, const std::string &stored);
+    void changeRows(const NumberList &list, const control::ListChange &change,
+                    const std::vector<std::string_view> &inserted);
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
     void switchLanguage(const QString &file);

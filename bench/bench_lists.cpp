@@ -57,6 +57,8 @@ struct Window
         while (box->count() != 0)
             box->removeItem(0);
         gui->CargarBlacklist();
+        // The reload's own deferred work (the view's layout) is not the next edit's.
+        QApplication::processEvents();
     }
 
     std::string text;

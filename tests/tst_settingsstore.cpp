@@ -356,10 +356,14 @@ private slots:
         QTest::newRow("add to empty") << "" << "5" << 0 << "5";
         QTest::newRow("add empty text") << "1;2" << "" << 0 << "1;2;";
         QTest::newRow("add drops empty fields") << ";1;;2;" << "5" << 0 << "1;2;5";
+        QTest::newRow("add drops an empty field across eight bytes") << "1234567;;8" << "5" << 0 << "1234567;8;5";
+        QTest::newRow("add drops an empty field within eight bytes") << "123456789;;1" << "5" << 0 << "123456789;1;5";
+        QTest::newRow("add drops an empty field at the end") << "12345678;1;;2" << "5" << 0 << "12345678;1;2;5";
         QTest::newRow("remove first") << "1;2;3" << QString() << 0 << "2;3";
         QTest::newRow("remove last") << "1;2;3" << QString() << 2 << "1;2";
         QTest::newRow("remove counts entries, not fields") << ";1;;2;3" << QString() << 1 << "1;3";
         QTest::newRow("remove past the end") << "1;;2" << QString() << 5 << "1;2";
+        QTest::newRow("remove past the end of a list without empty fields") << "1;2" << QString() << 2 << "1;2";
         // clang-format on
     }
 
