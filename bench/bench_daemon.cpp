@@ -30,7 +30,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum Kind : int64_t { Numbers, WithPrefixes, Long };
+// Emptied: the list is emptied after a start with the numbers (a large key cache stays).
+enum Kind : int64_t { Numbers, WithPrefixes, Long, Emptied };
 
 std::string g_storage;
 
@@ -147,7 +148,7 @@ void BM_Startup(benchmark::State &state)
             }
             state.ResumeTiming();
         }
-        Daemon daemon(numbers, restart, restart, kind);
+        Daemon daemon(kind == Emptied ? 0 : numbers, restart, restart && kind != Emptied, kind);
         if (!daemon.running()) {
             state.SkipWithError("the daemon did not start");
             return;
@@ -197,6 +198,7 @@ BENCHMARK(BM_Startup)
     ->Args({100000, 0, Numbers})
     ->Args({100000, 0, Long})
     ->Args({100000, 1, Numbers})
+    ->Args({1000000, 1, Emptied})
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -187,16 +187,29 @@ std::optional<control::FirewallSettings> readSettings(const std::string &path, R
     return control::FirewallSettings::read(document);
 }
 
+// What this start parsed, to be kept in the key cache once the first calls are answered.
+struct KeysToSave
+{
+    std::vector<std::string> entries;
+    std::vector<std::uint64_t> keys;
+};
+
 // Entries parsed at an earlier start are taken from the key cache; what this start had to
-// parse is kept there for the next.
-control::CallScreen indexList(const control::FirewallSettings &settings, const std::string &region)
+// parse goes to `toSave`. An empty list has nothing to take from a cache, however large, and
+// leaves none.
+control::CallScreen indexList(control::FirewallSettings &settings, const std::string &region, KeysToSave &toSave)
 {
     const std::string path = control::storage::keyCachePath();
+    std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
+    if (entries.empty()) {
+        ::unlink(path.c_str());
+        return {settings, region};
+    }
     const control::keycache::Keys known = control::keycache::load(path, region);
     std::vector<std::uint64_t> keys;
     control::CallScreen screen(settings, region, &known, &keys);
     if (screen.parsed() > 0 || known.byEntry.size() != keys.size())
-        control::keycache::save(path, region, settings.blacklistMode ? settings.blacklist : settings.whitelist, keys);
+        toSave = {std::move(entries), std::move(keys)};
     return screen;
 }
 
@@ -326,7 +339,8 @@ int main(int argc, char **argv)
                           "match (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
-    const control::CallScreen screen = indexList(*settings, region.code);
+    KeysToSave toSave;
+    const control::CallScreen screen = indexList(*settings, region.code, toSave);
     control::BlockedNotice notice = control::BlockedNotice::ofLanguage(settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
@@ -337,6 +351,15 @@ int main(int argc, char **argv)
     if (madeLoop < 0 || !stopOnSignals(made)) {
         std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
         return 1;
+    }
+    // The cache is written (and synced) beside the loop: no call waits for it.
+    std::thread saveKeys;
+    if (!toSave.entries.empty()) {
+        saveKeys = std::thread([&toSave, path = control::storage::keyCachePath(), code = region.code] {
+            control::keycache::save(path, code, toSave.entries, toSave.keys);
+            toSave = {};
+            ::malloc_trim(0);
+        });
     }
     LogQueue log(made, control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), reporter);
     Notifier notifier(made, std::move(notice));
@@ -354,5 +377,7 @@ int main(int argc, char **argv)
     });
     sd_event_loop(made);
     log.flush(kFinalWrite);
+    if (saveKeys.joinable())
+        saveKeys.join();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -403,7 +404,9 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, firstLine);
         QVERIFY(startDaemon());
-        QCOMPARE(ring("600999999"), QString("allow")); // it serves: its files are all written
+        QCOMPARE(ring("600999999"), QString("allow"));
+        // Its key cache is written after the first answers; then its files are all there.
+        QTRY_VERIFY(QFileInfo(QString::fromStdString(control::storage::keyCachePath())).size() > 0);
         const pid_t daemon = soleDaemon();
         const QStringList before = QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden);
         QProcess run;
@@ -572,6 +575,18 @@ private slots:
     // Each fault is said once on the daemon's stderr, however many calls meet it.
     // Without CALLVANE_REGION, under the C locale of many phone images, the time zone gives the
     // region; the daemon says which, once. Prefix entries block as they come.
+    // A start with an empty list reads no key cache, however large, and leaves none.
+    void anEmptyListLeavesNoKeyCache()
+    {
+        const QString keys = QString::fromStdString(control::storage::keyCachePath());
+        QVERIFY(startDaemon());
+        QTRY_VERIFY(QFileInfo(keys).size() > 0);
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n");
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("allow"));
+        QVERIFY(!QFile::exists(keys));
+    }
+
     void regionFromTheTimeZone()
     {
         const auto restore = qScopeGuard([] {
