@@ -533,7 +533,8 @@ void ZGui::showNumbers(const NumberList &list, const std::string &stored)
         reload(box, list.loader);
         return;
     }
-    changeRows(list, change, {after.begin() + change.at, after.begin() + change.at + change.inserted});
+    const auto first = after.begin() + static_cast<std::ptrdiff_t>(change.at);
+    changeRows(list, change, {first, first + static_cast<std::ptrdiff_t>(change.inserted)});
     shown = stored;
 }
 

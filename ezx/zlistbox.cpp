@@ -38,7 +38,7 @@ public:
         // On the highlight, icon and text are in its text colour.
         const bool selected = (option.state & QStyle::State_Selected) != 0;
         const QColor onHighlight = option.palette.color(QPalette::HighlightedText);
-        const QIcon rowIcon = index.data(Qt::DecorationRole).value<QIcon>();
+        const auto rowIcon = index.data(Qt::DecorationRole).value<QIcon>();
         if (selected && !rowIcon.isNull())
             painter->drawPixmap(
                 iconArea, ZGlobal::tinted(rowIcon.pixmap(icon, painter->device()->devicePixelRatioF()), onHighlight));
