@@ -495,18 +495,18 @@ void ZGui::editNumbers(const NumberList &list, const std::function<std::string(s
 {
     control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
     const std::string before = settings.value(list.group, keys::kNumKey, {});
-    const bool saved = settings.setValue(list.group, keys::kNumKey, edit(before));
+    std::string edited = edit(before);
+    const bool saved = settings.setValue(list.group, keys::kNumKey, edited);
     QApplication::processEvents();
     restartDaemonIfOn();
-    std::string stored = settings.value(list.group, keys::kNumKey, {});
     // Where the box shows the list the edit was made to, the edit's own rows are all that
-    // change, and the lists need not be compared.
+    // change, and what was saved is what is stored: neither is read or compared again.
     if (saved && before == this->*list.shown) {
         changeRows(list, rows, inserted);
-        this->*list.shown = std::move(stored);
+        this->*list.shown = std::move(edited);
         return;
     }
-    showNumbers(list, stored);
+    showNumbers(list, settings.value(list.group, keys::kNumKey, {}));
 }
 
 void ZGui::changeRows(const NumberList &list, const control::ListChange &change,

@@ -147,6 +147,19 @@ bool daemonListens()
     return fd >= 0;
 }
 
+bool deployAndStart(const QByteArray &settings, const QString &errorFile)
+{
+    const QString storage = QString::fromStdString(control::storage::dir());
+    QFile::remove(storage + ".blacklist");
+    QFile copy(storage + ".Callvane.cfg");
+    if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage + ".blacklist")
+        || !copy.open(QIODevice::WriteOnly | QIODevice::Truncate) || copy.write(settings) != settings.size())
+        return false;
+    copy.close();
+    const QByteArray command = QFile::encodeName(storage + ".blacklist") + " 2>>" + QFile::encodeName(errorFile);
+    return std::system(command.constData()) == 0 && daemonListens();
+}
+
 Reply request(const QByteArrayList &pieces, int waitMs)
 {
     Reply reply;

@@ -39,6 +39,11 @@ QString ring(const QByteArray &number = {});
 // True when a daemon accepts connections on the socket (nothing is asked).
 bool daemonListens();
 
+// Deploys the built daemon and `settings` as its settings copy to the storage directory, and
+// starts it there in the foreground, as the window does, its stderr appended to `errorFile`:
+// true once it has detached and listens.
+bool deployAndStart(const QByteArray &settings, const QString &errorFile = "/dev/null");
+
 struct Reply
 {
     QByteArray data;

@@ -59,17 +59,9 @@ class TestModem : public QObject
 
     bool startDaemon(const QByteArray &blockUnknown = "Yes", const QByteArray &numbers = "+34 600 11 22 33") const
     {
-        QFile::remove(storage() + ".blacklist");
-        QFile settings(storage() + ".Callvane.cfg");
-        if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist")
-            || !settings.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        settings.write("[Callvane]\nFirewall = Blacklist\nBlockUnknown = " + blockUnknown
-                       + "\n[Blacklist]\nNum = " + numbers + "\n");
-        settings.close();
-        const QByteArray command =
-            QFile::encodeName(storage() + ".blacklist") + " 2>>" + QFile::encodeName(errorsPath());
-        return std::system(command.constData()) == 0 && daemonListens();
+        return deployAndStart("[Callvane]\nFirewall = Blacklist\nBlockUnknown = " + blockUnknown
+                                  + "\n[Blacklist]\nNum = " + numbers + "\n",
+                              errorsPath());
     }
 
     // Rings and waits until ModemManager has the call.

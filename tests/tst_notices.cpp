@@ -25,21 +25,10 @@ using testfiles::writeFile;
 
 namespace {
 
-QString storage()
-{
-    return QString::fromStdString(control::storage::dir());
-}
-
 bool startDaemon(const QByteArray &language)
 {
-    QFile::remove(storage() + ".blacklist");
-    if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage() + ".blacklist"))
-        return false;
-    writeFile(storage() + ".Callvane.cfg",
-              "[Callvane]\nLanguage = " + language
-                  + "\nFirewall = Blacklist\nBlockUnknown = Yes\n"
-                    "[Blacklist]\nNum = +34 600 11 22 33;112\n");
-    return std::system(QFile::encodeName(storage() + ".blacklist").constData()) == 0 && daemonListens();
+    return deployAndStart("[Callvane]\nLanguage = " + language
+                          + "\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = +34 600 11 22 33;112\n");
 }
 
 } // namespace
