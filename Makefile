@@ -16,7 +16,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-de
             libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
             busybox procps util-linux coreutils tzdata clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format clang-tidy libxcb1-dev \
             libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager \
-            libexpat1-dev mobile-broadband-provider-info dunst dbus-bin weston qt6-wayland \
+            libexpat1-dev mobile-broadband-provider-info dunst dbus-bin weston qt6-wayland at-spi2-core \
             appstream desktop-file-utils lintian
 
 PREFIX   ?= /usr/local

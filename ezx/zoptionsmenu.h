@@ -5,6 +5,8 @@
 #include <QPixmap>
 
 class QAction;
+class ZOptionsMenuAccessible;
+class ZOptionsMenuItemAccessible;
 
 // A soft key's options menu: rows of icon and text, and separators, shown inside the window
 // above the soft-key bar. Up and Down move (skipping separators, wrapping around), Enter or
@@ -36,14 +38,20 @@ signals:
     void hidden();
 
 protected:
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
+    friend class ZOptionsMenuAccessible;
+    friend class ZOptionsMenuItemAccessible;
+
     void addRow(QListWidgetItem *row, int id, int index);
     void stepCursor(int step);
     int rowOf(int id) const;
+    int idOf(const QObject *action) const;
     int rowHeight() const;
 
     QMap<int, QAction *> m_actions;

@@ -30,6 +30,13 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+QByteArray privateBusConfig(const QString &socket)
+{
+    return "<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(socket)
+        + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
+          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
+}
+
 QString fixturePath(const QString &name)
 {
     return QStringLiteral(CALLVANE_FIXTURES "/") + name;

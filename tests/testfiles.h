@@ -12,6 +12,10 @@ void writeFile(const QString &path, const QByteArray &content);
 // "<missing>" when it cannot be read, so a comparison names the fault.
 QByteArray readFile(const QString &path);
 
+// A session bus's configuration: it listens on `socket` and has no service files, so only
+// what a test starts answers on it.
+QByteArray privateBusConfig(const QString &socket);
+
 QString fixturePath(const QString &name);
 QByteArray fixture(const QString &name);
 QByteArray golden(const QString &name);

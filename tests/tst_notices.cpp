@@ -80,11 +80,8 @@ private slots:
         qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
         qputenv(control::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
-        // No service files: nothing but the server started here answers for notices.
-        writeFile(m_dir.filePath("bus.conf"),
-                  "<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(m_dir.filePath("bus"))
-                      + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
-                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        // Nothing but the server started here answers for notices.
+        writeFile(m_dir.filePath("bus.conf"), testfiles::privateBusConfig(m_dir.filePath("bus")));
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
         m_bus.start("dbus-daemon", {"--config-file=" + m_dir.filePath("bus.conf"), "--nofork", "--print-address=1"});
         QVERIFY(m_bus.waitForReadyRead(5000));
