@@ -82,7 +82,10 @@ public:
         return !states.isEmpty() && (states.constFirst() & (1U << kFocused)) != 0;
     }
 
-    QList<Node> applications() const { return children({"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"}); }
+    QList<Node> applications() const
+    {
+        return children({"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"});
+    }
 
     // The first object with `role` in the applications' trees, breadth first.
     Node find(const QString &role) const
@@ -147,8 +150,8 @@ private slots:
         QTest::addColumn<int>("steps"); // Down presses; below 0, Up presses
         QTest::addColumn<QStringList>("items");
         QTest::addColumn<QString>("focused");
-        QTest::newRow("status menu as opened") << 0 << 0 << QStringList{"MENU_LANG", "MENU_ABOUT", "MENU_EXIT"}
-                                               << "MENU_LANG";
+        QTest::newRow("status menu as opened")
+            << 0 << 0 << QStringList{"MENU_LANG", "MENU_ABOUT", "MENU_EXIT"} << "MENU_LANG";
         QTest::newRow("black list menu, past the separator")
             << 1 << 2 << QStringList{"MENU_ADD", "MENU_DELETE", "MENU_ABOUT", "MENU_EXIT"} << "MENU_ABOUT";
         QTest::newRow("register menu, up round to its end")
@@ -170,6 +173,7 @@ private slots:
         QTRY_VERIFY(menu(*gui)->hasFocus());
         for (int step = 0; step < std::abs(steps); ++step)
             QTest::keyClick(menu(*gui), steps > 0 ? Qt::Key_Down : Qt::Key_Up);
+        QTRY_COMPARE(menu(*gui)->currentItem()->text(), focused); // keys pass through the registry first
         QTRY_VERIFY_WITH_TIMEOUT(!m_reader->applications().isEmpty(), 10000); // Qt joins with its first window
         const ScreenReader::Node read = m_reader->find("popup menu");
         QVERIFY2(!read.path.isEmpty(), "no popup menu");
@@ -185,6 +189,7 @@ private slots:
         QCOMPARE(focusedItem, focused);
         QTRY_COMPARE(m_reader->focusedName(), focused);
         QTest::keyClick(menu(*gui), Qt::Key_Escape);
+        QTRY_VERIFY(!menu(*gui)->isVisible());
     }
 
 private:
