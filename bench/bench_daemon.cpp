@@ -1,8 +1,10 @@
 // The real daemon over its socket: decisions per second and latency percentiles, start-up
-// time and resident memory, with N numbers on the active black list. The peer is the same
-// daemon with an empty list, measured in the same run: the ratio shows what the list costs.
-// The list holds numbers; or numbers and 1,000 prefix entries ("+34 8123*"); or entries of
-// 240 characters (longer than any phone number, compared as text).
+// time and resident memory, with N numbers on the active black list. The list holds numbers;
+// or numbers and 1,000 prefix entries ("+34 8123*"); or entries of 240 characters (longer than
+// any phone number, compared as text). The same daemon with an empty list shows what the list
+// costs; the *BesidePeer figures set it beside peerserver, started and asked alternately in
+// the same run: a server that answers "allow" to every line, and one that loads the same list
+// into a hash set.
 
 #include "control/atomicfile.h"
 #include "control/daemonsocket.h"
@@ -32,12 +34,13 @@ using Clock = std::chrono::steady_clock;
 
 // Emptied: the list is emptied after a start with the numbers (a large key cache stays).
 enum Kind : int64_t { Numbers, WithPrefixes, Long, Emptied };
+enum Program { TheDaemon, AllowPeer, HashSetPeer };
 
 std::string g_storage;
 
-bool ask(const std::string &number)
+bool ask(const std::string &socket, const std::string &number)
 {
-    const int fd = control::daemonsocket::connectTo(control::storage::daemonSocketPath());
+    const int fd = control::daemonsocket::connectTo(socket);
     if (fd < 0)
         return false;
     const std::string line = number + "\n";
@@ -48,13 +51,15 @@ bool ask(const std::string &number)
     return ok;
 }
 
-// Our own daemon, started as the window starts it and stopped by its process id.
+// Our own daemon, started as the window starts it, or a peer; stopped by its process id.
 class Daemon
 {
 public:
     // `cached`: the key cache of an earlier start is kept (a restart), else removed (a first
     // start). `edited`: one number more than `numbers`, as after adding one.
-    explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers)
+    explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers,
+                    Program program = TheDaemon)
+        : socket(program == TheDaemon ? control::storage::daemonSocketPath() : g_storage + "peer.sock")
     {
         std::vector<std::string> list;
         for (int64_t i = 0; i < numbers; ++i)
@@ -69,15 +74,20 @@ public:
         control::writeFileAtomically(g_storage + ".Callvane.cfg",
                                      "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list)
                                          + "\n");
+        const std::string path = program == TheDaemon ? g_storage + ".blacklist" : std::string(PEER_SERVER);
+        const std::string arguments = program == AllowPeer ? " allow " + socket
+            : program == HashSetPeer                       ? " hashset " + socket + " " + g_storage + ".Callvane.cfg"
+                                                           : std::string();
+        ::unlink(socket.c_str());
         const auto start = Clock::now();
-        if (std::system(("exec " + g_storage + ".blacklist &").c_str()) != 0)
+        if (std::system(("exec " + path + arguments + " &").c_str()) != 0)
             return;
         // Ready once it answers, i.e. once the list is indexed.
         bool answered = false;
-        while (!(answered = ask("0")) && Clock::now() - start < std::chrono::seconds(60))
+        while (!(answered = ::ask(socket, "0")) && Clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        m_pid = answered ? daemonprocess::running(g_storage + ".blacklist") : -1;
+        m_pid = answered ? daemonprocess::running(path) : -1;
         memory = daemonprocess::residentKiB(m_pid);
     }
     ~Daemon()
@@ -91,7 +101,9 @@ public:
     }
     bool running() const { return m_pid > 0; }
     long resident() const { return daemonprocess::residentKiB(m_pid); }
+    bool ask(const std::string &number) const { return ::ask(socket, number); }
 
+    const std::string socket;
     double startup = 0;
     long memory = 0;
 
@@ -114,7 +126,7 @@ void BM_Decisions(benchmark::State &state)
             ? "+34 6" + std::to_string(10000000 + (i * 7919) % std::max<int64_t>(1, state.range(0)))
             : "+34 7" + std::to_string(10000000 + i);
         const auto begin = Clock::now();
-        if (!ask(number)) {
+        if (!daemon.ask(number)) {
             state.SkipWithError("no answer");
             break;
         }
@@ -168,13 +180,13 @@ void BM_MemoryFlat(benchmark::State &state)
         state.SkipWithError("the daemon did not start");
         return;
     }
-    const auto ring = [](int64_t calls) {
+    const auto ring = [&daemon](int64_t calls) {
         std::vector<std::thread> callers;
         for (int64_t t = 0; t < 4; ++t) {
-            callers.emplace_back([calls, t] {
+            callers.emplace_back([&daemon, calls, t] {
                 for (int64_t i = t; i < calls; i += 4)
-                    ask(i % 2 == 0 ? "+34 6" + std::to_string(10000000 + i % 1000)
-                                   : "+34 7" + std::to_string(10000000 + i));
+                    daemon.ask(i % 2 == 0 ? "+34 6" + std::to_string(10000000 + i % 1000)
+                                          : "+34 7" + std::to_string(10000000 + i));
             });
         }
         for (auto &caller : callers)
@@ -189,8 +201,84 @@ void BM_MemoryFlat(benchmark::State &state)
     std::remove((g_storage + ".blockedcalls").c_str());
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Calls not on a list of 100,000, to the daemon and to the "allow" peer in turns of 500 each.
+void BM_DecisionsBesidePeer(benchmark::State &state)
+{
+    const Daemon daemon(100000);
+    const Daemon peer(0, false, false, Numbers, AllowPeer);
+    if (!daemon.running() || !peer.running()) {
+        state.SkipWithError("a server did not start");
+        return;
+    }
+    const auto rate = [](const Daemon &server, int64_t round) {
+        const auto begin = Clock::now();
+        for (int64_t i = 0; i < 500; ++i)
+            server.ask("+34 7" + std::to_string(10000000 + round * 500 + i));
+        return 500 / std::chrono::duration<double>(Clock::now() - begin).count();
+    };
+    std::vector<double> ours;
+    std::vector<double> peers;
+    std::vector<double> ratios;
+    int64_t round = 0;
+    for (auto _ : state) {
+        ours.push_back(rate(daemon, round));
+        peers.push_back(rate(peer, round++));
+        ratios.push_back(ours.back() / peers.back());
+    }
+    state.counters["per_s"] = median(ours);
+    state.counters["peer_per_s"] = median(peers);
+    state.counters["ratio"] = median(ratios);
+}
+
+// The first answer of a first start (no key cache) and of a restart after an edit, beside the
+// hash-set peer's first answer with the same list, started in turns.
+void BM_StartupBesidePeer(benchmark::State &state)
+{
+    const int64_t numbers = state.range(0);
+    const bool restart = state.range(1) != 0;
+    std::vector<double> ours;
+    std::vector<double> peers;
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (restart)
+            const Daemon before(numbers, true);
+        state.ResumeTiming();
+        const Daemon daemon(numbers, restart, restart);
+        state.PauseTiming();
+        const Daemon peer(numbers, true, restart, Numbers, HashSetPeer);
+        state.ResumeTiming();
+        if (!daemon.running() || !peer.running()) {
+            state.SkipWithError("a server did not start");
+            return;
+        }
+        ours.push_back(daemon.startup);
+        peers.push_back(peer.startup);
+        ratios.push_back(ours.back() / peers.back());
+    }
+    state.counters["startup_ms"] = median(ours);
+    state.counters["peer_ms"] = median(peers);
+    state.counters["ratio"] = median(ratios);
+}
+
 } // namespace
 
+BENCHMARK(BM_DecisionsBesidePeer)->Iterations(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StartupBesidePeer)
+    ->ArgNames({"numbers", "restart"})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Args({1000000, 0})
+    ->Args({1000000, 1})
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_MemoryFlat)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Startup)
     ->ArgNames({"numbers", "restart", "kind"})

@@ -3,8 +3,8 @@
 // window with the same four icon tabs and N rows in each list (built in bench/, the floor of
 // any window with this screen), and against Callvane's window without its seven start-up
 // commands (a shell that only records); the three in turn in each round, as medians and
-// ratios. An empty Qt window of the same size, and the same with one text label (the floor
-// of any window with text), are measured too.
+// ratios, with the resident memory of each when its window is mapped. An empty Qt window of the same size, and the same
+// with one text label (the floor of any window with text), are measured too.
 //
 // Every program gets the same private session bus, as on a desktop or a phone. Without one
 // each start would spend milliseconds autolaunching a bus of its own (dbus-launch).
@@ -37,13 +37,18 @@ std::string g_work;
 std::string g_display;
 std::string g_bus;
 
-// Milliseconds from exec to the first top-level window the program maps.
-double timeToMappedWindow(const std::vector<std::string> &command, const std::vector<std::string> &environment)
+struct Start
+{
+    double ms = -1; // from exec to the first top-level window the program maps
+    long residentKiB = -1; // then
+};
+
+Start timeToMappedWindow(const std::vector<std::string> &command, const std::vector<std::string> &environment)
 {
     xcb_connection_t *x = xcb_connect(g_display.c_str(), nullptr);
     if (xcb_connection_has_error(x) != 0) {
         xcb_disconnect(x);
-        return -1;
+        return {};
     }
     xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -64,16 +69,17 @@ double timeToMappedWindow(const std::vector<std::string> &command, const std::ve
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    const auto start = Clock::now();
+    const auto begin = Clock::now();
     pid_t pid = -1;
-    double ms = -1;
+    Start start;
     const int spawned = ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
     if (spawned == 0) {
         while (xcb_generic_event_t *event = xcb_wait_for_event(x)) {
             const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
             std::free(event);
             if (mapped) {
-                ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                start.ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+                start.residentKiB = daemonprocess::residentKiB(pid);
                 break;
             }
         }
@@ -81,7 +87,7 @@ double timeToMappedWindow(const std::vector<std::string> &command, const std::ve
         ::waitpid(pid, nullptr, 0);
     }
     xcb_disconnect(x);
-    return ms;
+    return start;
 }
 
 // A program directory as the build lays it out, with `numbers` in each list and as many
@@ -118,7 +124,7 @@ void floor(benchmark::State &state, const std::vector<std::string> &command)
 {
     std::vector<double> times;
     for (auto _ : state) {
-        const double ms = timeToMappedWindow(command, {});
+        const double ms = timeToMappedWindow(command, {}).ms;
         if (ms < 0) {
             state.SkipWithError("no window was mapped (or no connection to Xvfb)");
             return;
@@ -151,14 +157,16 @@ void BM_Startup(benchmark::State &state)
         {dir + "callvane"},
         {dir + "callvane-window-only"}};
     std::vector<std::vector<double>> times(commands.size());
+    std::vector<std::vector<double>> memory(commands.size());
     for (auto _ : state) {
         for (size_t i = 0; i < commands.size(); ++i) {
-            const double ms = timeToMappedWindow(commands[i], environment);
-            if (ms < 0) {
+            const Start start = timeToMappedWindow(commands[i], environment);
+            if (start.ms < 0) {
                 state.SkipWithError("no window was mapped (or no connection to Xvfb)");
                 return;
             }
-            times[i].push_back(ms);
+            times[i].push_back(start.ms);
+            memory[i].push_back(double(start.residentKiB) / 1024);
         }
     }
     const double peer = median(times[0]);
@@ -169,6 +177,9 @@ void BM_Startup(benchmark::State &state)
     state.counters["no_commands_ms"] = windowOnly;
     state.counters["ratio"] = callvane / peer;
     state.counters["ratio_no_commands"] = windowOnly / peer;
+    state.counters["peer_rss_MiB"] = median(memory[0]);
+    state.counters["callvane_rss_MiB"] = median(memory[1]);
+    state.counters["rss_ratio"] = median(memory[1]) / median(memory[0]);
 }
 
 } // namespace
