@@ -119,7 +119,7 @@ public:
             return {};
         const ZListBoxItem &item = *m_items[static_cast<size_t>(index.row())];
         switch (role) {
-        case Qt::DisplayRole: return item.lines().join(QLatin1Char('\n'));
+        case Qt::DisplayRole: return item.text();
         case Qt::DecorationRole: return item.pixmap().isNull() ? QVariant() : QVariant(QIcon(item.pixmap()));
         case Qt::CheckStateRole:
             if (!m_checkMode)

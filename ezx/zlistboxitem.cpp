@@ -7,15 +7,30 @@ void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoR
     m_pixmap = pixmap;
 }
 
+int ZListBoxItem::firstLine(int column) const
+{
+    int line = 0;
+    for (int c = 0; c < column; ++c)
+        line += m_lines[c];
+    return line;
+}
+
 void ZListBoxItem::appendSubItem(int column, const QString &text, bool /*autoResize*/, const QPixmap * /*pixmap*/)
 {
     if (column < 0 || column >= kColumns)
         return;
-    Column &lines = m_columns[column];
-    if (lines.lines++ == 0)
-        lines.first = text;
-    else
-        lines.more.append(text);
+    const int at = firstLine(column + 1);
+    if (lineCount() == 0) {
+        m_text = text;
+    } else if (at == lineCount()) {
+        m_text += QLatin1Char('\n') + text;
+    } else {
+        qsizetype start = 0;
+        for (int line = 0; line < at; ++line)
+            start = m_text.indexOf(QLatin1Char('\n'), start) + 1;
+        m_text.insert(start, text + QLatin1Char('\n'));
+    }
+    m_lines[column] += int(text.count(QLatin1Char('\n'))) + 1;
 }
 
 QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) const
@@ -25,15 +40,7 @@ QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) co
 
 QStringList ZListBoxItem::subItems(int column) const
 {
-    if (column < 0 || column >= kColumns || m_columns[column].lines == 0)
+    if (column < 0 || column >= kColumns || m_lines[column] == 0)
         return {};
-    return QStringList{m_columns[column].first} + m_columns[column].more;
-}
-
-QStringList ZListBoxItem::lines() const
-{
-    QStringList all;
-    for (int column = 0; column < kColumns; ++column)
-        all += subItems(column);
-    return all;
+    return m_text.split(QLatin1Char('\n')).mid(firstLine(column), m_lines[column]);
 }

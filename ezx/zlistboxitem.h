@@ -14,26 +14,25 @@ public:
     ZListBoxItem(ZListBox *box, const QString &layout);
 
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
+    // A text with line ends is taken as that many lines.
     void appendSubItem(int column, const QString &text, bool autoResize = true, const QPixmap *pixmap = nullptr);
     // Empty when the column or line does not exist.
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
 
     const QPixmap &pixmap() const { return m_pixmap; }
-    // Every text line, column by column.
-    QStringList lines() const;
+    // Every text line, column by column, joined by line ends.
+    const QString &text() const { return m_text; }
 
 private:
     static constexpr int kColumns = 3;
 
-    // Most rows have one line per column: it is kept inline, the others in `more`.
-    struct Column
-    {
-        int lines = 0;
-        QString first;
-        QStringList more;
-    };
+    int firstLine(int column) const;
+    int lineCount() const { return firstLine(kColumns); }
 
     QPixmap m_pixmap;
-    Column m_columns[kColumns];
+    // One string for all lines: a row is a few dozen bytes besides its text, and a row of
+    // one line shares the text it was given.
+    QString m_text;
+    int m_lines[kColumns] = {};
 };

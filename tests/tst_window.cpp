@@ -57,6 +57,8 @@ QColor mainColour(const QImage &icon, const QColor &ground)
     return QColor::fromRgb(most);
 }
 
+using Appends = QList<QPair<int, QString>>; // (column, text)
+
 const QByteArray kSettings = "[Callvane]\nLanguage = Test\n[Blacklist]\nNum = 1;2\n[Whitelist]\nNum = 1;2\n";
 const QByteArray kLog = "111\nfirst\n222\nsecond\n";
 
@@ -477,6 +479,46 @@ private slots:
         QCOMPARE(tabs->mapTo(gui.get(), QPoint(tabs->width(), tabs->height())),
                  QPoint(size.width(), keys->mapTo(gui.get(), QPoint()).y()));
         QCOMPARE(box(*gui, "statusBox")->width(), size.width());
+    }
+
+    // A row's lines are kept column by column, whatever order they come in; the view shows
+    // them all.
+    void listBoxItemKeepsItsColumnsApart_data()
+    {
+        // clang-format off
+        QTest::addColumn<Appends>("appended");
+        QTest::addColumn<QStringList>("columns"); // each column's lines, joined by "|"
+        QTest::newRow("one line") << Appends{{1, "+34 600"}}
+                                  << QStringList{"", "+34 600", ""};
+        QTest::newRow("two columns in order") << Appends{{1, "a"}, {2, "b"}}
+                                              << QStringList{"", "a", "b"};
+        QTest::newRow("a column filled after the next") << Appends{{2, "b"}, {1, "a"}, {1, "a2"}, {0, "z"}}
+                                                        << QStringList{"z", "a|a2", "b"};
+        QTest::newRow("empty lines") << Appends{{1, ""}, {1, "x"}, {2, ""}}
+                                     << QStringList{"", "|x", ""};
+        QTest::newRow("a text with a line end") << Appends{{2, "c"}, {1, "a\nb"}}
+                                                << QStringList{"", "a|b", "c"};
+        QTest::newRow("no such column") << Appends{{3, "z"}, {-1, "z"}, {1, "a"}}
+                                        << QStringList{"", "a", ""};
+        // clang-format on
+    }
+
+    void listBoxItemKeepsItsColumnsApart()
+    {
+        QFETCH(Appends, appended);
+        QFETCH(QStringList, columns);
+        ZListBoxItem row(nullptr, QStringLiteral("%I%M"));
+        for (const auto &[column, text] : appended)
+            row.appendSubItem(column, text);
+        QStringList read;
+        QStringList all;
+        for (int column = 0; column < 3; ++column) {
+            read.append(row.subItems(column).join(QLatin1Char('|')));
+            all += row.subItems(column);
+            QCOMPARE(row.getSubItemText(column, 0), row.subItems(column).value(0));
+        }
+        QCOMPARE(read, columns);
+        QCOMPARE(row.text(), all.join(QLatin1Char('\n')));
     }
 
     // Edits are shown to the view in one go; the cursor keeps its place through them, and in
