@@ -113,19 +113,15 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
 {
     const auto &list = m_blacklistMode ? settings.blacklist : settings.whitelist;
     m_numbers.reserve(list.size());
-    const auto knownKey = [known](const std::string &entry) -> std::optional<std::uint64_t> {
-        if (known == nullptr)
-            return std::nullopt;
-        const auto found = known->byEntry.find(entry);
-        return found == known->byEntry.end() ? std::nullopt : std::optional<std::uint64_t>(found->second);
-    };
+    const std::vector<std::optional<std::uint64_t>> cached =
+        known != nullptr ? keycache::match(*known, list) : std::vector<std::optional<std::uint64_t>>(list.size());
     std::vector<std::uint64_t> listKeys(list.size());
     std::vector<size_t> unknown;
     for (size_t i = 0; i < list.size(); ++i) {
         if (isPrefixEntry(list[i]))
             addPrefix(std::string_view(list[i]).substr(0, list[i].size() - 1));
-        else if (const auto cached = knownKey(list[i]))
-            listKeys[i] = *cached;
+        else if (cached[i])
+            listKeys[i] = *cached[i];
         else
             unknown.push_back(i);
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace control::keycache {
 
@@ -54,13 +55,47 @@ Keys load(const std::string &path, const std::string &region)
         rest.remove_prefix(length);
         if (!take(rest, key))
             return {};
-        keys.byEntry.emplace(entry, key);
+        keys.entries.emplace_back(entry, key);
         ++count;
     }
     std::uint64_t written = 0;
     if (!take(rest, written) || written != count || !rest.empty())
         return {};
     return keys;
+}
+
+std::vector<std::optional<std::uint64_t>> match(const Keys &keys, const std::vector<std::string> &list)
+{
+    const auto &saved = keys.entries;
+    std::vector<std::optional<std::uint64_t>> found(list.size());
+    std::unordered_map<std::string_view, std::uint64_t> byEntry;
+    bool inStep = true;
+    size_t next = 0; // the saved entry in step with the list's
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string_view entry = list[i];
+        if (inStep) {
+            if (next >= saved.size())
+                continue; // added at the end
+            if (saved[next].first == entry) {
+                found[i] = saved[next++].second;
+                continue;
+            }
+            if (next + 1 < saved.size() && saved[next + 1].first == entry) {
+                found[i] = saved[next + 1].second; // the one before was removed
+                next += 2;
+                continue;
+            }
+            if (i + 1 < list.size() && saved[next].first == list[i + 1])
+                continue; // added here
+            inStep = false;
+            byEntry.reserve(saved.size());
+            for (const auto &[text, key] : saved)
+                byEntry.emplace(text, key);
+        }
+        if (const auto hit = byEntry.find(entry); hit != byEntry.end())
+            found[i] = hit->second;
+    }
+    return found;
 }
 
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,

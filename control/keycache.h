@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 // What the daemon learnt parsing its number list, kept in the storage directory for its next
@@ -16,11 +17,15 @@ namespace control::keycache {
 
 struct Keys
 {
-    std::string file; // the file's bytes: `byEntry` points into them
-    std::unordered_map<std::string_view, std::uint64_t> byEntry;
+    std::string file; // the file's bytes: `entries` point into them
+    std::vector<std::pair<std::string_view, std::uint64_t>> entries; // in the order saved
 };
 
 Keys load(const std::string &path, const std::string &region);
+// The key `keys` holds for each entry of `list`, or none. A list edited since it was saved has
+// nearly all its entries in the saved order: they are matched in step (past single entries
+// added or removed), and only a list out of step is looked up by hash.
+std::vector<std::optional<std::uint64_t>> match(const Keys &keys, const std::vector<std::string> &list);
 // `keys[i]` is the key of `entries[i]`. Written atomically, for the owner only.
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
           const std::vector<std::uint64_t> &keys);

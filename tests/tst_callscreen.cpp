@@ -173,6 +173,53 @@ private slots:
         QVERIFY(!restarted.blocks("600112234"));
     }
 
+    // A restart after an edit takes the saved keys of the entries it kept and parses the new
+    // ones (and a moved one it meets out of step); every key is what parsing gives.
+    void keyCacheFollowsAnEditedList_data()
+    {
+        QTest::addColumn<QStringList>("saved");
+        QTest::addColumn<QStringList>("now");
+        QTest::addColumn<int>("parsed");
+        const QString a = "+34 600 00 00 01", b = "600000002", c = "Mum", d = "+34 600 00 00 04";
+        const QString x = "+34 611 11 11 11", p = "905*";
+        QTest::newRow("added at the end") << QStringList{a, b, c} << QStringList{a, b, c, d} << 1;
+        QTest::newRow("one removed") << QStringList{a, b, c, d} << QStringList{a, c, d} << 0;
+        QTest::newRow("the first removed") << QStringList{a, b, c} << QStringList{b, c} << 0;
+        QTest::newRow("the last removed") << QStringList{a, b, c} << QStringList{a, b} << 0;
+        QTest::newRow("one added in the middle") << QStringList{a, b, c} << QStringList{a, x, b, c} << 1;
+        QTest::newRow("two removed together") << QStringList{a, b, c, d} << QStringList{a, d} << 0;
+        QTest::newRow("reversed") << QStringList{a, b, c, d} << QStringList{d, c, b, a} << 0;
+        QTest::newRow("a duplicate moved to the end") << QStringList{a, a, b} << QStringList{a, b, a} << 1;
+        QTest::newRow("a prefix moved first") << QStringList{a, p, b} << QStringList{p, a, b, x} << 2;
+        QTest::newRow("all new") << QStringList{a, b} << QStringList{x, d} << 2;
+        QTest::newRow("from none") << QStringList{} << QStringList{a, b} << 2;
+    }
+
+    void keyCacheFollowsAnEditedList()
+    {
+        QFETCH(QStringList, saved);
+        QFETCH(QStringList, now);
+        QFETCH(int, parsed);
+        const auto entries = [](const QStringList &texts) {
+            std::vector<std::string> list;
+            for (const QString &text : texts)
+                list.push_back(text.toStdString());
+            return list;
+        };
+        QTemporaryDir dir;
+        const std::string cache = dir.filePath("keys").toStdString();
+        std::vector<std::uint64_t> savedKeys;
+        CallScreen(settings(true, false, entries(saved)), "ES", nullptr, &savedKeys);
+        QVERIFY(keycache::save(cache, "ES", entries(saved), savedKeys));
+        const keycache::Keys known = keycache::load(cache, "ES");
+        std::vector<std::uint64_t> keys;
+        std::vector<std::uint64_t> parsedKeys;
+        const CallScreen restarted(settings(true, false, entries(now)), "ES", &known, &keys);
+        CallScreen(settings(true, false, entries(now)), "ES", nullptr, &parsedKeys);
+        QCOMPARE(int(restarted.parsed()), parsed);
+        QCOMPARE(keys, parsedKeys);
+    }
+
     // A long list is parsed on several threads: every entry still gets its own key, also
     // where a cache left only every other entry to parse.
     void longListKeysEveryEntry()

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     control::keycache::Keys known;
     for (size_t i = 0; i < entries.size(); ++i)
-        known.byEntry.emplace(entries[i], keys[i]);
+        known.entries.emplace_back(entries[i], keys[i]);
     const control::CallScreen cached(settings, "ES", &known);
     if (cached.parsed() != 0 || cached.blocks(caller) != parsed.blocks(caller))
         std::abort();
