@@ -187,9 +187,11 @@ std::optional<control::FirewallSettings> readSettings(const std::string &path, R
     return control::FirewallSettings::read(document);
 }
 
-// What this start parsed, to be kept in the key cache once the first calls are answered.
+// What this start parsed, to be kept in the key cache once the first calls are answered;
+// with no entries, the cache is removed then.
 struct KeysToSave
 {
+    bool due = false;
     std::vector<std::string> entries;
     std::vector<std::uint64_t> keys;
 };
@@ -202,14 +204,14 @@ control::CallScreen indexList(control::FirewallSettings &settings, const std::st
     const std::string path = control::storage::keyCachePath();
     std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
     if (entries.empty()) {
-        ::unlink(path.c_str());
+        toSave.due = true;
         return {settings, region};
     }
     const control::keycache::Keys known = control::keycache::load(path, region);
     std::vector<std::uint64_t> keys;
     control::CallScreen screen(settings, region, &known, &keys);
     if (screen.parsed() > 0 || known.entries.size() != keys.size())
-        toSave = {std::move(entries), std::move(keys)};
+        toSave = {true, std::move(entries), std::move(keys)};
     return screen;
 }
 
@@ -352,11 +354,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
         return 1;
     }
-    // The cache is written (and synced) beside the loop: no call waits for it.
+    // The cache is written (and synced), or removed, beside the loop: no call waits for it.
     std::thread saveKeys;
-    if (!toSave.entries.empty()) {
+    if (toSave.due) {
         saveKeys = std::thread([&toSave, path = control::storage::keyCachePath(), code = region.code] {
-            control::keycache::save(path, code, toSave.entries, toSave.keys);
+            if (toSave.entries.empty())
+                ::unlink(path.c_str());
+            else
+                control::keycache::save(path, code, toSave.entries, toSave.keys);
             toSave = {};
             ::malloc_trim(0);
         });
