@@ -49,7 +49,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: peerserver allow SOCKET | peerserver hashset SOCKET SETTINGS\n");
         return 2;
     }
-    const std::unordered_set<std::string> blocked = hashset ? loadBlacklist(argv[3]) : std::unordered_set<std::string>();
+    const std::unordered_set<std::string> blocked =
+        hashset ? loadBlacklist(argv[3]) : std::unordered_set<std::string>();
     const int listening = control::daemonsocket::listenAt(argv[2]);
     if (listening < 0 || ::fcntl(listening, F_SETFL, 0) != 0) {
         std::perror("peerserver");
