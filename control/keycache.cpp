@@ -45,6 +45,11 @@ Keys load(const std::string &path, const std::string &region)
     if (rest.substr(0, expected.size()) != expected)
         return {};
     rest.remove_prefix(expected.size());
+    // The count at the end sizes the entries, as far as the bytes can hold that many.
+    std::uint64_t promised = 0;
+    if (std::string_view end = rest.substr(rest.size() - std::min(rest.size(), sizeof promised)); take(end, promised))
+        keys.entries.reserve(
+            std::min<std::uint64_t>(promised, rest.size() / (sizeof(std::uint32_t) + sizeof promised)));
     std::uint64_t count = 0;
     while (rest.size() > sizeof count) {
         std::uint32_t length = 0;

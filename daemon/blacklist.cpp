@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <malloc.h>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@
 #include <sys/prctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -262,6 +264,17 @@ bool detach()
     return told;
 }
 
+// `work` on a thread of its own; where none can be had, here and now.
+std::thread besideLoop(const std::function<void()> &work)
+{
+    try {
+        return std::thread(work);
+    } catch (const std::system_error &) {
+        work();
+        return {};
+    }
+}
+
 // cp cannot write over a running executable ("Text file busy"), so an upgrade deployed while
 // the daemon runs would never reach it. The daemon runs from a sealed copy in memory instead,
 // and the deployed file stays free for the next deploy; where that cannot be done, it runs
@@ -332,6 +345,7 @@ int main(int argc, char **argv)
     const std::string installed = InstallWatch::resolve(std::getenv("CALLVANE_INSTALLED"));
     if (!detach())
         return 1;
+    std::thread metadata = besideLoop(control::CallScreen::prepare); // while the list and its cache are read
     recordHolder();
     reporter.toSystemLog();
     const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment(
@@ -343,6 +357,8 @@ int main(int argc, char **argv)
                             + ")");
     KeysToSave toSave;
     const control::CallScreen screen = indexList(*settings, region.code, toSave);
+    if (metadata.joinable())
+        metadata.join();
     control::BlockedNotice notice = control::BlockedNotice::ofLanguage(settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
@@ -357,7 +373,7 @@ int main(int argc, char **argv)
     // The cache is written (and synced), or removed, beside the loop: no call waits for it.
     std::thread saveKeys;
     if (toSave.due) {
-        saveKeys = std::thread([&toSave, path = control::storage::keyCachePath(), code = region.code] {
+        saveKeys = besideLoop([&toSave, path = control::storage::keyCachePath(), code = region.code] {
             if (toSave.entries.empty())
                 ::unlink(path.c_str());
             else
