@@ -265,7 +265,7 @@ bool detach()
 }
 
 // `work` on a thread of its own; where none can be had, here and now.
-std::thread besideLoop(const std::function<void()> &work)
+std::thread inBackground(const std::function<void()> &work)
 {
     try {
         return std::thread(work);
@@ -345,7 +345,7 @@ int main(int argc, char **argv)
     const std::string installed = InstallWatch::resolve(std::getenv("CALLVANE_INSTALLED"));
     if (!detach())
         return 1;
-    std::thread metadata = besideLoop(control::CallScreen::prepare); // while the list and its cache are read
+    std::thread metadata = inBackground(control::CallScreen::prepare); // while the list and its cache are read
     recordHolder();
     reporter.toSystemLog();
     const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment(
@@ -373,7 +373,7 @@ int main(int argc, char **argv)
     // The cache is written (and synced), or removed, beside the loop: no call waits for it.
     std::thread saveKeys;
     if (toSave.due) {
-        saveKeys = besideLoop([&toSave, path = control::storage::keyCachePath(), code = region.code] {
+        saveKeys = inBackground([&toSave, path = control::storage::keyCachePath(), code = region.code] {
             if (toSave.entries.empty())
                 ::unlink(path.c_str());
             else
