@@ -47,26 +47,6 @@ template <class Entry> std::vector<Entry> split(std::string_view value, char sep
     return entries;
 }
 
-} // namespace
-
-std::vector<std::string_view> splitListViews(std::string_view value, char separator)
-{
-    return split<std::string_view>(value, separator);
-}
-
-std::vector<std::string> splitList(std::string_view value, char separator)
-{
-    return split<std::string>(value, separator);
-}
-
-std::string joinList(const std::vector<std::string> &entries)
-{
-    return join(entries);
-}
-
-namespace {
-
-// Without empty fields, a list is edited in place of being split and joined again.
 // Whether two separators stand side by side, eight bytes at a time: a search byte by byte
 // (memmem, or memchr from separator to separator) costs about a millisecond on a list of
 // 100,000 numbers, and an edit runs it on every save.
@@ -104,6 +84,21 @@ bool hasNoEmptyFields(std::string_view value)
 }
 
 } // namespace
+
+std::vector<std::string_view> splitListViews(std::string_view value, char separator)
+{
+    return split<std::string_view>(value, separator);
+}
+
+std::vector<std::string> splitList(std::string_view value, char separator)
+{
+    return split<std::string>(value, separator);
+}
+
+std::string joinList(const std::vector<std::string> &entries)
+{
+    return join(entries);
+}
 
 std::string listWithAdded(std::string_view value, std::string_view entry)
 {

@@ -193,27 +193,27 @@ std::optional<control::FirewallSettings> readSettings(const std::string &path, R
 // with no entries, the cache is removed then.
 struct KeysToSave
 {
-    bool due = false;
     std::vector<std::string> entries;
     std::vector<std::uint64_t> keys;
 };
 
 // Entries parsed at an earlier start are taken from the key cache; what this start had to
-// parse goes to `toSave`. An empty list has nothing to take from a cache, however large, and
-// leaves none.
-control::CallScreen indexList(control::FirewallSettings &settings, const std::string &region, KeysToSave &toSave)
+// parse goes to `toSave` (left empty when the cache holds the list as it is). An empty list
+// has nothing to take from a cache, however large, and leaves none.
+control::CallScreen indexList(control::FirewallSettings &settings, const std::string &region,
+                              std::optional<KeysToSave> &toSave)
 {
     const std::string path = control::storage::keyCachePath();
     std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
     if (entries.empty()) {
-        toSave.due = true;
+        toSave.emplace();
         return {settings, region};
     }
     const control::keycache::Keys known = control::keycache::load(path, region);
     std::vector<std::uint64_t> keys;
     control::CallScreen screen(settings, region, &known, &keys);
     if (screen.parsed() > 0 || known.entries.size() != keys.size())
-        toSave = {true, std::move(entries), std::move(keys)};
+        toSave = KeysToSave{std::move(entries), std::move(keys)};
     return screen;
 }
 
@@ -355,7 +355,7 @@ int main(int argc, char **argv)
                           "match (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
-    KeysToSave toSave;
+    std::optional<KeysToSave> toSave;
     const control::CallScreen screen = indexList(*settings, region.code, toSave);
     if (metadata.joinable())
         metadata.join();
@@ -372,13 +372,13 @@ int main(int argc, char **argv)
     }
     // The cache is written (and synced), or removed, beside the loop: no call waits for it.
     std::thread saveKeys;
-    if (toSave.due) {
+    if (toSave) {
         saveKeys = inBackground([&toSave, path = control::storage::keyCachePath(), code = region.code] {
-            if (toSave.entries.empty())
+            if (toSave->entries.empty())
                 ::unlink(path.c_str());
             else
-                control::keycache::save(path, code, toSave.entries, toSave.keys);
-            toSave = {};
+                control::keycache::save(path, code, toSave->entries, toSave->keys);
+            toSave.reset();
             ::malloc_trim(0);
         });
     }

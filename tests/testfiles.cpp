@@ -30,6 +30,13 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+void useAsRuntimeDir(const QString &dir)
+{
+    if (!QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        qFatal("cannot make %s private", qPrintable(dir));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+}
+
 QByteArray privateBusConfig(const QString &socket)
 {
     return "<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(socket)

@@ -12,6 +12,10 @@ void writeFile(const QString &path, const QByteArray &content);
 // "<missing>" when it cannot be read, so a comparison names the fault.
 QByteArray readFile(const QString &path);
 
+// Makes `dir` the owner's alone and the XDG_RUNTIME_DIR of this process and what it starts
+// (display servers and buses keep their sockets there).
+void useAsRuntimeDir(const QString &dir);
+
 // A session bus's configuration: it listens on `socket` and has no service files, so only
 // what a test starts answers on it.
 QByteArray privateBusConfig(const QString &socket);

@@ -155,8 +155,7 @@ extern "C" const char *__lsan_default_suppressions()
 int main(int argc, char **argv)
 {
     QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    testfiles::useAsRuntimeDir(runtime.path());
     qputenv("WAYLAND_DISPLAY", "callvane-test");
     qputenv("QT_QPA_PLATFORM", "wayland");
     QProcess weston;

@@ -202,8 +202,7 @@ private:
 int main(int argc, char **argv)
 {
     QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    testfiles::useAsRuntimeDir(runtime.path());
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     QProcess display;
