@@ -318,6 +318,43 @@ private slots:
         QCOMPARE(int(control::IniDocument::parse(text.toStdString()).strayLines()), stray);
     }
 
+    // Sizes about the one page a read takes beyond the size the file gives, and a file that
+    // gives none.
+    void readFileTakesItAll_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("size");
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("one byte") << "" << 1;
+        QTest::newRow("a page") << "" << 4096;
+        QTest::newRow("a page and a byte") << "" << 4097;
+        QTest::newRow("a large file") << "" << 1300001;
+        QTest::newRow("no size given") << "/proc/self/cmdline" << -1;
+    }
+
+    void readFileTakesItAll()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        QByteArray expected;
+        if (file.isEmpty()) {
+            file = dir.filePath("file");
+            for (int i = 0; i < size; ++i)
+                expected.append(char('a' + i % 26));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(expected) == size);
+        } else {
+            QFile in(file);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            expected = in.readAll();
+            QVERIFY(!expected.isEmpty());
+        }
+        std::string text = "left from before";
+        QVERIFY(control::readFile(QFile::encodeName(file).toStdString(), text));
+        QCOMPARE(QByteArray::fromStdString(text), expected);
+    }
+
     void splitList_data()
     {
         QTest::addColumn<QString>("value");
