@@ -113,17 +113,16 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
 {
     const auto &list = m_blacklistMode ? settings.blacklist : settings.whitelist;
     m_numbers.reserve(list.size());
-    const std::vector<std::optional<std::uint64_t>> cached =
-        known != nullptr ? keycache::match(*known, list) : std::vector<std::optional<std::uint64_t>>(list.size());
-    std::vector<std::uint64_t> listKeys(list.size());
+    std::vector<std::uint64_t> listKeys =
+        known != nullptr ? keycache::match(*known, list) : std::vector<std::uint64_t>(list.size(), keycache::kNotKept);
     std::vector<size_t> unknown;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (isPrefixEntry(list[i]))
+        if (isPrefixEntry(list[i])) {
             addPrefix(std::string_view(list[i]).substr(0, list[i].size() - 1));
-        else if (cached[i])
-            listKeys[i] = *cached[i];
-        else
+            listKeys[i] = 0;
+        } else if (listKeys[i] == keycache::kNotKept) {
             unknown.push_back(i);
+        }
     }
     m_parsed = unknown.size();
     // A first start with a long list spends nearly all its time here: on every CPU.

@@ -69,10 +69,10 @@ Keys load(const std::string &path, const std::string &region)
     return keys;
 }
 
-std::vector<std::optional<std::uint64_t>> match(const Keys &keys, const std::vector<std::string> &list)
+std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)
 {
     const auto &saved = keys.entries;
-    std::vector<std::optional<std::uint64_t>> found(list.size());
+    std::vector<std::uint64_t> found(list.size(), kNotKept);
     std::unordered_map<std::string_view, std::uint64_t> byEntry;
     bool inStep = true;
     size_t next = 0; // the saved entry in step with the list's

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,10 +21,12 @@ struct Keys
 };
 
 Keys load(const std::string &path, const std::string &region);
-// The key `keys` holds for each entry of `list`, or none. A list edited since it was saved has
-// nearly all its entries in the saved order: they are matched in step (past single entries
+// Marks an entry that `keys` holds no key for (no key is: it has at most 15 digits).
+inline constexpr std::uint64_t kNotKept = ~std::uint64_t(0);
+// The key `keys` holds for each entry of `list`, or kNotKept. A list edited since it was saved
+// has nearly all its entries in the saved order: they are matched in step (past single entries
 // added or removed), and only a list out of step is looked up by hash.
-std::vector<std::optional<std::uint64_t>> match(const Keys &keys, const std::vector<std::string> &list);
+std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list);
 // `keys[i]` is the key of `entries[i]`. Written atomically, for the owner only.
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
           const std::vector<std::uint64_t> &keys);
