@@ -100,7 +100,13 @@ IniDocument IniDocument::parse(std::string_view text)
         } else if (const auto eq = body.find('='); eq != std::string_view::npos) {
             line.kind = Line::Entry;
             line.name = std::string(trimmed(body.substr(0, eq)));
-            line.value = unescapeIniValue(trimmed(body.substr(eq + 1)));
+            const std::string_view written = trimmed(body.substr(eq + 1));
+            if (written.find('\\') == std::string_view::npos) {
+                line.valueAt = written.empty() ? 0 : static_cast<size_t>(written.data() - raw.data());
+                line.valueSize = written.size();
+            } else {
+                line.value = unescapeIniValue(written);
+            }
         }
         doc.m_lines.push_back(std::move(line));
     }
@@ -126,9 +132,16 @@ void IniDocument::reindex()
     }
 }
 
+std::string_view IniDocument::valueOf(const Line &line)
+{
+    if (line.valueAt == std::string::npos)
+        return line.value;
+    return std::string_view(line.text).substr(line.valueAt, line.valueSize);
+}
+
 std::string IniDocument::rebuildEntry(const Line &line) const
 {
-    return line.name + " = " + escapeIniValue(line.value);
+    return line.name + " = " + escapeIniValue(valueOf(line));
 }
 
 std::string IniDocument::serialize() const
@@ -151,10 +164,17 @@ std::string IniDocument::serialize() const
 
 std::optional<std::string> IniDocument::value(const std::string &group, const std::string &key) const
 {
+    if (const auto view = valueView(group, key))
+        return std::string(*view);
+    return std::nullopt;
+}
+
+std::optional<std::string_view> IniDocument::valueView(const std::string &group, const std::string &key) const
+{
     const auto it = m_entries.find({group, key});
     if (it == m_entries.end())
         return std::nullopt;
-    return m_lines[it->second].value;
+    return valueOf(m_lines[it->second]);
 }
 
 size_t IniDocument::strayLines() const
@@ -172,6 +192,7 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
     if (const auto it = m_entries.find({group, key}); it != m_entries.end()) {
         Line &line = m_lines[it->second];
         line.value = value;
+        line.valueAt = std::string::npos;
         line.text = rebuildEntry(line);
         return;
     }

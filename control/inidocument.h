@@ -27,6 +27,8 @@ public:
     std::string serialize() const;
 
     std::optional<std::string> value(const std::string &group, const std::string &key) const;
+    // The same without a copy, valid while the document is neither changed nor gone.
+    std::optional<std::string_view> valueView(const std::string &group, const std::string &key) const;
     void setValue(const std::string &group, const std::string &key, const std::string &value);
     // Lines that are neither blank, a comment, a header nor an entry: a damaged file.
     size_t strayLines() const;
@@ -37,11 +39,16 @@ private:
         enum Kind { Other, Group, Entry } kind = Other;
         std::string text; // as read, without line end; rebuilt for entries that were set
         std::string name; // group name or key
-        std::string value; // decoded value of an entry
+        std::string value; // decoded value of an entry, unless it stands in `text` as written
         std::string eol; // "\n", "\r\n", or "" for a last line without one
+        // Where an entry's value stands in `text` when it reads as written (no escapes): a
+        // list of 100,000 numbers is not kept twice.
+        size_t valueAt = std::string::npos;
+        size_t valueSize = 0;
     };
 
     void reindex();
+    static std::string_view valueOf(const Line &line);
     std::string rebuildEntry(const Line &line) const;
 
     std::vector<Line> m_lines;
