@@ -33,7 +33,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum Kind : int64_t { Numbers, WithPrefixes, Long };
-enum Program { TheDaemon, AllowPeer, HashSetPeer };
+enum Program { TheDaemon, AllowPeer, HashSetPeer, ScreenPeer };
 
 std::string g_storage;
 
@@ -58,7 +58,8 @@ public:
     // start). `edited`: one number more than `numbers`, as after adding one.
     explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers,
                     Program program = TheDaemon)
-        : socket(program == TheDaemon ? control::storage::daemonSocketPath() : g_storage + "peer.sock")
+        : socket(program == TheDaemon ? control::storage::daemonSocketPath()
+                                      : g_storage + "peer" + std::to_string(program) + ".sock")
     {
         std::vector<std::string> list;
         for (int64_t i = 0; i < numbers; ++i)
@@ -76,6 +77,7 @@ public:
         const std::string path = program == TheDaemon ? g_storage + ".blacklist" : std::string(PEER_SERVER);
         const std::string arguments = program == AllowPeer ? " allow " + socket
             : program == HashSetPeer                       ? " hashset " + socket + " " + g_storage + ".Callvane.cfg"
+            : program == ScreenPeer                        ? " screen " + socket + " " + g_storage + ".Callvane.cfg"
                                                            : std::string();
         ::unlink(socket.c_str());
         const auto start = Clock::now();
@@ -86,7 +88,7 @@ public:
         while (!(answered = ::ask(socket, "0")) && Clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        m_pid = answered ? daemonprocess::running(path) : -1;
+        m_pid = answered ? daemonprocess::running(path, program == TheDaemon ? std::string() : socket) : -1;
         memory = daemonprocess::residentKiB(m_pid);
     }
     ~Daemon()
@@ -206,12 +208,15 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// Calls not on a list of 100,000, to the daemon and to the "allow" peer in turns of 500 each.
+// Calls not on a list of 100,000, to the daemon and to the "allow" peer in turns of 500 each;
+// beside them the screening peer, which decides as the daemon does (one parse of each caller
+// with the phone-number library) on the allow peer's loop: what is left to the daemon's loop.
 void BM_DecisionsBesidePeer(benchmark::State &state)
 {
     const Daemon daemon(100000);
+    const Daemon screening(100000, false, false, Numbers, ScreenPeer);
     const Daemon peer(0, false, false, Numbers, AllowPeer);
-    if (!daemon.running() || !peer.running()) {
+    if (!daemon.running() || !screening.running() || !peer.running()) {
         state.SkipWithError("a server did not start");
         return;
     }
@@ -222,17 +227,22 @@ void BM_DecisionsBesidePeer(benchmark::State &state)
         return 500 / std::chrono::duration<double>(Clock::now() - begin).count();
     };
     std::vector<double> ours;
+    std::vector<double> screens;
     std::vector<double> peers;
     std::vector<double> ratios;
+    std::vector<double> screenRatios;
     int64_t round = 0;
     for (auto _ : state) {
         ours.push_back(rate(daemon, round));
+        screens.push_back(rate(screening, round));
         peers.push_back(rate(peer, round++));
         ratios.push_back(ours.back() / peers.back());
+        screenRatios.push_back(screens.back() / peers.back());
     }
     state.counters["per_s"] = median(ours);
     state.counters["peer_per_s"] = median(peers);
     state.counters["ratio"] = median(ratios);
+    state.counters["screening_ratio"] = median(screenRatios);
 }
 
 // The first answer of a first start (no key cache) and of a restart after an edit, beside the

@@ -80,15 +80,21 @@ inline long residentKiB(pid_t pid)
     return -1;
 }
 
-// The live process that runs `path`, or -1.
-inline pid_t running(const std::string &path)
+// The live process that runs `path`, with `operand` among its arguments when one is given; or -1.
+inline pid_t running(const std::string &path, const std::string &operand = {})
 {
     for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
         const pid_t pid = std::atoi(entry.path().filename().c_str());
         std::ifstream cmdline(entry.path() / "cmdline");
         std::string argv0;
-        if (pid > 0 && std::getline(cmdline, argv0, '\0') && argv0 == path && residentKiB(pid) > 0)
+        if (pid <= 0 || !std::getline(cmdline, argv0, '\0') || argv0 != path || residentKiB(pid) <= 0)
+            continue;
+        if (operand.empty())
             return pid;
+        for (std::string argument; std::getline(cmdline, argument, '\0');) {
+            if (argument == operand)
+                return pid;
+        }
     }
     return -1;
 }

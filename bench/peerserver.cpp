@@ -3,15 +3,24 @@
 //   peerserver allow SOCKET            answers "allow" to every line
 //   peerserver hashset SOCKET SETTINGS loads the black list of SETTINGS into a hash set, then
 //                                      answers "block" for a line in it, else "allow"
+//   peerserver screen SOCKET SETTINGS  decides as the daemon does (control::CallScreen, region
+//                                      CALLVANE_REGION), on the same blocking loop
 // It runs until it is killed.
 
+#include "control/atomicfile.h"
+#include "control/callscreen.h"
 #include "control/daemonsocket.h"
+#include "control/firewallsettings.h"
+#include "control/inidocument.h"
 #include "control/numberlist.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -40,17 +49,38 @@ std::unordered_set<std::string> loadBlacklist(const char *settings)
     return set;
 }
 
+std::optional<control::CallScreen> loadScreen(const char *settings)
+{
+    std::string text;
+    if (!control::readFile(settings, text))
+        return std::nullopt;
+    const char *region = std::getenv("CALLVANE_REGION");
+    return control::CallScreen(control::FirewallSettings::read(control::IniDocument::parse(text)),
+                               region != nullptr ? region : "");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const bool hashset = argc == 4 && std::strcmp(argv[1], "hashset") == 0;
-    if (!hashset && !(argc == 3 && std::strcmp(argv[1], "allow") == 0)) {
-        std::fprintf(stderr, "usage: peerserver allow SOCKET | peerserver hashset SOCKET SETTINGS\n");
+    const std::string mode = argc >= 3 ? argv[1] : "";
+    if (!(argc == 3 && mode == "allow") && !(argc == 4 && (mode == "hashset" || mode == "screen"))) {
+        std::fprintf(stderr, "usage: peerserver allow SOCKET | peerserver hashset|screen SOCKET SETTINGS\n");
         return 2;
     }
-    const std::unordered_set<std::string> blocked =
-        hashset ? loadBlacklist(argv[3]) : std::unordered_set<std::string>();
+    std::function<bool(const std::string &)> blocks = [](const std::string &) { return false; };
+    std::unordered_set<std::string> blocked;
+    std::optional<control::CallScreen> screen;
+    if (mode == "hashset") {
+        blocked = loadBlacklist(argv[3]);
+        blocks = [&blocked](const std::string &line) { return blocked.count(line) != 0; };
+    } else if (mode == "screen") {
+        if (!(screen = loadScreen(argv[3]))) {
+            std::perror(argv[3]);
+            return 1;
+        }
+        blocks = [&screen](const std::string &line) { return screen->blocks(line); };
+    }
     const int listening = control::daemonsocket::listenAt(argv[2]);
     if (listening < 0 || ::fcntl(listening, F_SETFL, 0) != 0) {
         std::perror("peerserver");
@@ -69,7 +99,7 @@ int main(int argc, char **argv)
         const size_t end = line.find('\n');
         if (end != std::string::npos) {
             line.resize(end);
-            const char *reply = blocked.count(line) != 0 ? "block\n" : "allow\n";
+            const char *reply = blocks(line) ? "block\n" : "allow\n";
             [[maybe_unused]] const ssize_t written = ::send(fd, reply, 6, MSG_NOSIGNAL);
         }
         ::close(fd);
