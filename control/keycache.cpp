@@ -35,76 +35,23 @@ template <typename T> void put(std::string &to, T value)
 
 } // namespace
 
-Keys load(const std::string &path, const std::string &region)
+std::string_view Keys::entry(size_t i) const
 {
-    Keys keys;
-    if (!readFile(path, keys.file))
-        return {};
-    std::string_view rest = keys.file;
-    const std::string expected = header(region);
-    if (rest.substr(0, expected.size()) != expected)
-        return {};
-    rest.remove_prefix(expected.size());
-    // The count at the end sizes the entries, as far as the bytes can hold that many.
-    std::uint64_t promised = 0;
-    if (std::string_view end = rest.substr(rest.size() - std::min(rest.size(), sizeof promised)); take(end, promised))
-        keys.entries.reserve(
-            std::min<std::uint64_t>(promised, rest.size() / (sizeof(std::uint32_t) + sizeof promised)));
-    std::uint64_t count = 0;
-    while (rest.size() > sizeof count) {
-        std::uint32_t length = 0;
-        std::uint64_t key = 0;
-        if (!take(rest, length) || rest.size() < length)
-            return {};
-        const std::string_view entry = rest.substr(0, length);
-        rest.remove_prefix(length);
-        if (!take(rest, key))
-            return {};
-        keys.entries.emplace_back(entry, key);
-        ++count;
-    }
-    std::uint64_t written = 0;
-    if (!take(rest, written) || written != count || !rest.empty())
-        return {};
-    return keys;
+    std::uint32_t length = 0;
+    std::memcpy(&length, m_bytes.data() + m_at[i], sizeof length);
+    return std::string_view(m_bytes).substr(m_at[i] + sizeof length, length);
 }
 
-std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)
+std::uint64_t Keys::key(size_t i) const
 {
-    const auto &saved = keys.entries;
-    std::vector<std::uint64_t> found(list.size(), kNotKept);
-    std::unordered_map<std::string_view, std::uint64_t> byEntry;
-    bool inStep = true;
-    size_t next = 0; // the saved entry in step with the list's
-    for (size_t i = 0; i < list.size(); ++i) {
-        const std::string_view entry = list[i];
-        if (inStep) {
-            if (next >= saved.size())
-                continue; // added at the end
-            if (saved[next].first == entry) {
-                found[i] = saved[next++].second;
-                continue;
-            }
-            if (next + 1 < saved.size() && saved[next + 1].first == entry) {
-                found[i] = saved[next + 1].second; // the one before was removed
-                next += 2;
-                continue;
-            }
-            if (i + 1 < list.size() && saved[next].first == list[i + 1])
-                continue; // added here
-            inStep = false;
-            byEntry.reserve(saved.size());
-            for (const auto &[text, key] : saved)
-                byEntry.emplace(text, key);
-        }
-        if (const auto hit = byEntry.find(entry); hit != byEntry.end())
-            found[i] = hit->second;
-    }
-    return found;
+    const std::string_view text = entry(i);
+    std::uint64_t key = 0;
+    std::memcpy(&key, text.data() + text.size(), sizeof key);
+    return key;
 }
 
-bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
-          const std::vector<std::uint64_t> &keys)
+std::string serialize(const std::string &region, const std::vector<std::string> &entries,
+                      const std::vector<std::uint64_t> &keys)
 {
     std::string text = header(region);
     size_t size = text.size() + sizeof(std::uint64_t);
@@ -117,12 +64,86 @@ bool save(const std::string &path, const std::string &region, const std::vector<
         put(text, keys[i]);
     }
     put(text, static_cast<std::uint64_t>(std::min(entries.size(), keys.size())));
+    return text;
+}
+
+Keys parse(std::string bytes, const std::string &region)
+{
+    Keys keys;
+    const std::string expected = header(region);
+    // Entries are found by 32-bit offsets; no cache of a list is near 4 GiB.
+    if (bytes.compare(0, expected.size(), expected) != 0 || bytes.size() > UINT32_MAX)
+        return {};
+    std::string_view rest = std::string_view(bytes).substr(expected.size());
+    // The count at the end sizes the offsets, as far as the bytes can hold that many.
+    std::uint64_t promised = 0;
+    if (std::string_view end = rest.substr(rest.size() - std::min(rest.size(), sizeof promised)); take(end, promised))
+        keys.m_at.reserve(std::min<std::uint64_t>(promised, rest.size() / (sizeof(std::uint32_t) + sizeof promised)));
+    while (rest.size() > sizeof promised) {
+        const auto at = static_cast<std::uint32_t>(rest.data() - bytes.data());
+        std::uint32_t length = 0;
+        if (!take(rest, length) || rest.size() < std::uint64_t(length) + sizeof promised)
+            return {};
+        rest.remove_prefix(length + sizeof promised);
+        keys.m_at.push_back(at);
+    }
+    std::uint64_t written = 0;
+    if (!take(rest, written) || written != keys.m_at.size() || !rest.empty())
+        return {};
+    keys.m_bytes = std::move(bytes);
+    return keys;
+}
+
+Keys load(const std::string &path, const std::string &region)
+{
+    std::string bytes;
+    if (!readFile(path, bytes))
+        return {};
+    return parse(std::move(bytes), region);
+}
+
+std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)
+{
+    std::vector<std::uint64_t> found(list.size(), kNotKept);
+    std::unordered_map<std::string_view, std::uint64_t> byEntry;
+    bool inStep = true;
+    size_t next = 0; // the saved entry in step with the list's
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string_view entry = list[i];
+        if (inStep) {
+            if (next >= keys.size())
+                continue; // added at the end
+            if (keys.entry(next) == entry) {
+                found[i] = keys.key(next++);
+                continue;
+            }
+            if (next + 1 < keys.size() && keys.entry(next + 1) == entry) {
+                found[i] = keys.key(next + 1); // the one before was removed
+                next += 2;
+                continue;
+            }
+            if (i + 1 < list.size() && keys.entry(next) == list[i + 1])
+                continue; // added here
+            inStep = false;
+            byEntry.reserve(keys.size());
+            for (size_t k = 0; k < keys.size(); ++k)
+                byEntry.emplace(keys.entry(k), keys.key(k));
+        }
+        if (const auto hit = byEntry.find(entry); hit != byEntry.end())
+            found[i] = hit->second;
+    }
+    return found;
+}
+
+bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
+          const std::vector<std::uint64_t> &keys)
+{
     // The list's numbers are the owner's business: a new file is made for the owner only
     // (a replace keeps the mode).
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0)
         ::close(fd);
-    return writeFileAtomically(path, text);
+    return writeFileAtomically(path, serialize(region, entries, keys));
 }
 
 } // namespace control::keycache

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 // What the daemon learnt parsing its number list, kept in the storage directory for its next
@@ -14,11 +13,24 @@
 // another region or format reads as empty, and everything is parsed as without it.
 namespace control::keycache {
 
-struct Keys
+// The entries of a cache file, read where they stand in its bytes.
+class Keys
 {
-    std::string file; // the file's bytes: `entries` point into them
-    std::vector<std::pair<std::string_view, std::uint64_t>> entries; // in the order saved
+public:
+    size_t size() const { return m_at.size(); }
+    std::string_view entry(size_t i) const;
+    std::uint64_t key(size_t i) const;
+
+private:
+    friend Keys parse(std::string bytes, const std::string &region);
+    std::string m_bytes;
+    std::vector<std::uint32_t> m_at; // where each entry's length stands
 };
+
+// The bytes of a cache file, and back; bytes that are none read as no entries.
+std::string serialize(const std::string &region, const std::vector<std::string> &entries,
+                      const std::vector<std::uint64_t> &keys);
+Keys parse(std::string bytes, const std::string &region);
 
 Keys load(const std::string &path, const std::string &region);
 // Marks an entry that `keys` holds no key for (no key is: it has at most 15 digits).

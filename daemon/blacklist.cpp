@@ -212,7 +212,7 @@ control::CallScreen indexList(control::FirewallSettings &settings, const std::st
     const control::keycache::Keys known = control::keycache::load(path, region);
     std::vector<std::uint64_t> keys;
     control::CallScreen screen(settings, region, &known, &keys);
-    if (screen.parsed() > 0 || known.entries.size() != keys.size())
+    if (screen.parsed() > 0 || known.size() != keys.size())
         toSave = KeysToSave{std::move(entries), std::move(keys)};
     return screen;
 }

@@ -4,6 +4,7 @@
 // Input: the first byte picks the mode and the unknown-caller rule, then the list (entries
 // joined by ';'), then after a NUL the caller.
 #include "control/callscreen.h"
+#include "control/keycache.h"
 #include "control/numberlist.h"
 
 #include <cstdint>
@@ -29,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const control::CallScreen parsed(settings, "ES", nullptr, &keys);
     if (keys.size() != entries.size())
         std::abort();
-    control::keycache::Keys known;
-    for (size_t i = 0; i < entries.size(); ++i)
-        known.entries.emplace_back(entries[i], keys[i]);
+    const control::keycache::Keys known =
+        control::keycache::parse(control::keycache::serialize("ES", entries, keys), "ES");
     const control::CallScreen cached(settings, "ES", &known);
     if (cached.parsed() != 0 || cached.blocks(caller) != parsed.blocks(caller))
         std::abort();
