@@ -566,16 +566,18 @@ void ZGui::CargarLlamadas()
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
     // Rows the box still shows keep their entries; these rows follow them.
     m_calls.resize(std::min(m_calls.size(), static_cast<size_t>(m_registerBox->count())));
-    m_calls.reserve(m_calls.size() + calls.size());
-    for (control::calllog::Entry &call : calls) {
+    for (const control::calllog::Entry &call : calls) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
         row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : fromUtf8(call.number),
                            true, nullptr);
         row->appendSubItem(1, fromUtf8(call.detail), true, nullptr);
         m_registerBox->insertItem(row, -1, true);
-        m_calls.push_back(std::move(call));
     }
+    if (m_calls.empty())
+        m_calls = std::move(calls);
+    else
+        m_calls.insert(m_calls.end(), std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
 }
 
 void ZGui::removeCall()

@@ -23,7 +23,10 @@ void ZListBoxItem::appendSubItem(int column, const QString &text, bool /*autoRes
     if (lineCount() == 0) {
         m_text = text;
     } else if (at == lineCount()) {
-        m_text += QLatin1Char('\n') + text;
+        // To the size it needs: grown by +=, a register row of two lines kept a third more.
+        m_text.reserve(m_text.size() + 1 + text.size());
+        m_text += QLatin1Char('\n');
+        m_text += text;
     } else {
         qsizetype start = 0;
         for (int line = 0; line < at; ++line)
