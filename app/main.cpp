@@ -8,8 +8,9 @@ ZApplication *app = nullptr;
 // launcher on PATH answers --help and --version.
 int main(int argc, char **argv)
 {
-    app = new ZApplication(argc, argv, 1);
     control::storage::resolve();
+    ZGui::restartOnHugePages(argv);
+    app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     auto *gui = new ZGui(*argument, nullptr, nullptr, 0);

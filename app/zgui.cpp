@@ -2,6 +2,7 @@
 
 #include "control/blockedcalllog.h"
 #include "control/blockednotice.h"
+#include "control/hugepages.h"
 #include "control/numberlist.h"
 #include "control/settingskeys.h"
 #include "control/settingsstore.h"
@@ -108,6 +109,12 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
 }
 
 ZGui::~ZGui() = default;
+
+void ZGui::restartOnHugePages(char **argv)
+{
+    control::hugepages::restartWithThem(
+        argv, {control::Commands::programDirOf(argv[0]) + keys::kFileName, control::storage::blockedCallsPath()});
+}
 
 QString ZGui::getProgramDir()
 {

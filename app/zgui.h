@@ -33,6 +33,10 @@ public:
          control::Shell *shell = nullptr);
     ~ZGui() override;
 
+    // First in main(), before the application: where the lists and the register this window is
+    // to show are long, it starts again on huge pages (control::hugepages).
+    static void restartOnHugePages(char **argv);
+
     QString getProgramDir();
     void CreateWindow(QWidget *parent);
     void Create_SoftKey();

@@ -9,8 +9,9 @@ ZApplication *app = nullptr;
 
 int main(int argc, char **argv)
 {
-    app = new ZApplication(argc, argv, 1);
     control::storage::resolve();
+    ZGui::restartOnHugePages(argv);
+    app = new ZApplication(argc, argv, 1);
     RecordingShell shell;
     auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell);
     const int result = app->exec();
