@@ -27,7 +27,9 @@ SocketServer::SocketServer(sd_event *loop, int listenFd, const control::CallScre
     , m_listenFd(listenFd)
     , m_screen(screen)
     , m_blocked(std::move(blocked))
-    , m_listening(eventloop::io(loop, listenFd, [this] { acceptClients(); }))
+    // One call a wakeup: the loop comes back while more are queued, and an accept that finds
+    // none costs more than the wait (4 us against 1 on that machine, a tenth of a decision).
+    , m_listening(eventloop::io(loop, listenFd, [this] { acceptClient(); }))
 {
 }
 
@@ -39,38 +41,37 @@ SocketServer::~SocketServer()
 
 void SocketServer::listenOn(int fd)
 {
-    acceptClients();
+    while (acceptClient()) { }
     ::close(m_listenFd);
     m_listenFd = fd;
     sd_event_source_set_io_fd(m_listening.get(), fd);
 }
 
-void SocketServer::acceptClients()
+bool SocketServer::acceptClient()
 {
-    for (;;) {
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        // A caller has usually written its line by now: answered here, it needs no slot.
-        Client client{fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
-        if (!serve(client)) {
-            ::close(fd);
-            continue;
-        }
-        if (m_clients.size() >= kMaxClients)
-            makeRoom();
-        Client &waiting = m_clients.emplace_back(std::move(client));
-        waiting.readable = eventloop::io(m_loop, fd, [this, &waiting] {
-            if (!serve(waiting))
-                drop(&waiting);
-        });
-        waiting.timeout = eventloop::timer(m_loop, [this, &waiting] { drop(&waiting); });
-        if (waiting.readable == nullptr || waiting.timeout == nullptr) {
-            drop(&waiting);
-            continue;
-        }
-        eventloop::armAt(waiting.timeout.get(), waiting.deadline);
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // A caller has usually written its line by now: answered here, it needs no slot.
+    Client client{fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
+    if (!serve(client)) {
+        ::close(fd);
+        return true;
     }
+    if (m_clients.size() >= kMaxClients)
+        makeRoom();
+    Client &waiting = m_clients.emplace_back(std::move(client));
+    waiting.readable = eventloop::io(m_loop, fd, [this, &waiting] {
+        if (!serve(waiting))
+            drop(&waiting);
+    });
+    waiting.timeout = eventloop::timer(m_loop, [this, &waiting] { drop(&waiting); });
+    if (waiting.readable == nullptr || waiting.timeout == nullptr) {
+        drop(&waiting);
+        return true;
+    }
+    eventloop::armAt(waiting.timeout.get(), waiting.deadline);
+    return true;
 }
 
 // Idle clients go before those in the middle of a line; the oldest first.

@@ -43,7 +43,8 @@ private:
         eventloop::Source timeout;
     };
 
-    void acceptClients();
+    // False when no call was waiting.
+    bool acceptClient();
     void makeRoom();
     // False when the client is done (answered, hung up or refused).
     bool serve(Client &client);
