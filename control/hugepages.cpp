@@ -55,8 +55,7 @@ void restartWithThem(char **argv, const std::vector<std::string> &files)
     }
     const char *tunables = std::getenv(kTunables);
     const std::string given = tunables != nullptr ? tunables : "";
-    if (given.find("glibc.malloc.hugetlb=") != std::string::npos || sizeOf(files) < kWorthFrom
-        || !kernelOffersThem())
+    if (given.find("glibc.malloc.hugetlb=") != std::string::npos || sizeOf(files) < kWorthFrom || !kernelOffersThem())
         return;
     const std::string startedWith = tunables != nullptr ? "=" + given : std::string();
     ::setenv(kStartedWith, startedWith.c_str(), 1);
