@@ -12,16 +12,12 @@
 #include "control/daemonsocket.h"
 #include "control/firewallsettings.h"
 #include "control/inidocument.h"
-#include "control/numberlist.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,34 +25,13 @@
 
 namespace {
 
-std::unordered_set<std::string> loadBlacklist(const char *settings)
-{
-    std::ifstream file(settings);
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string content = text.str();
-    const std::string key = "[Blacklist]\nNum = ";
-    const size_t at = content.find(key);
-    if (at == std::string::npos)
-        return {};
-    const size_t begin = at + key.size();
-    const std::string_view value(content.data() + begin, content.find('\n', begin) - begin);
-    const auto entries = control::splitListViews(value);
-    std::unordered_set<std::string> set;
-    set.reserve(entries.size());
-    for (const std::string_view entry : entries)
-        set.emplace(entry);
-    return set;
-}
-
-std::optional<control::CallScreen> loadScreen(const char *settings)
+// Read as the daemon reads it; what each peer does with it is its own.
+std::optional<control::FirewallSettings> readSettings(const char *path)
 {
     std::string text;
-    if (!control::readFile(settings, text))
+    if (!control::readFile(path, text))
         return std::nullopt;
-    const char *region = std::getenv("CALLVANE_REGION");
-    return control::CallScreen(control::FirewallSettings::read(control::IniDocument::parse(text)),
-                               region != nullptr ? region : "");
+    return control::FirewallSettings::read(control::IniDocument::parse(text));
 }
 
 } // namespace
@@ -71,15 +46,20 @@ int main(int argc, char **argv)
     std::function<bool(const std::string &)> blocks = [](const std::string &) { return false; };
     std::unordered_set<std::string> blocked;
     std::optional<control::CallScreen> screen;
-    if (mode == "hashset") {
-        blocked = loadBlacklist(argv[3]);
-        blocks = [&blocked](const std::string &line) { return blocked.count(line) != 0; };
-    } else if (mode == "screen") {
-        if (!(screen = loadScreen(argv[3]))) {
+    if (mode != "allow") {
+        const std::optional<control::FirewallSettings> settings = readSettings(argv[3]);
+        if (!settings) {
             std::perror(argv[3]);
             return 1;
         }
-        blocks = [&screen](const std::string &line) { return screen->blocks(line); };
+        if (mode == "hashset") {
+            blocked = {settings->blacklist.begin(), settings->blacklist.end()};
+            blocks = [&blocked](const std::string &line) { return blocked.count(line) != 0; };
+        } else {
+            const char *region = std::getenv("CALLVANE_REGION");
+            screen.emplace(*settings, region != nullptr ? region : "");
+            blocks = [&screen](const std::string &line) { return screen->blocks(line); };
+        }
     }
     const int listening = control::daemonsocket::listenAt(argv[2]);
     if (listening < 0 || ::fcntl(listening, F_SETFL, 0) != 0) {
