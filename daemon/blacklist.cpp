@@ -259,6 +259,9 @@ bool detach()
             ::dup2(null, fd);
     }
     ::close(null);
+    // Named in the lock before the starter hears of it: a start that follows at once (and
+    // maybe stops this one first) must find whom to stop.
+    recordHolder();
     const bool told = ::write(ready[1], "r", 1) == 1;
     ::close(ready[1]);
     return told;
@@ -346,7 +349,6 @@ int main(int argc, char **argv)
     if (!detach())
         return 1;
     std::thread metadata = inBackground(control::CallScreen::prepare); // while the list and its cache are read
-    recordHolder();
     reporter.toSystemLog();
     const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment(
         [] { return control::mobilenetworks::regionOf(ModemWatcher::operatorCode(kAskNetwork)); });

@@ -143,6 +143,8 @@ private slots:
         const pid_t first = daemonPids().front();
         if (firstStopped)
             QCOMPARE(::kill(first, SIGSTOP), 0);
+        // A stopped daemon left behind by a failure would hold up every test after it.
+        const auto resume = qScopeGuard([first] { ::kill(first, SIGCONT); });
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 600112233\n");
         QVERIFY(startDaemon());
         ::kill(first, SIGCONT);
