@@ -63,9 +63,11 @@ std::string unescapeIniValue(std::string_view text)
     return out;
 }
 
-IniDocument IniDocument::parse(std::string_view text)
+IniDocument IniDocument::parse(std::string read)
 {
     IniDocument doc;
+    doc.m_read = std::move(read);
+    std::string_view text = doc.m_read;
     constexpr std::string_view kBom = "\xEF\xBB\xBF";
     if (text.substr(0, kBom.size()) == kBom) {
         doc.m_bom = kBom;
@@ -90,7 +92,8 @@ IniDocument IniDocument::parse(std::string_view text)
             line.eol.insert(0, "\r");
         }
 
-        line.text = std::string(raw);
+        line.at = static_cast<size_t>(raw.data() - doc.m_read.data());
+        line.size = raw.size();
         const std::string_view body = trimmed(raw);
         if (body.empty() || body.front() == '#' || body.front() == ';') {
             line.kind = Line::Other;
@@ -132,11 +135,18 @@ void IniDocument::reindex()
     }
 }
 
-std::string_view IniDocument::valueOf(const Line &line)
+std::string_view IniDocument::textOf(const Line &line) const
+{
+    if (line.at == std::string::npos)
+        return line.built;
+    return std::string_view(m_read).substr(line.at, line.size);
+}
+
+std::string_view IniDocument::valueOf(const Line &line) const
 {
     if (line.valueAt == std::string::npos)
         return line.value;
-    return std::string_view(line.text).substr(line.valueAt, line.valueSize);
+    return textOf(line).substr(line.valueAt, line.valueSize);
 }
 
 std::string IniDocument::rebuildEntry(const Line &line) const
@@ -149,11 +159,11 @@ std::string IniDocument::serialize() const
     std::string out = m_bom;
     size_t size = out.size();
     for (const Line &line : m_lines)
-        size += line.text.size() + 2;
+        size += textOf(line).size() + 2;
     out.reserve(size);
     for (size_t i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines[i];
-        out += line.text;
+        out += textOf(line);
         out += line.eol;
         // A last line without its line end keeps it so, unless a line now follows it.
         if (i + 1 < m_lines.size() && (line.eol.empty() || line.eol.back() != '\n'))
@@ -181,7 +191,7 @@ size_t IniDocument::strayLines() const
 {
     size_t count = 0;
     for (const Line &line : m_lines) {
-        const std::string_view body = trimmed(line.text);
+        const std::string_view body = trimmed(textOf(line));
         count += line.kind == Line::Other && !body.empty() && body.front() != '#' && body.front() != ';' ? 1 : 0;
     }
     return count;
@@ -193,7 +203,8 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
         Line &line = m_lines[it->second];
         line.value = value;
         line.valueAt = std::string::npos;
-        line.text = rebuildEntry(line);
+        line.built = rebuildEntry(line);
+        line.at = std::string::npos;
         return;
     }
     Line entry;
@@ -201,18 +212,21 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
     entry.kind = Line::Entry;
     entry.name = key;
     entry.value = value;
-    entry.text = rebuildEntry(entry);
+    entry.built = rebuildEntry(entry);
 
     if (const auto end = m_groupEnds.find(group); end != m_groupEnds.end()) {
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(end->second), std::move(entry));
     } else {
-        if (!m_lines.empty() && !m_lines.back().text.empty())
-            m_lines.push_back(Line{Line::Other, {}, {}, {}, entry.eol});
+        if (!m_lines.empty() && !textOf(m_lines.back()).empty()) {
+            Line blank;
+            blank.eol = entry.eol;
+            m_lines.push_back(std::move(blank));
+        }
         Line header;
         header.eol = entry.eol;
         header.kind = Line::Group;
         header.name = group;
-        header.text = "[" + group + "]";
+        header.built = "[" + group + "]";
         m_lines.push_back(std::move(header));
         m_lines.push_back(std::move(entry));
     }

@@ -23,7 +23,8 @@ namespace control {
 class IniDocument
 {
 public:
-    static IniDocument parse(std::string_view text);
+    // Keeps `text`: the lines that are read stand in it, not in copies of their own.
+    static IniDocument parse(std::string text);
     std::string serialize() const;
 
     std::optional<std::string> value(const std::string &group, const std::string &key) const;
@@ -37,20 +38,26 @@ private:
     struct Line
     {
         enum Kind { Other, Group, Entry } kind = Other;
-        std::string text; // as read, without line end; rebuilt for entries that were set
+        // The line without its line end: where it stands in the text as read, or, for a line
+        // that was set or added, `built`.
+        size_t at = std::string::npos;
+        size_t size = 0;
+        std::string built;
         std::string name; // group name or key
-        std::string value; // decoded value of an entry, unless it stands in `text` as written
+        std::string value; // decoded value of an entry, unless it stands in the line as written
         std::string eol; // "\n", "\r\n", or "" for a last line without one
-        // Where an entry's value stands in `text` when it reads as written (no escapes): a
+        // Where an entry's value stands in the line when it reads as written (no escapes): a
         // list of 100,000 numbers is not kept twice.
         size_t valueAt = std::string::npos;
         size_t valueSize = 0;
     };
 
     void reindex();
-    static std::string_view valueOf(const Line &line);
+    std::string_view textOf(const Line &line) const;
+    std::string_view valueOf(const Line &line) const;
     std::string rebuildEntry(const Line &line) const;
 
+    std::string m_read; // the text as read
     std::vector<Line> m_lines;
     std::string m_bom;
     std::string m_eol = "\n"; // the line end of new lines

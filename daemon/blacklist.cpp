@@ -181,7 +181,7 @@ std::optional<control::FirewallSettings> readSettings(const std::string &path, R
                      path.c_str(), std::strerror(errno));
         return std::nullopt;
     }
-    const control::IniDocument document = control::IniDocument::parse(text);
+    const control::IniDocument document = control::IniDocument::parse(std::move(text));
     if (const size_t stray = document.strayLines(); stray > 0) {
         reporter.report(Fault::Settings,
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");

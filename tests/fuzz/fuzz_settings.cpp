@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    control::IniDocument doc = control::IniDocument::parse(text);
+    control::IniDocument doc = control::IniDocument::parse(std::string(text));
     if (doc.serialize() != text)
         std::abort();
 
