@@ -37,20 +37,36 @@ SettingsStore::Stamp SettingsStore::currentStamp() const
 void SettingsStore::refresh()
 {
     const Stamp stamp = currentStamp();
-    if (m_loaded && stamp == m_stamp)
+    if (m_reading && m_reading->stamp == stamp)
         return;
+    const std::lock_guard<std::mutex> lock(s_readingsMutex);
+    if (auto reading = s_readings[m_path].lock(); reading && reading->stamp == stamp) {
+        m_reading = std::move(reading);
+        return;
+    }
     std::string text;
     if (!stamp.exists || !readFile(m_path, text))
         text.clear();
-    m_document = IniDocument::parse(text);
-    m_stamp = stamp;
-    m_loaded = true;
+    m_reading.reset(new Reading{stamp, IniDocument::parse(std::move(text))});
+    for (auto it = s_readings.begin(); it != s_readings.end();)
+        it = it->second.expired() ? s_readings.erase(it) : std::next(it);
+    s_readings[m_path] = m_reading;
+}
+
+SettingsStore::Reading &SettingsStore::ownReading()
+{
+    const std::lock_guard<std::mutex> lock(s_readingsMutex);
+    if (m_reading.use_count() > 1)
+        m_reading = std::make_shared<Reading>(*m_reading);
+    else
+        s_readings.erase(m_path); // no store can take it up while it is changed
+    return *m_reading;
 }
 
 std::optional<std::string> SettingsStore::value(const std::string &group, const std::string &key)
 {
     refresh();
-    return m_document.value(group, key);
+    return m_reading->document.value(group, key);
 }
 
 std::string SettingsStore::value(const std::string &group, const std::string &key, const std::string &fallback)
@@ -61,13 +77,18 @@ std::string SettingsStore::value(const std::string &group, const std::string &ke
 bool SettingsStore::setValue(const std::string &group, const std::string &key, const std::string &value)
 {
     refresh();
-    m_document.setValue(group, key, value);
-    const bool written = writeFileAtomically(m_path, m_document.serialize());
+    Reading &reading = ownReading();
+    reading.document.setValue(group, key, value);
+    const bool written = writeFileAtomically(m_path, reading.document.serialize());
     // After a failure the next read must show the disk, not the unsaved edit.
-    m_loaded = written;
-    if (written)
-        m_stamp = currentStamp();
-    return written;
+    if (!written) {
+        m_reading.reset();
+        return false;
+    }
+    reading.stamp = currentStamp();
+    const std::lock_guard<std::mutex> lock(s_readingsMutex);
+    s_readings[m_path] = m_reading;
+    return true;
 }
 
 } // namespace control

@@ -2,6 +2,9 @@
 
 #include "control/inidocument.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace control {
@@ -12,6 +15,9 @@ namespace control {
 // read, it is parsed again. Every write re-reads the current file, changes one value and
 // replaces the file atomically before it returns, so several stores may be open on the same
 // file and none loses what another wrote. A missing or unreadable file reads as empty.
+//
+// Stores open on the same path at the same time share one reading of it while the file is
+// unchanged: a window that opens the settings once for each tab parses them once.
 class SettingsStore
 {
 public:
@@ -31,13 +37,23 @@ private:
         long long mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
         bool operator==(const Stamp &o) const;
     };
+    // A reading of the file; shared only while no store changes it.
+    struct Reading
+    {
+        Stamp stamp;
+        IniDocument document;
+    };
     Stamp currentStamp() const;
     void refresh();
+    // This store's reading, to change: its own, or a copy when other stores share it.
+    Reading &ownReading();
 
     std::string m_path;
-    IniDocument m_document;
-    Stamp m_stamp;
-    bool m_loaded = false;
+    std::shared_ptr<Reading> m_reading;
+
+    // The readings that stores now hold, by path.
+    inline static std::mutex s_readingsMutex;
+    inline static std::map<std::string, std::weak_ptr<Reading>> s_readings;
 };
 
 } // namespace control

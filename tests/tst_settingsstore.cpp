@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -249,6 +251,49 @@ private slots:
                  QStringList{QStringLiteral("Callvane.cfg")});
 
         QVERIFY(!SettingsStore(path(dir, "missing/dir/Callvane.cfg")).setValue("Callvane", "Language", "x"));
+    }
+
+    // Stores open on one file share its reading: a write cut short (a full disk; here a file
+    // size limit) shows the disk to the writer and to every other store.
+    void failedWriteShowsTheDiskToEveryStore_data()
+    {
+        QTest::addColumn<bool>("readerOpen");
+        QTest::newRow("writer alone") << false;
+        QTest::newRow("beside a reader") << true;
+    }
+
+    void failedWriteShowsTheDiskToEveryStore()
+    {
+        QFETCH(bool, readerOpen);
+        QTemporaryDir dir;
+        const std::string file = path(dir, "Callvane.cfg");
+        const std::string before = "[Callvane]\nLanguage = English\n";
+        QVERIFY(control::writeFileAtomically(file, before));
+        std::optional<SettingsStore> reader;
+        if (readerOpen) {
+            reader.emplace(file);
+            QCOMPARE(reader->value("Callvane", "Language", ""), std::string("English"));
+        }
+        SettingsStore writer(file);
+        QCOMPARE(writer.value("Callvane", "Language", ""), std::string("English"));
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 8;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const bool written = writer.setValue("Callvane", "Language", "German");
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!written);
+        QCOMPARE(contents(file), before);
+        QCOMPARE(writer.value("Callvane", "Language", ""), std::string("English"));
+        if (reader)
+            QCOMPARE(reader->value("Callvane", "Language", ""), std::string("English"));
+
+        QVERIFY(writer.setValue("Callvane", "Language", "German"));
+        if (reader)
+            QCOMPARE(reader->value("Callvane", "Language", ""), std::string("German"));
     }
 
     void hundredThousandNumbers()
