@@ -1,5 +1,6 @@
 #include "control/shell.h"
 
+#include "control/atomicfile.h"
 #include "control/commands.h"
 #include "control/daemonsocket.h"
 #include "control/numberlist.h"
@@ -53,6 +54,17 @@ bool Shell::runStart(const Commands &commands, const std::vector<std::string> &s
     return !deployFailed;
 }
 
+std::optional<bool> Shell::probe(const Commands &commands)
+{
+    run(commands.probe());
+    std::string state;
+    std::optional<bool> running;
+    if (readFile(commands.probeFile(), state))
+        running = state.substr(0, state.find('\n')).find(commands.daemonMark()) != std::string::npos;
+    run(commands.removeProbeFile());
+    return running;
+}
+
 std::vector<std::string> Shell::takeErrors()
 {
     return std::exchange(m_errors, {});
@@ -75,12 +87,26 @@ bool Shell::awaitDaemon(const std::string &socketPath, bool running)
 
 void SystemShell::run(const std::string &command)
 {
+    runScript(command, {command});
+}
+
+void SystemShell::run(const std::vector<std::string> &commands)
+{
+    std::string script;
+    for (const std::string &command : commands)
+        script += command + '\n';
+    if (!script.empty())
+        runScript(script, commands);
+}
+
+void SystemShell::runScript(const std::string &script, const std::vector<std::string> &commands)
+{
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
-        [[maybe_unused]] const int status = std::system(command.c_str());
+        [[maybe_unused]] const int status = std::system(script.c_str());
         return;
     }
-    const pid_t shell = spawn(command, err[1]);
+    const pid_t shell = spawn(script, err[1]);
     const bool spawned = shell > 0;
     ::close(err[1]);
 
@@ -112,7 +138,8 @@ void SystemShell::run(const std::string &command)
         ::waitpid(shell, nullptr, 0);
 
     for (std::string &line : splitList(said, '\n')) {
-        if (Commands::isExpectedNoise(command, line))
+        if (std::any_of(commands.begin(), commands.end(),
+                        [&line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
             continue;
         std::fprintf(stderr, "%s\n", line.c_str());
         m_errors.push_back(std::move(line));

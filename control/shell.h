@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,16 @@ public:
 
     virtual ~Shell() = default;
     virtual void run(const std::string &command) = 0;
-    void run(const std::vector<std::string> &commands);
+    // In order, as run() one by one would.
+    virtual void run(const std::vector<std::string> &commands);
     // Runs a sequence that ends in the daemon start (a switch-on, a restart). When the
     // settings deploy says an error (a full disk cuts the copy), the start becomes a stop:
     // no daemon serves a cut or stale copy while the window shows the firewall on. True when
     // the daemon was started.
     bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
+    // Runs the process probe: whether a daemon of ours runs, or nothing when the probe left no
+    // answer to read.
+    std::optional<bool> probe(const Commands &commands);
     // The unexpected stderr lines since the last call.
     std::vector<std::string> takeErrors();
     // After a start or a stop: waits, at most kDaemonWait, until a daemon answers on
@@ -38,14 +43,19 @@ protected:
 
 // Runs each command as system() does, with "sh -c", waiting for it. Its stderr is read until
 // it closes, at most kStderrWait after the shell ended (a daemon started in the background
-// holds it until it has detached).
+// holds it until it has detached). A sequence runs in one shell, one command a line: a shell
+// started costs an exec, about as much as a short command.
 class SystemShell : public Shell
 {
 public:
     static constexpr std::chrono::milliseconds kStderrWait{2000};
 
-    using Shell::run;
     void run(const std::string &command) override;
+    void run(const std::vector<std::string> &commands) override;
+
+private:
+    // What the script says on stderr is expected noise when it is so for one of `commands`.
+    void runScript(const std::string &script, const std::vector<std::string> &commands);
 };
 
 } // namespace control

@@ -1,5 +1,6 @@
 #include "control/atomicfile.h"
 #include "control/commands.h"
+#include "control/numberlist.h"
 #include "control/shell.h"
 #include "control/storage.h"
 #include "tests/testfiles.h"
@@ -130,6 +131,7 @@ private slots:
         QTest::newRow("command substitution") << "$(touch pwned)";
         QTest::newRow("backquotes") << "`touch pwned`";
         QTest::newRow("non-ASCII") << QString::fromUtf8("aplicación");
+        QTest::newRow("newline") << "two\nlines; touch pwned";
     }
 
     void hostileDirectoriesRunNothing()
@@ -167,7 +169,7 @@ private slots:
     }
 
     // What a command says on stderr reaches the window's stderr, unless it is the noise of a
-    // healthy set-up.
+    // healthy set-up; also where it is one of a sequence (one command a line).
     void onlyRealFailuresAreSaid_data()
     {
         // clang-format off
@@ -178,6 +180,8 @@ private slots:
         QTest::newRow("cp of a missing file") << "cp %1blacklist %1.blacklist" << "cp: cannot stat";
         QTest::newRow("rm of a missing file among others") << "rm %1a; ls %1b" << "ls: cannot access";
         QTest::newRow("a program that is not there") << "callvane-no-such-program %1" << "sh: 1: callvane-no-such-program: ";
+        QTest::newRow("a sequence: a failure, then rm of a missing file") << "ls %1b\nrm %1a" << "ls: cannot access";
+        QTest::newRow("a sequence of rm of missing files") << "rm %1a\nrm %1b" << "";
         // clang-format on
     }
 
@@ -192,7 +196,7 @@ private slots:
         std::fflush(stderr);
         const int saved = ::dup(STDERR_FILENO);
         ::dup2(err.handle(), STDERR_FILENO);
-        shell.run(QFile::encodeName(command.arg(dir.path() + "/")).toStdString());
+        shell.run(control::splitList(QFile::encodeName(command.arg(dir.path() + "/")).toStdString(), '\n'));
         std::fflush(stderr);
         ::dup2(saved, STDERR_FILENO);
         ::close(saved);
