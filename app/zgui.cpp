@@ -28,6 +28,8 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <iterator>
+#include <malloc.h>
 
 namespace keys = control::settings;
 namespace text = control::text;
@@ -97,11 +99,20 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
     getProgramDir();
     // The daemons it starts word their notices in its languages.
     qputenv(control::BlockedNotice::kLanguagesVariable, QFile::encodeName(m_programDir + QStringLiteral("/languages")));
+    // Open until the tabs are loaded: they share its reading of the settings.
     ZConfig settings(settingsPath(), false);
     m_languagePath = languageFile(settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString()));
-    m_shell->run(commands().startup());
-    m_shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
+    // Some twenty execs that neither read nor write what the rows are built from: they run
+    // while the rows are built, and the status row waits for the probe's answer.
+    m_startupProbe = std::async(std::launch::async, [shell = m_shell, commands = commands()] {
+        shell->run(commands.startup());
+        shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
+        return shell->probe(commands);
+    });
     CreateWindow(parent);
+    // What the start read (the settings, the log) lies freed among the rows: given back before
+    // the window shows.
+    malloc_trim(0);
     if (auto *application = qobject_cast<ZApplication *>(qApp))
         application->showMainWidget(this);
     else
@@ -186,7 +197,9 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     for (const auto &tab : tabs)
         m_tabs->addTab(this->*tab.box, QIcon(image(QLatin1String(tab.icon))), QString());
     nameTabs();
-    for (const auto &tab : tabs) {
+    // The status last: it waits for the start-up probe.
+    for (size_t i = 1; i <= std::size(tabs); ++i) {
+        const auto &tab = tabs[i % std::size(tabs)];
         (this->*tab.loader)();
         connect(this->*tab.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
     }
@@ -323,7 +336,11 @@ void ZGui::CargarMain()
     auto *stateRow = new ZListBoxItem(m_statusBox, QStringLiteral("%I%M"));
     stateRow->setPixmap(0, image(QStringLiteral("/images/power.png")), true, false);
     stateRow->appendSubItem(1, text(language, text::kMainState), true, nullptr);
-    probeDaemon(stateRow, onText, offText);
+    const std::optional<bool> running = m_startupProbe.valid() ? m_startupProbe.get() : m_shell->probe(commands());
+    if (running) {
+        stateRow->appendSubItem(1, *running ? onText : offText, true, nullptr);
+        m_daemonState = *running ? kOn : kOff;
+    }
     m_statusBox->insertItem(stateRow, -1, true);
 
     const bool blacklist =
@@ -333,21 +350,6 @@ void ZGui::CargarMain()
     const bool blockUnknown =
         keys::blocksUnknown(settings.readEntry(keys::kCallvaneGroup, keys::kBlockUnknownKey, QString()).toStdString());
     appendStatusRow("/images/number.png", text(language, text::kMenuUnknown), blockUnknown ? onText : offText);
-}
-
-void ZGui::probeDaemon(ZListBoxItem *row, const QString &onText, const QString &offText)
-{
-    const control::Commands commands = this->commands();
-    m_shell->run(commands.probe());
-    QFile probe(QFile::decodeName(commands.probeFile().c_str()));
-    if (probe.open(QIODevice::ReadOnly)) {
-        const QByteArray firstLine = probe.readLine();
-        const bool running = firstLine.contains(commands.daemonMark().c_str());
-        row->appendSubItem(1, running ? onText : offText, true, nullptr);
-        m_daemonState = running ? kOn : kOff;
-        probe.close();
-    }
-    m_shell->run(commands.removeProbeFile());
 }
 
 void ZGui::appendStatusRow(const char *icon, const QString &label, const QString &value)

@@ -6,7 +6,9 @@
 #include "ezx/zkbmainwidget.h"
 
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -96,7 +98,6 @@ private:
     void buildMenu(std::initializer_list<MenuItem> items);
     void buildNumberMenu(const char *addSlot, const char *removeSlot);
     void refreshStatus();
-    void probeDaemon(ZListBoxItem *row, const QString &onText, const QString &offText);
     void appendStatusRow(const char *icon, const QString &label, const QString &value);
     void restartDaemonIfOn();
     // The checked item of a two-choice question, or -1 when cancelled or nothing is checked.
@@ -131,4 +132,5 @@ private:
 
     std::unique_ptr<control::Shell> m_ownShell;
     control::Shell *m_shell;
+    std::future<std::optional<bool>> m_startupProbe; // until the first status is shown
 };
