@@ -569,13 +569,14 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    std::vector<control::calllog::Entry> calls = control::calllog::read(control::storage::blockedCallsPath());
+    control::calllog::Log calls = control::calllog::Log::read(control::storage::blockedCallsPath());
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
     // Rows the box still shows keep their entries; these rows follow them.
-    m_calls.resize(std::min(m_calls.size(), static_cast<size_t>(m_registerBox->count())));
-    for (const control::calllog::Entry &call : calls) {
+    m_calls.keepFirst(static_cast<size_t>(m_registerBox->count()));
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const control::calllog::EntryView call = calls[i];
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
         row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : fromUtf8(call.number),
@@ -583,10 +584,7 @@ void ZGui::CargarLlamadas()
         row->appendSubItem(1, fromUtf8(call.detail), true, nullptr);
         m_registerBox->insertItem(row, -1, true);
     }
-    if (m_calls.empty())
-        m_calls = std::move(calls);
-    else
-        m_calls.insert(m_calls.end(), std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
+    m_calls.append(std::move(calls));
 }
 
 void ZGui::removeCall()
@@ -594,7 +592,8 @@ void ZGui::removeCall()
     const int index = m_registerBox->currentItem();
     if (index < 0 || static_cast<size_t>(index) >= m_calls.size())
         return;
-    const control::calllog::Entry expected = m_calls[static_cast<size_t>(index)];
+    const control::calllog::EntryView shown = m_calls[static_cast<size_t>(index)];
+    const control::calllog::Entry expected{std::string(shown.number), std::string(shown.detail)};
     control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
                              static_cast<size_t>(index), expected);
     // The box shows the log as it now is, calls logged since the last load included.

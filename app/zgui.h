@@ -124,7 +124,7 @@ private:
     ZListBox *m_registerBox = nullptr;
     std::string m_blacklistShown;
     std::string m_whitelistShown;
-    std::vector<control::calllog::Entry> m_calls; // of the register's rows, as read
+    control::calllog::Log m_calls; // of the register's rows, as read
     QString m_daemonState;
     ZNavTabWidget *m_tabs = nullptr;
     ZSoftKey *m_softKey = nullptr;

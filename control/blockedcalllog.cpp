@@ -83,13 +83,14 @@ std::pair<char32_t, size_t> decode(std::string_view text, size_t pos)
     return {c, length};
 }
 
-// The entries, and whether the text ends after a number line that has no detail line yet.
-std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
+// The lines of a text from `pos` on.
+struct Lines
 {
-    std::vector<Entry> entries;
-    entries.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) / 2 + 1);
+    std::string_view text;
     size_t pos = 0;
-    const auto nextLine = [&](std::string_view &line) {
+
+    bool next(std::string_view &line)
+    {
         if (pos >= text.size())
             return false;
         auto end = text.find('\n', pos);
@@ -101,18 +102,42 @@ std::vector<Entry> parseEntries(std::string_view text, bool &detailMissing)
             line.remove_suffix(1);
         pos = end + 1;
         return true;
-    };
-    detailMissing = false;
+    }
+};
+
+// Calls take(at, number, detail) for each entry, `at` where its number line starts; true when
+// the text ends after a number line that has no detail line yet.
+template <class Take> bool forEachEntry(std::string_view text, Take take)
+{
+    Lines lines{text};
     std::string_view number;
-    std::string_view detail;
-    while (nextLine(number)) {
+    bool detailMissing = false;
+    for (size_t at = 0; lines.next(number); at = lines.pos) {
         if (number.empty())
             continue;
-        detail = {};
-        detailMissing = !nextLine(detail);
-        entries.push_back({std::string(number), std::string(detail)});
+        std::string_view detail;
+        detailMissing = !lines.next(detail);
+        take(at, number, detail);
     }
-    return entries;
+    return detailMissing;
+}
+
+size_t linesIn(std::string_view text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// What `log` needs after it for an entry appended to read as written: the end of its last
+// line, and for a number without its detail line an empty one, so that the entry is not read
+// as that number's detail.
+std::string completion(std::string_view log)
+{
+    std::string text;
+    if (!log.empty() && log.back() != '\n')
+        text += '\n';
+    if (forEachEntry(log, [](size_t, std::string_view, std::string_view) {}))
+        text += '\n';
+    return text;
 }
 
 } // namespace
@@ -136,8 +161,55 @@ std::string oneLine(std::string_view number)
 
 std::vector<Entry> parse(std::string_view text)
 {
-    bool detailMissing = false;
-    return parseEntries(text, detailMissing);
+    std::vector<Entry> entries;
+    entries.reserve(linesIn(text) / 2 + 1);
+    forEachEntry(text, [&entries](size_t, std::string_view number, std::string_view detail) {
+        entries.push_back({std::string(number), std::string(detail)});
+    });
+    return entries;
+}
+
+Log::Log(std::string text)
+    : m_text(std::move(text))
+{
+    m_starts.reserve(linesIn(m_text) / 2 + 1);
+    forEachEntry(m_text, [this](size_t at, std::string_view, std::string_view) { m_starts.push_back(at); });
+}
+
+Log Log::read(const std::string &logPath)
+{
+    std::string text;
+    return Log(readFile(logPath, text) ? std::move(text) : std::string());
+}
+
+EntryView Log::operator[](size_t index) const
+{
+    Lines lines{m_text, m_starts[index]};
+    EntryView entry;
+    lines.next(entry.number);
+    lines.next(entry.detail);
+    return entry;
+}
+
+void Log::keepFirst(size_t count)
+{
+    if (count >= m_starts.size())
+        return;
+    m_text.resize(m_starts[count]);
+    m_starts.resize(count);
+}
+
+void Log::append(Log &&other)
+{
+    if (m_starts.empty()) {
+        *this = std::move(other);
+        return;
+    }
+    m_text += completion(m_text);
+    const size_t base = m_text.size();
+    m_text += other.m_text;
+    for (const size_t at : other.m_starts)
+        m_starts.push_back(base + at);
 }
 
 std::string format(const std::vector<Entry> &entries)
@@ -158,16 +230,7 @@ std::vector<Entry> read(const std::string &logPath)
 
 std::string appendText(std::string_view log, const Entry &entry)
 {
-    std::string text;
-    if (!log.empty() && log.back() != '\n')
-        text += '\n';
-    bool detailMissing = false;
-    parseEntries(log, detailMissing);
-    // The last number keeps to itself: it gets an empty detail line, so that this entry is
-    // not read as its detail.
-    if (detailMissing)
-        text += '\n';
-    return text + entry.number + '\n' + entry.detail + '\n';
+    return completion(log) + entry.number + '\n' + entry.detail + '\n';
 }
 
 AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,

@@ -38,6 +38,14 @@ struct Log
 
 } // namespace
 
+Entries entriesOf(const calllog::Log &log)
+{
+    Entries entries;
+    for (size_t i = 0; i < log.size(); ++i)
+        entries.push_back({std::string(log[i].number), std::string(log[i].detail)});
+    return entries;
+}
+
 class TestCallLog : public QObject
 {
     Q_OBJECT
@@ -70,11 +78,22 @@ private slots:
         // clang-format on
     }
 
+    // A Log reads as parse() does, also where the entries it keeps are followed by another
+    // log's: one that ends inside an entry is completed first.
     void parse()
     {
         QFETCH(QByteArray, text);
         QFETCH(Entries, entries);
         QVERIFY(calllog::parse(text.toStdString()) == entries);
+        QVERIFY(entriesOf(calllog::Log(text.toStdString())) == entries);
+        for (size_t kept = 0; kept <= entries.size(); ++kept) {
+            calllog::Log log(text.toStdString());
+            log.keepFirst(kept);
+            log.append(calllog::Log("next\r\nits detail"));
+            Entries expected(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(kept));
+            expected.push_back({"next", "its detail"});
+            QVERIFY2(entriesOf(log) == expected, qPrintable(QString::number(kept)));
+        }
     }
 
     void formatIsTwoLinesAnEntryAndOneEmptyLine()
