@@ -1,10 +1,81 @@
 #include "ezx/zlistboxitem.h"
 
+#include <QHash>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The icons rows show, each with the number of rows that show it; a slot no row uses is
+// taken again. Never destroyed: rows may outlive it at exit.
+struct Icons
+{
+    struct Icon
+    {
+        QPixmap pixmap;
+        size_t rows = 0;
+    };
+    std::vector<Icon> entries;
+    QHash<qint64, int> byKey; // QPixmap::cacheKey()
+};
+
+Icons &icons()
+{
+    static auto *shared = new Icons;
+    return *shared;
+}
+
+int holdIcon(const QPixmap &pixmap)
+{
+    if (pixmap.isNull())
+        return -1;
+    Icons &icons = ::icons();
+    int slot = icons.byKey.value(pixmap.cacheKey(), -1);
+    if (slot < 0) {
+        const auto unused = std::find_if(icons.entries.begin(), icons.entries.end(),
+                                         [](const Icons::Icon &icon) { return icon.rows == 0; });
+        slot = int(unused - icons.entries.begin());
+        if (unused == icons.entries.end())
+            icons.entries.emplace_back();
+        icons.entries[size_t(slot)].pixmap = pixmap;
+        icons.byKey.insert(pixmap.cacheKey(), slot);
+    }
+    ++icons.entries[size_t(slot)].rows;
+    return slot;
+}
+
+void releaseIcon(int slot)
+{
+    if (slot < 0)
+        return;
+    Icons &icons = ::icons();
+    Icons::Icon &icon = icons.entries[size_t(slot)];
+    if (--icon.rows == 0) {
+        icons.byKey.remove(icon.pixmap.cacheKey());
+        icon.pixmap = QPixmap();
+    }
+}
+
+} // namespace
+
 ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/) { }
+
+ZListBoxItem::~ZListBoxItem()
+{
+    releaseIcon(m_icon);
+}
 
 void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoResize*/, bool /*reserved*/)
 {
-    m_pixmap = pixmap;
+    const int held = holdIcon(pixmap);
+    releaseIcon(m_icon);
+    m_icon = held;
+}
+
+QPixmap ZListBoxItem::pixmap() const
+{
+    return m_icon < 0 ? QPixmap() : icons().entries[size_t(m_icon)].pixmap;
 }
 
 int ZListBoxItem::firstLine(int column) const

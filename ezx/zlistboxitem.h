@@ -12,6 +12,9 @@ class ZListBoxItem
 {
 public:
     ZListBoxItem(ZListBox *box, const QString &layout);
+    ~ZListBoxItem();
+    ZListBoxItem(const ZListBoxItem &) = delete;
+    ZListBoxItem &operator=(const ZListBoxItem &) = delete;
 
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
     // A text with line ends is taken as that many lines.
@@ -20,7 +23,7 @@ public:
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
 
-    const QPixmap &pixmap() const { return m_pixmap; }
+    QPixmap pixmap() const;
     // Every text line, column by column, joined by line ends.
     const QString &text() const { return m_text; }
 
@@ -30,7 +33,8 @@ private:
     int firstLine(int column) const;
     int lineCount() const { return firstLine(kColumns); }
 
-    QPixmap m_pixmap;
+    // Rows share their icons: a QPixmap in each row would be 32 bytes a row.
+    int m_icon = -1;
     // One string for all lines: a row is a few dozen bytes besides its text, and a row of
     // one line shares the text it was given.
     QString m_text;
