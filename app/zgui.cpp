@@ -55,16 +55,16 @@ QString redecodedTitle(const QString &text)
 // Past this many rows changed, a reload costs less than changing them one by one.
 constexpr size_t kFewRows = 16;
 
-QString fromUtf8(std::string_view text)
+QUtf8StringView utf8(std::string_view text)
 {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return {text.data(), static_cast<qsizetype>(text.size())};
 }
 
 ZListBoxItem *numberRow(ZListBox *box, const QPixmap &icon, std::string_view number)
 {
     auto *row = new ZListBoxItem(box, QStringLiteral("%I%M"));
     row->setPixmap(0, icon, true, false);
-    row->appendSubItem(1, fromUtf8(number), true, nullptr);
+    row->appendSubItem(1, utf8(number));
     return row;
 }
 
@@ -579,9 +579,11 @@ void ZGui::CargarLlamadas()
         const control::calllog::EntryView call = calls[i];
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        row->appendSubItem(1, call.number == control::calllog::kUnknownCaller ? unknownText : fromUtf8(call.number),
-                           true, nullptr);
-        row->appendSubItem(1, fromUtf8(call.detail), true, nullptr);
+        if (call.number == control::calllog::kUnknownCaller)
+            row->appendSubItem(1, unknownText, true, nullptr);
+        else
+            row->appendSubItem(1, utf8(call.number));
+        row->appendSubItem(1, utf8(call.detail));
         m_registerBox->insertItem(row, -1, true);
     }
     m_calls.append(std::move(calls));

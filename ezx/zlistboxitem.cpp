@@ -88,23 +88,29 @@ int ZListBoxItem::firstLine(int column) const
 
 void ZListBoxItem::appendSubItem(int column, const QString &text, bool /*autoResize*/, const QPixmap * /*pixmap*/)
 {
+    appendSubItem(column, QUtf8StringView(text.toUtf8()));
+}
+
+void ZListBoxItem::appendSubItem(int column, QUtf8StringView text)
+{
     if (column < 0 || column >= kColumns)
         return;
     const int at = firstLine(column + 1);
+    const QByteArrayView bytes(text.data(), text.size());
     if (lineCount() == 0) {
-        m_text = text;
+        m_text = bytes.toByteArray();
     } else if (at == lineCount()) {
         // To the size it needs: grown by +=, a register row of two lines kept a third more.
-        m_text.reserve(m_text.size() + 1 + text.size());
-        m_text += QLatin1Char('\n');
-        m_text += text;
+        m_text.reserve(m_text.size() + 1 + bytes.size());
+        m_text += '\n';
+        m_text += bytes;
     } else {
         qsizetype start = 0;
         for (int line = 0; line < at; ++line)
-            start = m_text.indexOf(QLatin1Char('\n'), start) + 1;
-        m_text.insert(start, text + QLatin1Char('\n'));
+            start = m_text.indexOf('\n', start) + 1;
+        m_text.insert(start, bytes.toByteArray() + '\n');
     }
-    m_lines[column] += int(text.count(QLatin1Char('\n'))) + 1;
+    m_lines[column] += int(bytes.count('\n')) + 1;
 }
 
 QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) const
@@ -116,5 +122,8 @@ QStringList ZListBoxItem::subItems(int column) const
 {
     if (column < 0 || column >= kColumns || m_lines[column] == 0)
         return {};
-    return m_text.split(QLatin1Char('\n')).mid(firstLine(column), m_lines[column]);
+    QStringList lines;
+    for (const QByteArray &line : m_text.split('\n').mid(firstLine(column), m_lines[column]))
+        lines.append(QString::fromUtf8(line));
+    return lines;
 }

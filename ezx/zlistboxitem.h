@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QPixmap>
 #include <QStringList>
+#include <QUtf8StringView>
 
 class ZListBox;
 
@@ -19,13 +21,15 @@ public:
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
     // A text with line ends is taken as that many lines.
     void appendSubItem(int column, const QString &text, bool autoResize = true, const QPixmap *pixmap = nullptr);
+    // The same from UTF-8, without a QString on the way.
+    void appendSubItem(int column, QUtf8StringView text);
     // Empty when the column or line does not exist.
     QString getSubItemText(int column, int line, bool reserved = false) const;
     QStringList subItems(int column) const;
 
     QPixmap pixmap() const;
     // Every text line, column by column, joined by line ends.
-    const QString &text() const { return m_text; }
+    QString text() const { return QString::fromUtf8(m_text); }
 
 private:
     static constexpr int kColumns = 3;
@@ -35,8 +39,8 @@ private:
 
     // Rows share their icons: a QPixmap in each row would be 32 bytes a row.
     int m_icon = -1;
-    // One string for all lines: a row is a few dozen bytes besides its text, and a row of
-    // one line shares the text it was given.
-    QString m_text;
+    // One string for all lines, in UTF-8: a row is a few dozen bytes besides its text, which
+    // takes half the room it would in UTF-16.
+    QByteArray m_text;
     int m_lines[kColumns] = {};
 };

@@ -502,6 +502,8 @@ private slots:
                                                 << QStringList{"", "a|b", "c"};
         QTest::newRow("no such column") << Appends{{3, "z"}, {-1, "z"}, {1, "a"}}
                                         << QStringList{"", "a", ""};
+        QTest::newRow("not ASCII, before and after") << Appends{{2, "€"}, {1, "Añadir"}, {1, "\u00e9\nn\u00ba"}}
+                                                     << QStringList{"", "Añadir|\u00e9|n\u00ba", "€"};
         // clang-format on
     }
 
