@@ -68,9 +68,13 @@ ZListBoxItem::~ZListBoxItem()
 
 void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoResize*/, bool /*reserved*/)
 {
-    const int held = holdIcon(pixmap);
+    int held = holdIcon(pixmap);
+    if (held > kMaxIcons) {
+        releaseIcon(held);
+        held = -1;
+    }
     releaseIcon(m_icon);
-    m_icon = held;
+    m_icon = int16_t(held);
 }
 
 QPixmap ZListBoxItem::pixmap() const
@@ -95,22 +99,32 @@ void ZListBoxItem::appendSubItem(int column, QUtf8StringView text)
 {
     if (column < 0 || column >= kColumns)
         return;
+    std::string_view bytes(text.data(), size_t(text.size()));
+    int lines = int(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
+    if (m_lines[column] + lines > kMaxLines) {
+        lines = kMaxLines - m_lines[column];
+        if (lines == 0)
+            return;
+        size_t end = 0;
+        for (int line = 0; line < lines; ++line)
+            end = bytes.find('\n', end) + 1;
+        bytes = bytes.substr(0, end - 1);
+    }
     const int at = firstLine(column + 1);
-    const QByteArrayView bytes(text.data(), text.size());
     if (lineCount() == 0) {
-        m_text = bytes.toByteArray();
+        m_text = bytes;
     } else if (at == lineCount()) {
         // To the size it needs: grown by +=, a register row of two lines kept a third more.
         m_text.reserve(m_text.size() + 1 + bytes.size());
         m_text += '\n';
         m_text += bytes;
     } else {
-        qsizetype start = 0;
+        size_t start = 0;
         for (int line = 0; line < at; ++line)
-            start = m_text.indexOf('\n', start) + 1;
-        m_text.insert(start, bytes.toByteArray() + '\n');
+            start = m_text.find('\n', start) + 1;
+        m_text.insert(start, std::string(bytes) + '\n');
     }
-    m_lines[column] += int(bytes.count('\n')) + 1;
+    m_lines[column] = uint16_t(m_lines[column] + lines);
 }
 
 QString ZListBoxItem::getSubItemText(int column, int line, bool /*reserved*/) const
@@ -123,7 +137,13 @@ QStringList ZListBoxItem::subItems(int column) const
     if (column < 0 || column >= kColumns || m_lines[column] == 0)
         return {};
     QStringList lines;
-    for (const QByteArray &line : m_text.split('\n').mid(firstLine(column), m_lines[column]))
-        lines.append(QString::fromUtf8(line));
+    size_t start = 0;
+    for (int line = 0; line < firstLine(column); ++line)
+        start = m_text.find('\n', start) + 1;
+    for (int line = 0; line < m_lines[column]; ++line) {
+        const size_t end = std::min(m_text.find('\n', start), m_text.size());
+        lines.append(QString::fromUtf8(m_text.data() + start, qsizetype(end - start)));
+        start = end + 1;
+    }
     return lines;
 }

@@ -502,6 +502,10 @@ private slots:
                                                 << QStringList{"", "a|b", "c"};
         QTest::newRow("no such column") << Appends{{3, "z"}, {-1, "z"}, {1, "a"}}
                                         << QStringList{"", "a", ""};
+        const QStringList full(ZListBoxItem::kMaxLines, QStringLiteral("x"));
+        QTest::newRow("more lines than a column holds")
+            << Appends{{1, full.join('\n') + "\nx"}, {1, "y"}, {0, "z"}}
+            << QStringList{"z", full.join('|'), ""};
         QTest::newRow("not ASCII, before and after") << Appends{{2, "€"}, {1, "Añadir"}, {1, "\u00e9\nn\u00ba"}}
                                                      << QStringList{"", "Añadir|\u00e9|n\u00ba", "€"};
         // clang-format on
