@@ -77,19 +77,6 @@ void watchDialogs()
 
 } // namespace
 
-FileSizeLimit::FileSizeLimit(rlim_t bytes)
-{
-    ::getrlimit(RLIMIT_FSIZE, &m_saved);
-    ::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
-    const rlimit limit{bytes, m_saved.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    ::setrlimit(RLIMIT_FSIZE, &m_saved);
-}
-
 control::Commands testCommands()
 {
     return {QFile::encodeName(g_program).toStdString(), control::storage::dir()};

@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sys/resource.h>
 
 class QObject;
 class QWidget;
@@ -47,20 +46,6 @@ public:
     std::optional<QByteArray> probeOutput = QByteArray();
     // Called for every command after its own effect.
     std::function<void(const std::string &)> spy;
-};
-
-// While it lives, no file of this process (or of the commands it runs) grows beyond `bytes`:
-// every save of a larger file fails, also root's.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
 };
 
 // The window's commands for the test's program and storage directories.

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <csignal>
+
 namespace testfiles {
 
 namespace {
@@ -60,3 +62,16 @@ QByteArray golden(const QString &name)
 }
 
 } // namespace testfiles
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    ::getrlimit(RLIMIT_FSIZE, &m_saved);
+    ::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit fails instead
+    const rlimit limit{bytes, m_saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &m_saved);
+}

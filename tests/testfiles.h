@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/resource.h>
+
 // The files a test lays out and reads back, and the checked-in ones under tests/fixtures and
 // tests/golden. A file a test cannot lay out, or a checked-in one that is missing, ends the
 // run: the test would test nothing.
@@ -25,3 +27,17 @@ QByteArray fixture(const QString &name);
 QByteArray golden(const QString &name);
 
 } // namespace testfiles
+
+// While it lives, no file of this process (or of the commands it runs) grows beyond `bytes`:
+// every save of a larger file fails, also root's.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved{};
+};

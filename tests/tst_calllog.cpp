@@ -6,11 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -262,16 +260,10 @@ private slots:
         QVERIFY(file.write(before));
         calllog::AppendMark mark;
         const Entries entries{{"600112233", "2026-12-08 10:00:00"}, {"unknown", "2026-12-08 10:00:01"}};
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = before.size() + static_cast<rlim_t>(room);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-        const auto result = calllog::append(file.path, file.lock, entries, &mark, true);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-        QVERIFY(result == calllog::AppendResult::Failed);
+        {
+            const FileSizeLimit full(before.size() + static_cast<rlim_t>(room));
+            QVERIFY(calllog::append(file.path, file.lock, entries, &mark, true) == calllog::AppendResult::Failed);
+        }
         QCOMPARE(contents(file.path), before);
         QVERIFY(calllog::append(file.path, file.lock, entries, &mark, true) == calllog::AppendResult::Written);
         QVERIFY((calllog::read(file.path) == Entries{{"123", "A"}, entries[0], entries[1]}));

@@ -13,7 +13,6 @@
 
 #include <csignal>
 #include <optional>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -276,16 +275,10 @@ private slots:
         }
         SettingsStore writer(file);
         QCOMPARE(writer.value("Callvane", "Language", ""), std::string("English"));
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = 8;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-        const bool written = writer.setValue("Callvane", "Language", "German");
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-        QVERIFY(!written);
+        {
+            const FileSizeLimit full(8);
+            QVERIFY(!writer.setValue("Callvane", "Language", "German"));
+        }
         QCOMPARE(contents(file), before);
         QCOMPARE(writer.value("Callvane", "Language", ""), std::string("English"));
         if (reader)
