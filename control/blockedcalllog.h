@@ -31,7 +31,7 @@ struct EntryView
     std::string_view detail;
 };
 
-// The entries of a log, kept as its text and where each entry stands in it: a third of the
+// The entries of a log, kept as its text and where each entry stands in it: less than half the
 // memory of the entries as strings (the window keeps the entries of its register's rows).
 class Log
 {
