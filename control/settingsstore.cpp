@@ -39,15 +39,25 @@ void SettingsStore::refresh()
     const Stamp stamp = currentStamp();
     if (m_reading && m_reading->stamp == stamp)
         return;
-    const std::lock_guard<std::mutex> lock(s_readingsMutex);
-    if (auto reading = s_readings[m_path].lock(); reading && reading->stamp == stamp) {
-        m_reading = std::move(reading);
-        return;
+    const auto shared = [this, &stamp] {
+        std::shared_ptr<Reading> reading = s_readings[m_path].lock();
+        return reading && reading->stamp == stamp ? reading : nullptr;
+    };
+    {
+        const std::lock_guard<std::mutex> lock(s_readingsMutex);
+        if ((m_reading = shared()))
+            return;
     }
+    // Read without the lock: a store of another file need not wait for this one.
     std::string text;
     if (!stamp.exists || !readFile(m_path, text))
         text.clear();
-    m_reading.reset(new Reading{stamp, IniDocument::parse(std::move(text))});
+    // Not make_shared: the registry's weak pointer would keep the block.
+    std::shared_ptr<Reading> reading(new Reading{stamp, IniDocument::parse(std::move(text))});
+    const std::lock_guard<std::mutex> lock(s_readingsMutex);
+    if ((m_reading = shared()))
+        return; // another store read it meanwhile
+    m_reading = std::move(reading);
     for (auto it = s_readings.begin(); it != s_readings.end();)
         it = it->second.expired() ? s_readings.erase(it) : std::next(it);
     s_readings[m_path] = m_reading;

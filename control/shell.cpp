@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -60,7 +61,8 @@ std::optional<bool> Shell::probe(const Commands &commands)
     std::string state;
     std::optional<bool> running;
     if (readFile(commands.probeFile(), state))
-        running = state.substr(0, state.find('\n')).find(commands.daemonMark()) != std::string::npos;
+        running =
+            std::string_view(state).substr(0, state.find('\n')).find(commands.daemonMark()) != std::string_view::npos;
     run(commands.removeProbeFile());
     return running;
 }
