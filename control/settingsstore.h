@@ -2,9 +2,7 @@
 
 #include "control/inidocument.h"
 
-#include <map>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 
 namespace control {
@@ -15,9 +13,6 @@ namespace control {
 // read, it is parsed again. Every write re-reads the current file, changes one value and
 // replaces the file atomically before it returns, so several stores may be open on the same
 // file and none loses what another wrote. A missing or unreadable file reads as empty.
-//
-// Stores open on the same path at the same time share one reading of it while the file is
-// unchanged: a window that opens the settings once for each tab parses them once.
 class SettingsStore
 {
 public:
@@ -28,6 +23,9 @@ public:
     std::string value(const std::string &group, const std::string &key, const std::string &fallback);
     // False when the file could not be replaced; the file on disk is then as it was.
     bool setValue(const std::string &group, const std::string &key, const std::string &value);
+    // How often the file was read. A value read at reading N is what is stored while this is
+    // still N, this store's own writes included.
+    size_t readings() const { return m_readings; }
 
 private:
     struct Stamp
@@ -37,23 +35,13 @@ private:
         long long mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
         bool operator==(const Stamp &o) const;
     };
-    // A reading of the file; shared only while no store changes it.
-    struct Reading
-    {
-        Stamp stamp;
-        IniDocument document;
-    };
     Stamp currentStamp() const;
     void refresh();
-    // This store's reading, to change: its own, or a copy when other stores share it.
-    Reading &ownReading();
 
     std::string m_path;
-    std::shared_ptr<Reading> m_reading;
-
-    // The readings that stores now hold, by path.
-    inline static std::mutex s_readingsMutex;
-    inline static std::map<std::string, std::weak_ptr<Reading>> s_readings;
+    std::optional<Stamp> m_read; // of the file m_document was read from
+    IniDocument m_document;
+    size_t m_readings = 0;
 };
 
 } // namespace control
