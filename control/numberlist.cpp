@@ -1,8 +1,6 @@
 #include "control/numberlist.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 namespace control {
 
@@ -47,40 +45,12 @@ template <class Entry> std::vector<Entry> split(std::string_view value, char sep
     return entries;
 }
 
-// Whether two separators stand side by side, eight bytes at a time: a search byte by byte
-// (memmem, or memchr from separator to separator) costs about a millisecond on a list of
-// 100,000 numbers, and an edit runs it on every save.
-bool hasAdjacentSeparators(std::string_view value)
-{
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bytes of a word are read low first");
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
-    std::uint64_t lastWasSeparator = 0;
-    size_t i = 0;
-    for (; i + 8 <= value.size(); i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, value.data() + i, sizeof word);
-        const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(kListSeparator));
-        // The top bit of each byte of `x` that is zero, and of no other (no borrow between bytes).
-        const std::uint64_t separators = ~(((x & kLow7) + kLow7) | x | kLow7);
-        if ((separators & (separators >> 8)) != 0 || (lastWasSeparator != 0 && (separators & 0x80) != 0))
-            return true;
-        lastWasSeparator = separators >> 63;
-    }
-    for (; i < value.size(); ++i) {
-        const bool separator = value[i] == kListSeparator;
-        if (separator && lastWasSeparator != 0)
-            return true;
-        lastWasSeparator = separator ? 1 : 0;
-    }
-    return false;
-}
-
 // Without empty fields, a list is edited in place of being split and joined again.
 bool hasNoEmptyFields(std::string_view value)
 {
     return value.empty()
-        || (value.front() != kListSeparator && value.back() != kListSeparator && !hasAdjacentSeparators(value));
+        || (value.front() != kListSeparator && value.back() != kListSeparator
+            && value.find(";;") == std::string_view::npos);
 }
 
 } // namespace
@@ -135,18 +105,6 @@ std::string listWithout(std::string_view value, size_t index)
     if (end < value.size())
         edited.append(value.substr(end + 1));
     return edited;
-}
-
-ListChange listChange(const std::vector<std::string_view> &before, const std::vector<std::string_view> &after)
-{
-    const size_t shorter = std::min(before.size(), after.size());
-    size_t head = 0;
-    while (head < shorter && before[head] == after[head])
-        ++head;
-    size_t tail = 0;
-    while (tail < shorter - head && before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
-        ++tail;
-    return {head, before.size() - head - tail, after.size() - head - tail};
 }
 
 } // namespace control

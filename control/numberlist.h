@@ -20,14 +20,4 @@ std::string joinList(const std::vector<std::string> &entries);
 std::string listWithAdded(std::string_view value, std::string_view entry);
 std::string listWithout(std::string_view value, size_t index);
 
-// One run of rows that turns `before` into `after`: drop `removed` rows at `at`, then insert
-// after[at, at + inserted). The entries both lists begin and end with are kept.
-struct ListChange
-{
-    size_t at = 0;
-    size_t removed = 0;
-    size_t inserted = 0;
-};
-ListChange listChange(const std::vector<std::string_view> &before, const std::vector<std::string_view> &after);
-
 } // namespace control
