@@ -226,11 +226,6 @@ bool CallScreen::listed(const std::string &key) const
     return std::binary_search(m_texts.begin(), m_texts.end(), key);
 }
 
-void CallScreen::prepare()
-{
-    PhoneNumberUtil::GetInstance();
-}
-
 bool CallScreen::isUnknownCaller(std::string_view number)
 {
     return number.empty() || number == "unknown";

@@ -51,9 +51,6 @@ public:
     size_t parsed() const { return m_parsed; }
 
     static bool isUnknownCaller(std::string_view number);
-    // Loads the phone-number library's metadata (milliseconds); on a thread of its own, started
-    // early, it is ready by the first parse.
-    static void prepare();
 
     struct Region
     {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -16,7 +18,7 @@ namespace {
 // byte order; last the number of entries (8 bytes).
 std::string header(const std::string &region)
 {
-    return "callvane-keys 1 " + region + "\n";
+    return "callvane-keys 2 " + region + " " + library() + "\n";
 }
 
 template <typename T> bool take(std::string_view &from, T &value)
@@ -104,34 +106,33 @@ Keys load(const std::string &path, const std::string &region)
 
 std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)
 {
+    std::unordered_map<std::string_view, std::uint64_t> byEntry(keys.size());
+    for (size_t k = 0; k < keys.size(); ++k)
+        byEntry.emplace(keys.entry(k), keys.key(k));
     std::vector<std::uint64_t> found(list.size(), kNotKept);
-    std::unordered_map<std::string_view, std::uint64_t> byEntry;
-    bool inStep = true;
-    size_t next = 0; // the saved entry in step with the list's
     for (size_t i = 0; i < list.size(); ++i) {
-        const std::string_view entry = list[i];
-        if (inStep) {
-            if (next >= keys.size())
-                continue; // added at the end
-            if (keys.entry(next) == entry) {
-                found[i] = keys.key(next++);
-                continue;
-            }
-            if (next + 1 < keys.size() && keys.entry(next + 1) == entry) {
-                found[i] = keys.key(next + 1); // the one before was removed
-                next += 2;
-                continue;
-            }
-            if (i + 1 < list.size() && keys.entry(next) == list[i + 1])
-                continue; // added here
-            inStep = false;
-            byEntry.reserve(keys.size());
-            for (size_t k = 0; k < keys.size(); ++k)
-                byEntry.emplace(keys.entry(k), keys.key(k));
-        }
-        if (const auto hit = byEntry.find(entry); hit != byEntry.end())
+        if (const auto hit = byEntry.find(list[i]); hit != byEntry.end())
             found[i] = hit->second;
     }
+    return found;
+}
+
+std::string library()
+{
+    std::string found = "unknown";
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *data) {
+            const std::string_view name = info->dlpi_name;
+            const auto base = name.rfind('/');
+            struct stat st = {};
+            if (name.find("libphonenumber.so", base == std::string_view::npos ? 0 : base) == std::string_view::npos
+                || ::stat(info->dlpi_name, &st) != 0)
+                return 0;
+            *static_cast<std::string *>(data) = std::string(name.substr(base + 1)) + " " + std::to_string(st.st_size)
+                + " " + std::to_string(st.st_mtim.tv_sec);
+            return 1;
+        },
+        &found);
     return found;
 }
 

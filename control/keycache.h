@@ -9,8 +9,9 @@
 // start: each entry's key (CallScreen::numberKey). A restart after a list edit then parses
 // only the entries that are new, instead of every entry with the phone-number library.
 //
-// The file holds the region it was made for; one that is missing, damaged, or made for
-// another region or format reads as empty, and everything is parsed as without it.
+// The file holds the region and the phone-number library it was made with; one that is
+// missing, damaged, or made with another region, library or format reads as empty, and
+// everything is parsed as without it.
 namespace control::keycache {
 
 // The entries of a cache file, read where they stand in its bytes.
@@ -35,10 +36,11 @@ Keys parse(std::string bytes, const std::string &region);
 Keys load(const std::string &path, const std::string &region);
 // Marks an entry that `keys` holds no key for (no key is: it has at most 15 digits).
 inline constexpr std::uint64_t kNotKept = ~std::uint64_t(0);
-// The key `keys` holds for each entry of `list`, or kNotKept. A list edited since it was saved
-// has nearly all its entries in the saved order: they are matched in step (past single entries
-// added or removed), and only a list out of step is looked up by hash.
+// The key `keys` holds for each entry of `list`, or kNotKept.
 std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list);
+// The phone-number library in use (its file, size and time), whose metadata made the keys:
+// an upgrade changes it.
+std::string library();
 // `keys[i]` is the key of `entries[i]`. Written atomically, for the owner only.
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
           const std::vector<std::uint64_t> &keys);

@@ -348,7 +348,6 @@ int main(int argc, char **argv)
     const std::string installed = InstallWatch::resolve(std::getenv("CALLVANE_INSTALLED"));
     if (!detach())
         return 1;
-    std::thread metadata = inBackground(control::CallScreen::prepare); // while the list and its cache are read
     reporter.toSystemLog();
     const control::CallScreen::Region region = control::CallScreen::regionFromEnvironment(
         [] { return control::mobilenetworks::regionOf(ModemWatcher::operatorCode(kAskNetwork)); });
@@ -359,8 +358,6 @@ int main(int argc, char **argv)
                             + ")");
     std::optional<KeysToSave> toSave;
     const control::CallScreen screen = indexList(*settings, region.code, toSave);
-    if (metadata.joinable())
-        metadata.join();
     control::BlockedNotice notice = control::BlockedNotice::ofLanguage(settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
