@@ -9,7 +9,6 @@ ZApplication *app = nullptr;
 int main(int argc, char **argv)
 {
     control::storage::resolve();
-    ZGui::restartOnHugePages(argv);
     app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());

@@ -10,7 +10,6 @@ ZApplication *app = nullptr;
 int main(int argc, char **argv)
 {
     control::storage::resolve();
-    ZGui::restartOnHugePages(argv);
     app = new ZApplication(argc, argv, 1);
     RecordingShell shell;
     auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell);

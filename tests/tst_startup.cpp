@@ -136,50 +136,6 @@ private slots:
         QCOMPARE(gui->windowTitle(), QString("Callvane"));
         QVERIFY(!QFile::exists(programDir() + "Callvane.cfg"));
     }
-
-    // The real kernel and glibc: a start that reads 2 MiB or more runs again with the tunable,
-    // and its heap's large blocks may then take huge pages; it keeps its name, and what it runs
-    // sees the environment it was started with.
-    void longListsStartOnHugePages_data()
-    {
-        QTest::addColumn<qint64>("fileSize");
-        QTest::addColumn<QString>("given"); // GLIBC_TUNABLES, or "(unset)"
-        QTest::addColumn<QString>("eligible");
-        QTest::newRow("short lists") << qint64(1 << 20) << "(unset)"
-                                     << "0";
-        QTest::newRow("long lists") << qint64(2 << 20) << "(unset)"
-                                    << "1";
-        QTest::newRow("other tunables kept") << qint64(2 << 20) << "glibc.malloc.arena_max=2"
-                                             << "1";
-        QTest::newRow("the starter's choice") << qint64(2 << 20) << "glibc.malloc.hugetlb=0"
-                                              << "0";
-    }
-
-    void longListsStartOnHugePages()
-    {
-        QFETCH(qint64, fileSize);
-        QFETCH(QString, given);
-        QFETCH(QString, eligible);
-#if defined(__SANITIZE_ADDRESS__)
-        QSKIP("the address sanitizer's allocator is not glibc's malloc");
-#endif
-        QFile mode("/sys/kernel/mm/transparent_hugepage/enabled");
-        if (!mode.open(QIODevice::ReadOnly) || mode.readAll().contains("[never]"))
-            QSKIP("this kernel has transparent huge pages off");
-        QTemporaryDir dir;
-        QFile lists(dir.filePath("Callvane.cfg"));
-        QVERIFY(lists.open(QIODevice::WriteOnly) && lists.resize(fileSize / 2));
-        QProcess probe;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("GLIBC_TUNABLES");
-        if (given != "(unset)")
-            environment.insert("GLIBC_TUNABLES", given);
-        probe.setProcessEnvironment(environment);
-        probe.start(HUGEPAGES_PROBE, {lists.fileName(), dir.filePath("no such file"), lists.fileName()});
-        QVERIFY(probe.waitForFinished());
-        QCOMPARE(QString(probe.readAllStandardOutput()).split('\n'),
-                 (QStringList{"hugepages-probe", given, eligible, ""}));
-    }
 };
 
 CALLVANE_GUI_TEST_MAIN(TestStartup)
