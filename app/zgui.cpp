@@ -2,7 +2,6 @@
 
 #include "control/blockedcalllog.h"
 #include "control/blockednotice.h"
-#include "control/hugepages.h"
 #include "control/numberlist.h"
 #include "control/settingskeys.h"
 #include "control/settingsstore.h"
@@ -28,7 +27,6 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <iterator>
 #include <malloc.h>
 
 namespace keys = control::settings;
@@ -51,9 +49,6 @@ QString redecodedTitle(const QString &text)
     const QString decoded = decoder(text.toLatin1());
     return decoder.hasError() ? text : decoded;
 }
-
-// Past this many rows changed, a reload costs less than changing them one by one.
-constexpr size_t kFewRows = 16;
 
 QUtf8StringView utf8(std::string_view text)
 {
@@ -86,9 +81,9 @@ QStringList readLines(const QString &path)
 } // namespace
 
 const ZGui::NumberList ZGui::kBlacklist{keys::kBlacklistGroup, &ZGui::m_blacklistBox, &ZGui::CargarBlacklist,
-                                        &ZGui::m_blacklistShown};
+                                        &ZGui::m_blacklistReading};
 const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelistBox, &ZGui::CargarWhitelist,
-                                        &ZGui::m_whitelistShown};
+                                        &ZGui::m_whitelistReading};
 
 ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/, unsigned int /*flags*/,
            control::Shell *shell)
@@ -99,16 +94,10 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
     getProgramDir();
     // The daemons it starts word their notices in its languages.
     qputenv(control::BlockedNotice::kLanguagesVariable, QFile::encodeName(m_programDir + QStringLiteral("/languages")));
-    // Open until the tabs are loaded: they share its reading of the settings.
-    ZConfig settings(settingsPath(), false);
-    m_languagePath = languageFile(settings.readEntry(keys::kCallvaneGroup, keys::kLanguageKey, QString()));
-    // Some twenty execs that neither read nor write what the rows are built from: they run
-    // while the rows are built, and the status row waits for the probe's answer.
-    m_startupProbe = std::async(std::launch::async, [shell = m_shell, commands = commands()] {
-        shell->run(commands.startup());
-        shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
-        return shell->probe(commands);
-    });
+    m_settings = control::SettingsStore(QFile::encodeName(settingsPath()).toStdString());
+    m_languagePath = languageFile(setting(keys::kLanguageKey));
+    m_shell->run(commands().startup());
+    m_shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
     CreateWindow(parent);
     // What the start read (the settings, the log) lies freed among the rows: given back before
     // the window shows.
@@ -120,12 +109,6 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
 }
 
 ZGui::~ZGui() = default;
-
-void ZGui::restartOnHugePages(char **argv)
-{
-    control::hugepages::restartWithThem(
-        argv, {control::Commands::programDirOf(argv[0]) + keys::kFileName, control::storage::blockedCallsPath()});
-}
 
 QString ZGui::getProgramDir()
 {
@@ -144,6 +127,11 @@ QString ZGui::languageFile(const QString &name) const
 QString ZGui::settingsPath() const
 {
     return m_programDir + QLatin1Char('/') + QLatin1String(keys::kFileName);
+}
+
+QString ZGui::setting(const char *key)
+{
+    return QString::fromStdString(m_settings.value(keys::kCallvaneGroup, key, {}));
 }
 
 QString ZGui::text(ZConfig &language, const char *key) const
@@ -197,9 +185,7 @@ void ZGui::CreateWindow(QWidget * /*parent*/)
     for (const auto &tab : tabs)
         m_tabs->addTab(this->*tab.box, QIcon(image(QLatin1String(tab.icon))), QString());
     nameTabs();
-    // The status last: it waits for the start-up probe.
-    for (size_t i = 1; i <= std::size(tabs); ++i) {
-        const auto &tab = tabs[i % std::size(tabs)];
+    for (const auto &tab : tabs) {
         (this->*tab.loader)();
         connect(this->*tab.box, &ZListBox::returnPressed, this, &ZGui::appClicked);
     }
@@ -329,26 +315,23 @@ void ZGui::salir()
 void ZGui::CargarMain()
 {
     ZConfig language(m_languagePath, false);
-    ZConfig settings(settingsPath(), false);
     const QString onText = text(language, text::kOptionsEnabled);
     const QString offText = text(language, text::kOptionsDisabled);
 
     auto *stateRow = new ZListBoxItem(m_statusBox, QStringLiteral("%I%M"));
     stateRow->setPixmap(0, image(QStringLiteral("/images/power.png")), true, false);
     stateRow->appendSubItem(1, text(language, text::kMainState), true, nullptr);
-    const std::optional<bool> running = m_startupProbe.valid() ? m_startupProbe.get() : m_shell->probe(commands());
+    const std::optional<bool> running = m_shell->probe(commands());
     if (running) {
         stateRow->appendSubItem(1, *running ? onText : offText, true, nullptr);
         m_daemonState = *running ? kOn : kOff;
     }
     m_statusBox->insertItem(stateRow, -1, true);
 
-    const bool blacklist =
-        keys::isBlacklistMode(settings.readEntry(keys::kCallvaneGroup, keys::kFirewallKey, QString()).toStdString());
+    const bool blacklist = keys::isBlacklistMode(setting(keys::kFirewallKey).toStdString());
     appendStatusRow("/images/list.png", text(language, text::kMainList),
                     text(language, blacklist ? text::kMainBlack : text::kMainWhite));
-    const bool blockUnknown =
-        keys::blocksUnknown(settings.readEntry(keys::kCallvaneGroup, keys::kBlockUnknownKey, QString()).toStdString());
+    const bool blockUnknown = keys::blocksUnknown(setting(keys::kBlockUnknownKey).toStdString());
     appendStatusRow("/images/number.png", text(language, text::kMenuUnknown), blockUnknown ? onText : offText);
 }
 
@@ -431,8 +414,7 @@ void ZGui::blockUnk()
 
 void ZGui::writeSetting(const char *key, const char *value)
 {
-    ZConfig settings(settingsPath(), true);
-    settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(key), QLatin1String(value));
+    m_settings.setValue(keys::kCallvaneGroup, key, value);
     QApplication::processEvents();
     restartDaemonIfOn();
     refreshStatus();
@@ -447,19 +429,21 @@ void ZGui::restartDaemonIfOn()
 void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
 {
     // The box keeps the cursor's place.
-    while (box->count() != 0)
-        box->removeItem(0);
+    box->clear();
     (this->*loader)();
 }
 
 void ZGui::loadNumbers(const NumberList &list)
 {
-    control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
-    std::string &shown = this->*list.shown;
-    shown = settings.value(list.group, keys::kNumKey, {});
-    ZListBox *box = this->*list.box;
+    const std::string stored = m_settings.value(list.group, keys::kNumKey, {});
+    this->*list.reading = m_settings.readings();
+    appendNumbers(this->*list.box, stored);
+}
+
+void ZGui::appendNumbers(ZListBox *box, std::string_view numbers)
+{
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (const std::string_view number : control::splitListViews(shown))
+    for (const std::string_view number : control::splitListViews(numbers))
         box->insertItem(numberRow(box, icon, number), -1, true);
 }
 
@@ -484,10 +468,9 @@ void ZGui::addNumber(const NumberList &list)
         return;
     const std::string number = dialog.getLineEdit()->text().toStdString();
     // Text with separators adds several rows, an empty one none.
-    const std::vector<std::string_view> rows = control::splitListViews(number);
     editNumbers(
         list, [&number](std::string_view stored) { return control::listWithAdded(stored, number); },
-        {static_cast<size_t>((this->*list.box)->count()), 0, rows.size()}, rows);
+        [this, &number](ZListBox *box) { appendNumbers(box, number); });
 }
 
 void ZGui::removeNumber(const NumberList &list)
@@ -495,56 +478,24 @@ void ZGui::removeNumber(const NumberList &list)
     const int index = (this->*list.box)->currentItem();
     if (index == -1)
         return;
-    editNumbers(list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); },
-                {size_t(index), 1, 0}, {});
+    editNumbers(
+        list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); },
+        [index](ZListBox *box) { box->removeItem(index); });
 }
 
 void ZGui::editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit,
-                       const control::ListChange &rows, const std::vector<std::string_view> &inserted)
+                       const std::function<void(ZListBox *)> &showEdit)
 {
-    control::SettingsStore settings(QFile::encodeName(settingsPath()).toStdString());
-    const std::string before = settings.value(list.group, keys::kNumKey, {});
-    std::string edited = edit(before);
-    const bool saved = settings.setValue(list.group, keys::kNumKey, edited);
+    const std::string before = m_settings.value(list.group, keys::kNumKey, {});
+    // Where the box shows the list as stored, the edit's own rows are all that change.
+    const bool shown = m_settings.readings() == this->*list.reading;
+    const bool saved = m_settings.setValue(list.group, keys::kNumKey, edit(before));
     QApplication::processEvents();
     restartDaemonIfOn();
-    // Where the box shows the list the edit was made to, the edit's own rows are all that
-    // change, and what was saved is what is stored: neither is read or compared again.
-    if (saved && before == this->*list.shown) {
-        changeRows(list, rows, inserted);
-        this->*list.shown = std::move(edited);
-        return;
-    }
-    showNumbers(list, settings.value(list.group, keys::kNumKey, {}));
-}
-
-void ZGui::changeRows(const NumberList &list, const control::ListChange &change,
-                      const std::vector<std::string_view> &inserted)
-{
-    ZListBox *box = this->*list.box;
-    const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (size_t i = 0; i < change.removed; ++i)
-        box->removeItem(static_cast<int>(change.at));
-    for (size_t i = 0; i < change.inserted; ++i)
-        box->insertItem(numberRow(box, icon, inserted[i]), static_cast<int>(change.at + i), true);
-}
-
-// A reload of 100,000 rows costs many times the edit that changed one of them: where the box
-// shows what was last loaded, only the rows that differ are changed.
-void ZGui::showNumbers(const NumberList &list, const std::string &stored)
-{
-    ZListBox *box = this->*list.box;
-    std::string &shown = this->*list.shown;
-    const std::vector<std::string_view> before = control::splitListViews(shown);
-    const std::vector<std::string_view> after = control::splitListViews(stored);
-    const control::ListChange change = control::listChange(before, after);
-    if (static_cast<size_t>(box->count()) != before.size() || change.removed + change.inserted > kFewRows) {
-        reload(box, list.loader);
-        return;
-    }
-    const auto first = after.begin() + static_cast<std::ptrdiff_t>(change.at);
-    changeRows(list, change, {first, first + static_cast<std::ptrdiff_t>(change.inserted)});
-    shown = stored;
+    if (saved && shown)
+        showEdit(this->*list.box);
+    else
+        reload(this->*list.box, list.loader);
 }
 
 void ZGui::addNumber1()
@@ -569,7 +520,11 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    control::calllog::Log calls = control::calllog::Log::read(control::storage::blockedCallsPath());
+    appendCalls(control::calllog::Log::read(control::storage::blockedCallsPath()));
+}
+
+void ZGui::appendCalls(control::calllog::Log calls)
+{
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
@@ -596,10 +551,11 @@ void ZGui::removeCall()
         return;
     const control::calllog::EntryView shown = m_calls[static_cast<size_t>(index)];
     const control::calllog::Entry expected{std::string(shown.number), std::string(shown.detail)};
-    control::calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
-                             static_cast<size_t>(index), expected);
+    control::calllog::RemoveResult result = control::calllog::remove(
+        control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), size_t(index), expected);
     // The box shows the log as it now is, calls logged since the last load included.
-    reload(m_registerBox, &ZGui::CargarLlamadas);
+    m_registerBox->clear();
+    appendCalls(std::move(result.log));
 }
 
 void ZGui::language()
@@ -629,8 +585,7 @@ void ZGui::language()
 
 void ZGui::switchLanguage(const QString &file)
 {
-    ZConfig settings(settingsPath(), true);
-    if (!settings.writeEntry(QLatin1String(keys::kCallvaneGroup), QLatin1String(keys::kLanguageKey), file))
+    if (!m_settings.setValue(keys::kCallvaneGroup, keys::kLanguageKey, file.toStdString()))
         return; // the window goes on in the stored language
     m_languagePath = languageFile(file);
     QApplication::processEvents();

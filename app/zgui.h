@@ -2,11 +2,10 @@
 
 #include "control/blockedcalllog.h"
 #include "control/commands.h"
-#include "control/numberlist.h"
+#include "control/settingsstore.h"
 #include "ezx/zkbmainwidget.h"
 
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,10 +33,6 @@ public:
     ZGui(const QString &argument, QWidget *parent = nullptr, const char *name = nullptr, unsigned int flags = 0,
          control::Shell *shell = nullptr);
     ~ZGui() override;
-
-    // First in main(), before the application: where the lists and the register this window is
-    // to show are long, it starts again on huge pages (control::hugepages).
-    static void restartOnHugePages(char **argv);
 
     QString getProgramDir();
     void CreateWindow(QWidget *parent);
@@ -76,7 +71,7 @@ private:
         const char *group;
         ZListBox *ZGui::*box;
         void (ZGui::*loader)();
-        std::string ZGui::*shown; // the stored value the box shows
+        size_t ZGui::*reading; // the settings' reading the box shows
     };
     static const NumberList kBlacklist;
     static const NumberList kWhitelist;
@@ -91,6 +86,8 @@ private:
 
     QString languageFile(const QString &name) const;
     QString settingsPath() const;
+    // A value of the settings' group "CALLVANE" (empty when missing).
+    QString setting(const char *key);
     QString text(ZConfig &language, const char *key) const;
     QPixmap image(const QString &relativePath) const;
     control::Commands commands() const;
@@ -104,17 +101,16 @@ private:
     int choose(const char *titleKey, const char *firstKey, const char *secondKey);
     void writeSetting(const char *key, const char *value);
     void loadNumbers(const NumberList &list);
+    void appendNumbers(ZListBox *box, std::string_view numbers);
     void reload(ZListBox *box, void (ZGui::*loader)());
-    // Stores what `edit` makes of the stored list and shows the list as it is then stored;
-    // `rows` is the change the edit makes to the list's entries, `inserted` the entries it adds.
+    // Stores what `edit` makes of the stored list; `showEdit` shows it in the box where the
+    // box showed the list as stored, else the box is loaded again.
     void editNumbers(const NumberList &list, const std::function<std::string(std::string_view)> &edit,
-                     const control::ListChange &rows, const std::vector<std::string_view> &inserted);
-    void showNumbers(const NumberList &list, const std::string &stored);
-    void changeRows(const NumberList &list, const control::ListChange &change,
-                    const std::vector<std::string_view> &inserted);
+                     const std::function<void(ZListBox *)> &showEdit);
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
     void switchLanguage(const QString &file);
+    void appendCalls(control::calllog::Log calls);
 
     QString m_programDir;
     QString m_languagePath;
@@ -122,15 +118,15 @@ private:
     ZListBox *m_blacklistBox = nullptr;
     ZListBox *m_whitelistBox = nullptr;
     ZListBox *m_registerBox = nullptr;
-    std::string m_blacklistShown;
-    std::string m_whitelistShown;
+    size_t m_blacklistReading = 0;
+    size_t m_whitelistReading = 0;
     control::calllog::Log m_calls; // of the register's rows, as read
     QString m_daemonState;
+    control::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
     ZNavTabWidget *m_tabs = nullptr;
     ZSoftKey *m_softKey = nullptr;
     ZOptionsMenu *m_menu = nullptr;
 
     std::unique_ptr<control::Shell> m_ownShell;
     control::Shell *m_shell;
-    std::future<std::optional<bool>> m_startupProbe; // until the first status is shown
 };

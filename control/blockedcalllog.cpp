@@ -286,23 +286,21 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected)
 {
     const FileLock lock(lockPath, kLockPatience);
+    std::vector<Entry> entries = read(logPath);
     RemoveResult result;
-    result.entries = read(logPath);
-    if (!lock.held())
-        return result;
-    auto &entries = result.entries;
     auto victim = entries.end();
     if (index < entries.size() && entries[index] == expected)
         victim = entries.begin() + static_cast<std::ptrdiff_t>(index);
     else
         victim = std::find(entries.begin(), entries.end(), expected);
-    if (victim == entries.end())
-        return result;
-    const Entry removed = *victim;
-    const auto position = entries.erase(victim);
-    result.written = writeFileAtomically(logPath, format(entries));
-    if (!result.written)
-        entries.insert(position, removed);
+    if (lock.held() && victim != entries.end()) {
+        const Entry removed = *victim;
+        const auto position = entries.erase(victim);
+        result.written = writeFileAtomically(logPath, format(entries));
+        if (!result.written)
+            entries.insert(position, removed);
+    }
+    result.log = Log(format(entries));
     return result;
 }
 

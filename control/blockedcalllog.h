@@ -95,7 +95,7 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
 struct RemoveResult
 {
     bool written = false;
-    std::vector<Entry> entries; // the log's entries afterwards, as on disk
+    Log log; // the log's entries afterwards, as on disk
 };
 
 // Under the lock: re-reads the log, removes the entry at `index` if it still equals

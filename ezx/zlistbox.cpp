@@ -11,7 +11,11 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -99,28 +103,26 @@ public:
 
 } // namespace
 
-// The rows, owned. Changes are shown to the view by one model reset at the end of a run of
-// them (ZListBox::showChanges()); the reset would drop the cursor, so the row it was on is
-// taken back afterwards, as far as the rows still reach. In check mode the check is the
-// cursor.
+// The rows, as their text one after another and where each starts, with the icons they
+// show: a row is 12 bytes beside its text. Rows appended are told to the view together, when
+// it is next asked or shown, so that filling a long list costs what the rows cost and not
+// what telling the view of each would; any other change is told at once. Emptied and filled
+// again, the box keeps the cursor on its row, as far as the rows reach.
 class ZListBoxRows : public QAbstractListModel
 {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    int rowCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(m_items.size());
-    }
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_shown; }
 
     QVariant data(const QModelIndex &index, int role) const override
     {
         if (!index.isValid() || index.row() >= rowCount())
             return {};
-        const ZListBoxItem &item = *m_items[static_cast<size_t>(index.row())];
+        const size_t row = size_t(index.row());
         switch (role) {
-        case Qt::DisplayRole: return item.text();
-        case Qt::DecorationRole: return item.pixmap().isNull() ? QVariant() : QVariant(QIcon(item.pixmap()));
+        case Qt::DisplayRole: return QString::fromUtf8(text(row));
+        case Qt::DecorationRole: return m_rows[row].icon < 0 ? QVariant() : QIcon(m_icons[size_t(m_rows[row].icon)]);
         case Qt::CheckStateRole:
             if (!m_checkMode)
                 return {};
@@ -134,25 +136,67 @@ public:
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
 
-    // True when this is the first change not yet shown.
-    bool changing()
+    size_t size() const { return m_rows.size(); }
+    bool appending() const { return size_t(m_shown) < m_rows.size(); }
+
+    std::unique_ptr<ZListBoxItem> item(size_t row) const
     {
-        if (m_cursorBefore)
-            return false;
-        m_cursorBefore = m_cursor->currentIndex().isValid() ? m_cursor->currentIndex().row() : -1;
-        beginResetModel();
-        return true;
+        const Row &r = m_rows[row];
+        return std::make_unique<ZListBoxItem>(std::string(text(row)), r.lines,
+                                              r.icon < 0 ? QPixmap() : m_icons[size_t(r.icon)]);
     }
-    void showChanges()
+
+    // Told to the view by showAppended().
+    void append(const ZListBoxItem &item) { store(m_rows.size(), item); }
+
+    void insert(size_t at, const ZListBoxItem &item)
     {
-        if (!m_cursorBefore)
-            return;
-        // A check box shows a choice from its first row on.
-        const int row = *m_cursorBefore < 0 && m_checkMode ? 0 : qMin(*m_cursorBefore, rowCount() - 1);
-        m_cursorBefore.reset();
+        showAppended();
+        beginInsertRows({}, int(at), int(at));
+        store(at, item);
+        ++m_shown;
+        endInsertRows();
+    }
+
+    void remove(size_t at)
+    {
+        showAppended();
+        beginRemoveRows({}, int(at), int(at));
+        const uint32_t start = m_rows[at].start;
+        const uint32_t length = end(at) - start;
+        m_text.erase(start, length);
+        m_rows.erase(m_rows.begin() + std::ptrdiff_t(at));
+        for (size_t row = at; row < m_rows.size(); ++row)
+            m_rows[row].start -= length;
+        --m_shown;
+        endRemoveRows();
+    }
+
+    void clear()
+    {
+        if (m_cursor->currentIndex().isValid())
+            m_cursorRow = m_cursor->currentIndex().row();
+        beginResetModel();
+        m_text.clear();
+        m_rows.clear();
+        m_icons.clear();
+        m_shown = 0;
         endResetModel();
-        if (row >= 0)
-            m_cursor->setCurrentIndex(index(row), QItemSelectionModel::ClearAndSelect);
+    }
+
+    void showAppended()
+    {
+        if (appending()) {
+            beginInsertRows({}, m_shown, int(m_rows.size()) - 1);
+            m_shown = int(m_rows.size());
+            endInsertRows();
+        }
+        // A check box shows a choice from its first row on.
+        const int row = m_cursorRow.value_or(m_checkMode && !m_cursor->currentIndex().isValid() ? 0 : -1);
+        if (row >= 0 && m_shown > 0) {
+            m_cursorRow.reset();
+            m_cursor->setCurrentIndex(index(qMin(row, m_shown - 1)), QItemSelectionModel::ClearAndSelect);
+        }
     }
 
     void cursorMoved(const QModelIndex &current, const QModelIndex &previous)
@@ -165,12 +209,52 @@ public:
         }
     }
 
-    std::deque<std::unique_ptr<ZListBoxItem>> m_items;
     bool m_checkMode = false;
     QItemSelectionModel *m_cursor = nullptr; // the view's
 
 private:
-    std::optional<int> m_cursorBefore; // while changes are not shown: the cursor's row then
+    struct Row
+    {
+        uint32_t start; // in m_text
+        ZListBoxItem::LineCounts lines;
+        int16_t icon; // in m_icons, or -1
+    };
+
+    uint32_t end(size_t row) const { return row + 1 < m_rows.size() ? m_rows[row + 1].start : uint32_t(m_text.size()); }
+    std::string_view text(size_t row) const
+    {
+        return std::string_view(m_text).substr(m_rows[row].start, end(row) - m_rows[row].start);
+    }
+
+    void store(size_t at, const ZListBoxItem &item)
+    {
+        const std::string &text = item.utf8();
+        const uint32_t start = at < m_rows.size() ? m_rows[at].start : uint32_t(m_text.size());
+        m_text.insert(start, text);
+        for (size_t row = at; row < m_rows.size(); ++row)
+            m_rows[row].start += uint32_t(text.size());
+        m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), Row{start, item.lineCounts(), icon(item.pixmap())});
+    }
+
+    int16_t icon(const QPixmap &pixmap)
+    {
+        if (pixmap.isNull())
+            return -1;
+        const auto same = [&pixmap](const QPixmap &icon) { return icon.cacheKey() == pixmap.cacheKey(); };
+        auto found = std::find_if(m_icons.begin(), m_icons.end(), same);
+        if (found == m_icons.end()) {
+            if (m_icons.size() > size_t(std::numeric_limits<int16_t>::max()))
+                return -1;
+            found = m_icons.insert(m_icons.end(), pixmap);
+        }
+        return int16_t(found - m_icons.begin());
+    }
+
+    std::string m_text;
+    std::vector<Row> m_rows;
+    std::vector<QPixmap> m_icons; // those this box's rows show since it was last emptied
+    int m_shown = 0; // the rows the view knows of: the first ones
+    std::optional<int> m_cursorRow; // the cursor's, from before the box was emptied
 };
 
 ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*flags*/, int /*widgetClass*/)
@@ -201,44 +285,45 @@ ZListBox::ZListBox(const QString & /*layout*/, QWidget *parent, unsigned int /*f
 
 ZListBox::~ZListBox() = default;
 
-void ZListBox::changing()
-{
-    // Told at the latest when the event loop runs again.
-    if (m_rows->changing())
-        QTimer::singleShot(0, this, [this] { showChanges(); });
-}
-
 void ZListBox::showChanges() const
 {
     if (m_rows != nullptr) // events come while the rows are being made
-        m_rows->showChanges();
+        m_rows->showAppended();
 }
 
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
 {
-    const size_t row = index < 0 || index > count() ? static_cast<size_t>(count()) : static_cast<size_t>(index);
-    changing();
-    auto &items = m_rows->m_items;
-    items.emplace(items.begin() + static_cast<std::ptrdiff_t>(row), item);
+    const std::unique_ptr<ZListBoxItem> taken(item);
+    if (index >= 0 && index < count()) {
+        m_rows->insert(size_t(index), *taken);
+        return;
+    }
+    // Told at the latest when the event loop runs again.
+    if (!m_rows->appending())
+        QTimer::singleShot(0, this, [this] { showChanges(); });
+    m_rows->append(*taken);
 }
 
 void ZListBox::removeItem(int index)
 {
-    if (index < 0 || index >= count())
-        return;
-    changing();
-    auto &items = m_rows->m_items;
-    items.erase(items.begin() + index);
+    if (index >= 0 && index < count())
+        m_rows->remove(size_t(index));
+}
+
+void ZListBox::clear()
+{
+    m_rows->clear();
 }
 
 int ZListBox::count() const
 {
-    return static_cast<int>(m_rows->m_items.size());
+    return int(m_rows->size());
 }
 
 ZListBoxItem *ZListBox::item(int index) const
 {
-    return index >= 0 && index < count() ? m_rows->m_items[static_cast<size_t>(index)].get() : nullptr;
+    m_item = index >= 0 && index < count() ? m_rows->item(size_t(index)) : nullptr;
+    return m_item.get();
 }
 
 int ZListBox::currentItem() const

@@ -2,7 +2,6 @@
 
 #include <QListView>
 
-#include <deque>
 #include <memory>
 
 class ZListBoxItem;
@@ -16,10 +15,9 @@ class ZListBoxRows;
 // moves the cursor (keys, a click) moves the check. There a click only checks; Enter or a
 // double click emits returnPressed().
 //
-// Rows inserted or removed one by one are shown together: the view learns of them once, when
-// it is next asked or shown, so that emptying and refilling a long list costs what the rows
-// cost and not what telling the view of each of them would. The cursor then stays on the row
-// it was on, as far as the rows still reach.
+// The box keeps its rows' text and icons, not the items: item() makes one from its row, valid
+// until the next call of item() or change of the rows. Emptied by clear() and filled again,
+// the cursor stays on the row it was on, as far as the rows reach.
 class ZListBox : public QListView
 {
     Q_OBJECT
@@ -30,6 +28,7 @@ public:
     // Takes `item` over.
     void insertItem(ZListBoxItem *item, int index = -1, bool autoHighlight = true);
     void removeItem(int index);
+    void clear();
     int count() const;
     ZListBoxItem *item(int index) const;
     // The current row, or -1.
@@ -55,10 +54,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    // Tells the view of the rows inserted and removed since it was last told.
+    // Tells the view of the rows appended since it was last told.
     void showChanges() const;
-    void changing();
 
     ZListBoxRows *m_rows = nullptr;
+    mutable std::unique_ptr<ZListBoxItem> m_item; // the last one item() made
     bool m_checkMode = false;
 };

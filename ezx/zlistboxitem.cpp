@@ -1,85 +1,19 @@
 #include "ezx/zlistboxitem.h"
 
-#include <QHash>
-
 #include <algorithm>
-#include <vector>
-
-namespace {
-
-// The icons rows show, each with the number of rows that show it; a slot no row uses is
-// taken again. Never destroyed: rows may outlive it at exit.
-struct Icons
-{
-    struct Icon
-    {
-        QPixmap pixmap;
-        size_t rows = 0;
-    };
-    std::vector<Icon> entries;
-    QHash<qint64, int> byKey; // QPixmap::cacheKey()
-};
-
-Icons &icons()
-{
-    static auto *shared = new Icons;
-    return *shared;
-}
-
-int holdIcon(const QPixmap &pixmap)
-{
-    if (pixmap.isNull())
-        return -1;
-    Icons &icons = ::icons();
-    int slot = icons.byKey.value(pixmap.cacheKey(), -1);
-    if (slot < 0) {
-        const auto unused = std::find_if(icons.entries.begin(), icons.entries.end(),
-                                         [](const Icons::Icon &icon) { return icon.rows == 0; });
-        slot = int(unused - icons.entries.begin());
-        if (unused == icons.entries.end())
-            icons.entries.emplace_back();
-        icons.entries[size_t(slot)].pixmap = pixmap;
-        icons.byKey.insert(pixmap.cacheKey(), slot);
-    }
-    ++icons.entries[size_t(slot)].rows;
-    return slot;
-}
-
-void releaseIcon(int slot)
-{
-    if (slot < 0)
-        return;
-    Icons &icons = ::icons();
-    Icons::Icon &icon = icons.entries[size_t(slot)];
-    if (--icon.rows == 0) {
-        icons.byKey.remove(icon.pixmap.cacheKey());
-        icon.pixmap = QPixmap();
-    }
-}
-
-} // namespace
 
 ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/) { }
 
-ZListBoxItem::~ZListBoxItem()
+ZListBoxItem::ZListBoxItem(std::string text, LineCounts lines, QPixmap pixmap)
+    : m_text(std::move(text))
+    , m_lines(lines)
+    , m_pixmap(std::move(pixmap))
 {
-    releaseIcon(m_icon);
 }
 
 void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoResize*/, bool /*reserved*/)
 {
-    int held = holdIcon(pixmap);
-    if (held > kMaxIcons) {
-        releaseIcon(held);
-        held = -1;
-    }
-    releaseIcon(m_icon);
-    m_icon = int16_t(held);
-}
-
-QPixmap ZListBoxItem::pixmap() const
-{
-    return m_icon < 0 ? QPixmap() : icons().entries[size_t(m_icon)].pixmap;
+    m_pixmap = pixmap;
 }
 
 int ZListBoxItem::firstLine(int column) const
@@ -111,11 +45,9 @@ void ZListBoxItem::appendSubItem(int column, QUtf8StringView text)
         bytes = bytes.substr(0, end - 1);
     }
     const int at = firstLine(column + 1);
-    if (lineCount() == 0) {
+    if (firstLine(kColumns) == 0) {
         m_text = bytes;
-    } else if (at == lineCount()) {
-        // To the size it needs: grown by +=, a register row of two lines kept a third more.
-        m_text.reserve(m_text.size() + 1 + bytes.size());
+    } else if (at == firstLine(kColumns)) {
         m_text += '\n';
         m_text += bytes;
     } else {
