@@ -104,15 +104,18 @@ public:
 } // namespace
 
 // The rows, as their text one after another and where each starts, with the icons they
-// show: a row is 12 bytes beside its text. Rows appended are told to the view together, when
-// it is next asked or shown, so that filling a long list costs what the rows cost and not
-// what telling the view of each would; any other change is told at once. Emptied and filled
-// again, the box keeps the cursor on its row, as far as the rows reach.
+// show: a row is 12 bytes beside its text. Rows appended, and the first rows removed, are told
+// to the view together when it is next asked or shown, so that emptying and filling a long
+// list costs what the rows cost and not what telling the view of each would; any other change
+// is told at once. Emptied and filled again, the box keeps the cursor on its row, as far as
+// the rows reach.
 class ZListBoxRows : public QAbstractListModel
 {
 public:
     using QAbstractListModel::QAbstractListModel;
 
+    // The view's rows are the first m_shown of m_rows: removed ones it has not been told of
+    // yet included.
     int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_shown; }
 
     QVariant data(const QModelIndex &index, int role) const override
@@ -136,22 +139,22 @@ public:
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
 
-    size_t size() const { return m_rows.size(); }
-    bool appending() const { return size_t(m_shown) < m_rows.size(); }
+    // Rows are counted from the first one not removed.
+    size_t size() const { return m_rows.size() - m_removed; }
+    bool changing() const { return m_removed > 0 || size_t(m_shown) < m_rows.size(); }
 
     std::unique_ptr<ZListBoxItem> item(size_t row) const
     {
-        const Row &r = m_rows[row];
-        return std::make_unique<ZListBoxItem>(std::string(text(row)), r.lines,
+        const Row &r = m_rows[m_removed + row];
+        return std::make_unique<ZListBoxItem>(std::string(text(m_removed + row)), r.lines,
                                               r.icon < 0 ? QPixmap() : m_icons[size_t(r.icon)]);
     }
 
-    // Told to the view by showAppended().
     void append(const ZListBoxItem &item) { store(m_rows.size(), item); }
 
     void insert(size_t at, const ZListBoxItem &item)
     {
-        showAppended();
+        showChanges();
         beginInsertRows({}, int(at), int(at));
         store(at, item);
         ++m_shown;
@@ -160,14 +163,13 @@ public:
 
     void remove(size_t at)
     {
-        showAppended();
+        if (at == 0) {
+            ++m_removed;
+            return;
+        }
+        showChanges();
         beginRemoveRows({}, int(at), int(at));
-        const uint32_t start = m_rows[at].start;
-        const uint32_t length = end(at) - start;
-        m_text.erase(start, length);
-        m_rows.erase(m_rows.begin() + std::ptrdiff_t(at));
-        for (size_t row = at; row < m_rows.size(); ++row)
-            m_rows[row].start -= length;
+        erase(at, at + 1);
         --m_shown;
         endRemoveRows();
     }
@@ -181,12 +183,25 @@ public:
         m_rows.clear();
         m_icons.clear();
         m_shown = 0;
+        m_removed = 0;
         endResetModel();
     }
 
-    void showAppended()
+    void showChanges()
     {
-        if (appending()) {
+        if (m_removed > 0) {
+            const int told = int(qMin(m_removed, size_t(m_shown)));
+            if (told > 0 && told == m_shown && m_cursor->currentIndex().isValid())
+                m_cursorRow = m_cursor->currentIndex().row(); // emptied
+            if (told > 0)
+                beginRemoveRows({}, 0, told - 1);
+            erase(0, m_removed);
+            m_removed = 0;
+            m_shown -= told;
+            if (told > 0)
+                endRemoveRows();
+        }
+        if (size_t(m_shown) < m_rows.size()) {
             beginInsertRows({}, m_shown, int(m_rows.size()) - 1);
             m_shown = int(m_rows.size());
             endInsertRows();
@@ -226,6 +241,17 @@ private:
         return std::string_view(m_text).substr(m_rows[row].start, end(row) - m_rows[row].start);
     }
 
+    // Rows [first, last) of m_rows.
+    void erase(size_t first, size_t last)
+    {
+        const uint32_t start = m_rows[first].start;
+        const uint32_t length = (last < m_rows.size() ? m_rows[last].start : uint32_t(m_text.size())) - start;
+        m_text.erase(start, length);
+        m_rows.erase(m_rows.begin() + std::ptrdiff_t(first), m_rows.begin() + std::ptrdiff_t(last));
+        for (size_t row = first; row < m_rows.size(); ++row)
+            m_rows[row].start -= length;
+    }
+
     void store(size_t at, const ZListBoxItem &item)
     {
         const std::string &text = item.utf8();
@@ -254,6 +280,7 @@ private:
     std::vector<Row> m_rows;
     std::vector<QPixmap> m_icons; // those this box's rows show since it was last emptied
     int m_shown = 0; // the rows the view knows of: the first ones
+    size_t m_removed = 0; // the first rows, removed
     std::optional<int> m_cursorRow; // the cursor's, from before the box was emptied
 };
 
@@ -288,7 +315,14 @@ ZListBox::~ZListBox() = default;
 void ZListBox::showChanges() const
 {
     if (m_rows != nullptr) // events come while the rows are being made
-        m_rows->showAppended();
+        m_rows->showChanges();
+}
+
+void ZListBox::changing()
+{
+    // Told at the latest when the event loop runs again.
+    if (!m_rows->changing())
+        QTimer::singleShot(0, this, [this] { showChanges(); });
 }
 
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
@@ -298,16 +332,17 @@ void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
         m_rows->insert(size_t(index), *taken);
         return;
     }
-    // Told at the latest when the event loop runs again.
-    if (!m_rows->appending())
-        QTimer::singleShot(0, this, [this] { showChanges(); });
+    changing();
     m_rows->append(*taken);
 }
 
 void ZListBox::removeItem(int index)
 {
-    if (index >= 0 && index < count())
-        m_rows->remove(size_t(index));
+    if (index < 0 || index >= count())
+        return;
+    if (index == 0)
+        changing();
+    m_rows->remove(size_t(index));
 }
 
 void ZListBox::clear()

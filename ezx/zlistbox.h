@@ -54,8 +54,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    // Tells the view of the rows appended since it was last told.
+    // Tells the view of the rows appended, and the first ones removed, since it was last told.
     void showChanges() const;
+    // Before such a change.
+    void changing();
 
     ZListBoxRows *m_rows = nullptr;
     mutable std::unique_ptr<ZListBoxItem> m_item; // the last one item() made
