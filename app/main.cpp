@@ -8,11 +8,11 @@ ZApplication *app = nullptr;
 // launcher on PATH answers --help and --version.
 int main(int argc, char **argv)
 {
-    control::storage::resolve();
+    const control::Storage storage = control::Storage::fromEnvironment();
     app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
-    auto *gui = new ZGui(*argument, nullptr, nullptr, 0);
+    auto *gui = new ZGui(*argument, nullptr, nullptr, 0, nullptr, storage);
     delete argument;
     const int result = app->exec();
     delete gui;

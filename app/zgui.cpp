@@ -86,8 +86,9 @@ const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelis
                                         &ZGui::m_whitelistReading};
 
 ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/, unsigned int /*flags*/,
-           control::Shell *shell)
+           control::Shell *shell, control::Storage storage)
     : ZKbMainWidget(3, nullptr, "ZMainWidget", 0)
+    , m_storage(std::move(storage))
     , m_ownShell(shell != nullptr ? nullptr : std::make_unique<control::SystemShell>())
     , m_shell(shell != nullptr ? shell : m_ownShell.get())
 {
@@ -146,7 +147,7 @@ QPixmap ZGui::image(const QString &relativePath) const
 
 control::Commands ZGui::commands() const
 {
-    return {QFile::encodeName(m_programDir).toStdString(), control::storage::dir()};
+    return {QFile::encodeName(m_programDir).toStdString(), m_storage.dir()};
 }
 
 void ZGui::CreateWindow(QWidget * /*parent*/)
@@ -394,7 +395,7 @@ void ZGui::ChangeState()
         started = m_shell->runStart(commands(), commands().switchOn());
     else
         m_shell->run(commands().switchOff());
-    m_shell->awaitDaemon(control::storage::daemonSocketPath(), started);
+    m_shell->awaitDaemon(m_storage.daemonSocket(), started);
     refreshStatus();
 }
 
@@ -520,7 +521,7 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    appendCalls(control::calllog::Log::read(control::storage::blockedCallsPath()));
+    appendCalls(control::calllog::Log::read(m_storage.blockedCalls()));
 }
 
 void ZGui::appendCalls(control::calllog::Log calls)
@@ -551,8 +552,8 @@ void ZGui::removeCall()
         return;
     const control::calllog::EntryView shown = m_calls[static_cast<size_t>(index)];
     const control::calllog::Entry expected{std::string(shown.number), std::string(shown.detail)};
-    control::calllog::RemoveResult result = control::calllog::remove(
-        control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), size_t(index), expected);
+    control::calllog::RemoveResult result =
+        control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), expected);
     // The box shows the log as it now is, calls logged since the last load included.
     m_registerBox->clear();
     appendCalls(std::move(result.log));

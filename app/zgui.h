@@ -3,6 +3,7 @@
 #include "control/blockedcalllog.h"
 #include "control/commands.h"
 #include "control/settingsstore.h"
+#include "control/storage.h"
 #include "ezx/zkbmainwidget.h"
 
 #include <functional>
@@ -31,7 +32,7 @@ public:
     // `shell` runs the window's commands; when null, a SystemShell (each through sh as system()
     // runs it, its stderr read). Tests pass a recorder.
     ZGui(const QString &argument, QWidget *parent = nullptr, const char *name = nullptr, unsigned int flags = 0,
-         control::Shell *shell = nullptr);
+         control::Shell *shell = nullptr, control::Storage storage = control::Storage::fromEnvironment());
     ~ZGui() override;
 
     QString getProgramDir();
@@ -112,6 +113,7 @@ private:
     void switchLanguage(const QString &file);
     void appendCalls(control::calllog::Log calls);
 
+    const control::Storage m_storage;
     QString m_programDir;
     QString m_languagePath;
     ZListBox *m_statusBox = nullptr;

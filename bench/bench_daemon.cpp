@@ -58,7 +58,7 @@ public:
     // start). `edited`: one number more than `numbers`, as after adding one.
     explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers,
                     Program program = TheDaemon)
-        : socket(program == TheDaemon ? control::storage::daemonSocketPath()
+        : socket(program == TheDaemon ? control::Storage::fromEnvironment().daemonSocket()
                                       : g_storage + "peer" + std::to_string(program) + ".sock")
     {
         std::vector<std::string> list;

@@ -206,7 +206,7 @@ int main(int argc, char **argv)
     g_dir = &dir;
     QDir().mkpath(programDir());
     QDir().mkpath(dir.path() + "/storage");
-    qputenv(control::storage::kDirVariable, QFile::encodeName(dir.path() + "/storage/"));
+    qputenv(control::Storage::kDirVariable, QFile::encodeName(dir.path() + "/storage/"));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QByteArray argv0 = QFile::encodeName(programDir() + "callvane");

@@ -1,7 +1,8 @@
 // The peers of the start-up bench, in the phone's size: an empty Qt 6 window; with `label`,
 // the same window showing one line of text (what the first text costs: fonts); with
-// `tabs N IMAGES`, a plain Qt window with Callvane's four icon tabs (IMAGES/*.png) whose
-// lists hold N rows each, built here: the floor of any window with this screen.
+// `tabs N IMAGES [SCRIPT...]`, a plain Qt window with Callvane's four icon tabs (IMAGES/*.png)
+// whose lists hold N rows each, built here: the floor of any window with this screen; with
+// SCRIPTs, each run by the shell first, as Callvane runs its start-up commands.
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -51,8 +53,12 @@ int main(int argc, char **argv)
     window.resize(360, 720);
     if (std::strcmp(mode, "label") == 0)
         new QLabel(QStringLiteral("Callvane"), &window);
-    else if (std::strcmp(mode, "tabs") == 0 && argc > 3)
+    else if (std::strcmp(mode, "tabs") == 0 && argc > 3) {
+        for (int script = 4; script < argc; ++script)
+            [[maybe_unused]] const int status =
+                std::system(("{\n" + std::string(argv[script]) + "} 2>/dev/null").c_str());
         addTabs(window, std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
     window.show();
     return application.exec();
 }

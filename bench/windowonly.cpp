@@ -9,10 +9,10 @@ ZApplication *app = nullptr;
 
 int main(int argc, char **argv)
 {
-    control::storage::resolve();
+    const control::Storage storage = control::Storage::fromEnvironment();
     app = new ZApplication(argc, argv, 1);
     RecordingShell shell;
-    auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell);
+    auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell, storage);
     const int result = app->exec();
     delete gui;
     delete app;

@@ -1,7 +1,7 @@
 #include "control/blockednotice.h"
 
 #include "control/atomicfile.h"
-#include "control/callscreen.h"
+#include "control/callerid.h"
 #include "control/inidocument.h"
 #include "control/textkeys.h"
 
@@ -23,23 +23,22 @@ BlockedNotice::BlockedNotice(const std::string &languageFile)
     take(text::kUnknownNumber, m_withheld);
 }
 
-BlockedNotice BlockedNotice::ofLanguage(const std::string &language)
+BlockedNotice BlockedNotice::ofLanguage(const std::string &languagesDir, const std::string &language)
 {
-    const char *dir = std::getenv(kLanguagesVariable);
-    if (dir == nullptr || *dir == '\0' || language.empty() || language == "." || language == ".."
+    if (languagesDir.empty() || language.empty() || language == "." || language == ".."
         || language.find('/') != std::string::npos)
         return {};
-    return BlockedNotice(std::string(dir) + "/" + language);
+    return BlockedNotice(languagesDir + "/" + language);
 }
 
-std::string BlockedNotice::summary(std::string_view number) const
+std::string BlockedNotice::summary(const CallerId &caller) const
 {
-    const std::string caller(CallScreen::isUnknownCaller(number) ? std::string_view(m_withheld) : number);
+    const std::string &shown = caller.withheld() ? m_withheld : caller.number();
     std::string text = m_blocked;
     if (const auto at = text.find("%1"); at != std::string::npos)
-        text.replace(at, 2, caller);
+        text.replace(at, 2, shown);
     else
-        text += " " + caller;
+        text += " " + shown;
     return text;
 }
 

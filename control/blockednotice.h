@@ -5,6 +5,8 @@
 
 namespace control {
 
+class CallerId;
+
 // The words of the desktop notice the daemon posts for a blocked call, from a language file
 // (group CALLVANE: NOTICE_BLOCKED, where "%1" stands for the caller, and UNKNOWN_NUMBER for a
 // withheld one); English where the file or one of its texts is missing.
@@ -17,12 +19,12 @@ public:
 
     BlockedNotice() = default;
     explicit BlockedNotice(const std::string &languageFile);
-    // The file of the settings' "Language" in CALLVANE_LANGUAGES; English without either, or
-    // for a name that is not a file name there.
-    static BlockedNotice ofLanguage(const std::string &language);
+    // The file of the settings' "Language" in `languagesDir` (CALLVANE_LANGUAGES); English
+    // without either, or for a name that is not a file name there.
+    static BlockedNotice ofLanguage(const std::string &languagesDir, const std::string &language);
 
-    // "Blocked call from 600112233"; "Blocked call from Withheld number" for "" or "unknown".
-    std::string summary(std::string_view number) const;
+    // "Blocked call from 600112233"; "Blocked call from Withheld number".
+    std::string summary(const CallerId &caller) const;
 
 private:
     std::string m_blocked = "Blocked call from %1";

@@ -24,30 +24,6 @@ using i18n::phonenumbers::PhoneNumberUtil;
 // Below this many entries to parse, threads cost more than they save.
 constexpr size_t kParallelFrom = 2000;
 
-bool isRegion(std::string_view s)
-{
-    return s.size() == 2 && std::isalpha(static_cast<unsigned char>(s[0])) != 0
-        && std::isalpha(static_cast<unsigned char>(s[1])) != 0;
-}
-
-std::string upper(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-// "es_ES.UTF-8" -> "ES"; "C", "POSIX" and the like -> "".
-std::string countryOfLocale(std::string_view locale)
-{
-    const auto underscore = locale.find('_');
-    if (underscore == std::string_view::npos)
-        return {};
-    const std::string_view country = locale.substr(underscore + 1, 2);
-    return isRegion(country) ? upper(country) : std::string();
-}
-
 // "+34600112233" -> 34600112233. E.164 has at most 15 digits and a country code never starts
 // with 0, so the value keeps every digit.
 std::optional<std::uint64_t> e164Digits(std::string_view key)
@@ -61,21 +37,6 @@ std::optional<std::uint64_t> e164Digits(std::string_view key)
         value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return value;
-}
-
-// "Europe/Madrid", from TZ, /etc/timezone or the link /etc/localtime; empty when unknown.
-std::string timeZone()
-{
-    std::string zone;
-    if (const char *tz = std::getenv("TZ"); tz != nullptr)
-        zone = tz[0] == ':' ? tz + 1 : tz;
-    else if (readFile("/etc/timezone", zone))
-        zone = zone.substr(0, zone.find('\n'));
-    else if (char link[256] = {}; ::readlink("/etc/localtime", link, sizeof link - 1) > 0)
-        zone = link;
-    if (const auto at = zone.find("zoneinfo/"); at != std::string::npos)
-        zone.erase(0, at + 9);
-    return zone;
 }
 
 bool isPrefixEntry(const std::string &entry)
@@ -107,7 +68,7 @@ bool beginsWithOneOf(const std::vector<std::string> &sorted, std::string_view ke
 
 CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known,
                        std::vector<std::uint64_t> *keys)
-    : m_region(upper(region))
+    : m_region(region)
     , m_blacklistMode(settings.blacklistMode)
     , m_blockUnknown(settings.blockUnknown)
 {
@@ -258,36 +219,6 @@ bool CallScreen::blocks(std::string_view number) const
     const bool onList = listed(key(number)) || listedNationally(number)
         || (!m_prefixes.empty() && beginsWithOneOf(m_prefixes, "=" + std::string(number)));
     return m_blacklistMode ? onList : !onList;
-}
-
-CallScreen::Region CallScreen::regionFromEnvironment(const std::function<Region()> &ofNetwork,
-                                                     const std::string &zoneTable)
-{
-    if (const char *region = std::getenv("CALLVANE_REGION"); region != nullptr && isRegion(region))
-        return {upper(region), "CALLVANE_REGION"};
-    if (ofNetwork) {
-        if (Region network = ofNetwork(); !network.code.empty())
-            return network;
-    }
-    for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char *value = std::getenv(variable);
-        if (value == nullptr || *value == '\0')
-            continue;
-        if (std::string country = countryOfLocale(value); !country.empty())
-            return {country, std::string("the locale ") + variable + "=" + value};
-        break; // the locale in force names no country ("C.UTF-8")
-    }
-    const std::string zone = timeZone();
-    std::string table;
-    if (zone.empty() || !readFile(zoneTable, table))
-        return {};
-    // Lines "ES<tab>+4024-00341<tab>Europe/Madrid<tab>...": the first country is the zone's own.
-    for (const std::string &line : splitList(table, '\n')) {
-        const std::vector<std::string> fields = splitList(line, '\t');
-        if (fields.size() >= 3 && fields[2] == zone && isRegion(fields[0].substr(0, 2)))
-            return {upper(fields[0].substr(0, 2)), "the time zone " + zone};
-    }
-    return {};
 }
 
 } // namespace control

@@ -4,7 +4,6 @@
 #include "control/keycache.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +33,7 @@ class CallScreen
 public:
     static constexpr size_t kMaxNumberLength = 64;
 
-    // `region`: two letters ("ES"), or empty for none (then only international forms parse).
+    // `region`: two capital letters ("ES"), or empty for none (then only international forms parse).
     // `known` entries take their key from there instead of being parsed; `keys`, when given,
     // receives the key of each entry of the active list, in its order.
     CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known = nullptr,
@@ -51,18 +50,6 @@ public:
     size_t parsed() const { return m_parsed; }
 
     static bool isUnknownCaller(std::string_view number);
-
-    struct Region
-    {
-        std::string code; // "ES", or empty for none
-        std::string whence; // what gave it, for the owner to read
-    };
-    // CALLVANE_REGION when it holds two letters, else what `ofNetwork` gives (the mobile
-    // network's), else the country of the locale (LC_ALL, LC_MESSAGES, LANG, the first one
-    // set), else the first country of the time zone (TZ, /etc/timezone or /etc/localtime) in
-    // `zoneTable` (tzdata's zone1970.tab).
-    static Region regionFromEnvironment(const std::function<Region()> &ofNetwork = {},
-                                        const std::string &zoneTable = "/usr/share/zoneinfo/zone1970.tab");
 
 private:
     bool listed(const std::string &key) const;

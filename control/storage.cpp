@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <unistd.h>
 
-namespace control::storage {
+namespace control {
 
-std::string dir()
+Storage Storage::fromEnvironment()
 {
     const char *fromEnv = std::getenv(kDirVariable);
     if (fromEnv == nullptr || *fromEnv == '\0')
-        return kDefaultDir;
+        return Storage(kDefaultDir);
     std::string path = fromEnv;
     if (path.front() != '/') {
         char cwd[4096];
@@ -18,14 +18,9 @@ std::string dir()
     }
     if (path.back() != '/')
         path += '/';
-    return path;
+    if (*fromEnv != '/')
+        ::setenv(kDirVariable, path.c_str(), 1);
+    return Storage(path);
 }
 
-void resolve()
-{
-    const char *fromEnv = std::getenv(kDirVariable);
-    if (fromEnv != nullptr && *fromEnv != '\0' && *fromEnv != '/')
-        ::setenv(kDirVariable, dir().c_str(), 1);
-}
-
-} // namespace control::storage
+} // namespace control

@@ -2,46 +2,38 @@
 
 #include <string>
 
-// The phone's user storage, where the daemon, its settings copy and its log live.
-namespace control::storage {
+namespace control {
 
-inline constexpr char kDefaultDir[] = "/ezxlocal/download/mystuff/";
-inline constexpr char kDirVariable[] = "CALLVANE_STORAGE";
+// The phone's user storage, where the daemon, its settings copy and its log live. Each program
+// makes it once, at its start, and passes it on.
+class Storage
+{
+public:
+    static constexpr char kDefaultDir[] = "/ezxlocal/download/mystuff/";
+    static constexpr char kDirVariable[] = "CALLVANE_STORAGE";
 
-// CALLVANE_STORAGE when set and not empty (a closing "/" is added, a relative path is taken
-// from the working directory), else the phone's path.
-std::string dir();
-// Makes a relative CALLVANE_STORAGE absolute in the environment, once at start: the daemon
-// changes to "/" and inherits the variable, and must still name the same directory.
-void resolve();
+    // CALLVANE_STORAGE when set and not empty (a closing "/" is added, a relative path is taken
+    // from the working directory), else the phone's path. A relative CALLVANE_STORAGE is made
+    // absolute in the environment: the daemon changes to "/" and inherits it, and must still
+    // name the same directory.
+    static Storage fromEnvironment();
+    // `dir` ends in "/".
+    explicit Storage(std::string dir)
+        : m_dir(std::move(dir))
+    {
+    }
 
-inline std::string daemonPath()
-{
-    return dir() + ".blacklist";
-}
-inline std::string deployedSettingsPath()
-{
-    return dir() + ".Callvane.cfg";
-}
-inline std::string blockedCallsPath()
-{
-    return dir() + ".blockedcalls";
-}
-inline std::string blockedCallsLockPath()
-{
-    return dir() + ".blockedcalls.lock";
-}
-inline std::string daemonLockPath()
-{
-    return dir() + ".blacklist.lock";
-}
-inline std::string keyCachePath()
-{
-    return dir() + ".blacklist.keys";
-}
-inline std::string daemonSocketPath()
-{
-    return dir() + ".blacklist.sock";
-}
+    const std::string &dir() const { return m_dir; }
+    std::string daemon() const { return m_dir + ".blacklist"; }
+    std::string deployedSettings() const { return m_dir + ".Callvane.cfg"; }
+    std::string blockedCalls() const { return m_dir + ".blockedcalls"; }
+    std::string blockedCallsLock() const { return m_dir + ".blockedcalls.lock"; }
+    std::string daemonLock() const { return m_dir + ".blacklist.lock"; }
+    std::string keyCache() const { return m_dir + ".blacklist.keys"; }
+    std::string daemonSocket() const { return m_dir + ".blacklist.sock"; }
 
-} // namespace control::storage
+private:
+    std::string m_dir;
+};
+
+} // namespace control

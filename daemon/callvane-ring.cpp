@@ -38,7 +38,7 @@ int main(int argc, char **argv)
                      "Try 'callvane-ring --help'.\n");
         return 2;
     }
-    const std::string path = control::storage::daemonSocketPath();
+    const std::string path = control::Storage::fromEnvironment().daemonSocket();
     const int fd = control::daemonsocket::connectTo(path);
     if (fd < 0) {
         std::fprintf(stderr, "callvane-ring: no firewall daemon listens on %s (%s); is the firewall on?\n",

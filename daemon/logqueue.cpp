@@ -30,11 +30,9 @@ LogQueue::LogQueue(sd_event *loop, std::string log, std::string lock, Reporter &
 {
 }
 
-void LogQueue::add(const std::string &number)
+void LogQueue::add(const control::CallerId &caller)
 {
-    const std::string shown = control::CallScreen::isUnknownCaller(number) ? control::calllog::kUnknownCaller
-                                                                           : control::calllog::oneLine(number);
-    m_unwritten.push_back({shown, localTimestamp()});
+    m_unwritten.push_back({caller.logged(), localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
         m_reporter.report(Fault::Lost,
                           "blocked calls are being dropped from the log: " + m_log + " has not been writable for "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/blockedcalllog.h"
+#include "control/callerid.h"
 #include "daemon/eventloop.h"
 
 #include <chrono>
@@ -21,8 +22,8 @@ public:
     LogQueue(const LogQueue &) = delete;
     LogQueue &operator=(const LogQueue &) = delete;
 
-    // A blocked call from `number` ("" or "unknown" when withheld), now.
-    void add(const std::string &number);
+    // A blocked call from `caller`, now.
+    void add(const control::CallerId &caller);
     // At the stop: tries for at most `wait` to write what waits, and says what was lost.
     void flush(std::chrono::milliseconds wait);
 

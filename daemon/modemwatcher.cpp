@@ -120,21 +120,10 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
     });
 }
 
-// At most `max` bytes, not ending inside a UTF-8 sequence.
-std::string cut(const std::string &number, size_t max)
-{
-    if (number.size() <= max)
-        return number;
-    size_t end = max;
-    while (end > 0 && (static_cast<unsigned char>(number[end]) & 0xC0) == 0x80)
-        --end;
-    return number.substr(0, end);
-}
-
 } // namespace
 
-ModemWatcher::ModemWatcher(sd_event *loop, std::function<bool(const std::string &number)> blocks,
-                           std::function<void(const std::string &number)> hungUp, Reporter &reporter)
+ModemWatcher::ModemWatcher(sd_event *loop, std::function<bool(const control::CallerId &caller)> blocks,
+                           std::function<void(const control::CallerId &caller)> hungUp, Reporter &reporter)
     : m_blocks(std::move(blocks))
     , m_hungUp(std::move(hungUp))
     , m_reporter(reporter)
@@ -332,10 +321,10 @@ void ModemWatcher::track(const std::string &callPath)
         call.stage = Call::Stage::Done;
 }
 
-void ModemWatcher::decide(const std::string &callPath, Call &call, const std::string &number)
+void ModemWatcher::decide(const std::string &callPath, Call &call, std::string_view number)
 {
-    call.number = cut(number, kMaxNumber);
-    if (!m_blocks(call.number)) {
+    call.caller = control::CallerId(number);
+    if (!m_blocks(call.caller)) {
         call.stage = Call::Stage::Done;
         return;
     }
@@ -353,18 +342,18 @@ void ModemWatcher::hangUp(const std::string &callPath, Call &call)
         m_reporter.report(Fault::Hangup, "cannot ask ModemManager to hang up " + callPath);
         return;
     }
-    m_queries.back().number = call.number;
+    m_queries.back().caller = call.caller;
 }
 
-void ModemWatcher::hungUp(const std::string &number)
+void ModemWatcher::hungUp(const control::CallerId &caller)
 {
     const auto now = Clock::now();
     for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();)
         it = now - it->second >= kRingOn ? m_recentlyHungUp.erase(it) : std::next(it);
-    const bool again = m_recentlyHungUp.count(number) != 0;
-    m_recentlyHungUp[number] = now;
+    const bool again = m_recentlyHungUp.count(caller.number()) != 0;
+    m_recentlyHungUp[caller.number()] = now;
     if (!again)
-        m_hungUp(number);
+        m_hungUp(caller);
 }
 
 int ModemWatcher::onNameOwner(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
@@ -482,6 +471,6 @@ int ModemWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * 
         return 0;
     }
     watcher.m_reporter.resolved(Fault::Hangup);
-    watcher.hungUp(asked->number);
+    watcher.hungUp(asked->caller);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "control/callerid.h"
 #include "daemon/eventloop.h"
 
 #include <systemd/sd-bus.h>
@@ -18,8 +19,7 @@ class Reporter;
 // bus). Only the current owner of ModemManager's name is heard: when it appears (at start, or
 // when ModemManager starts or restarts) its calls already there are screened, and then each
 // call its modems add, whatever the modem's path. An incoming call, ringing or waiting, is
-// screened with `blocks` (its number, at most kMaxNumber bytes; empty for a withheld one) once
-// its number is known; a number that has not come within kNumberWait counts as withheld. A
+// screened with `blocks` once its number is known; a number that has not come within kNumberWait counts as withheld. A
 // call `blocks` blocks is hung up, and `hungUp` is told once ModemManager says it was, unless
 // the same caller was hung up within kRingOn (a caller ringing on is one call). Without a bus
 // the daemon goes on with its socket alone, and tries again now and then. The bus is served
@@ -34,11 +34,9 @@ public:
     static constexpr std::chrono::seconds kIndexWait{3};
     static constexpr std::chrono::seconds kRingOn{10};
     static constexpr std::chrono::seconds kReconnectWait{5};
-    // Longer caller IDs are cut: none is a phone number, and the rule's cost grows with length.
-    static constexpr size_t kMaxNumber = 128;
 
-    ModemWatcher(sd_event *loop, std::function<bool(const std::string &number)> blocks,
-                 std::function<void(const std::string &number)> hungUp, Reporter &reporter);
+    ModemWatcher(sd_event *loop, std::function<bool(const control::CallerId &caller)> blocks,
+                 std::function<void(const control::CallerId &caller)> hungUp, Reporter &reporter);
     ~ModemWatcher();
     // The operator code (MCC and MNC) of the network a modem of ModemManager's is on, asked
     // once and waited for at most `wait`; "" when none is known.
@@ -56,7 +54,7 @@ private:
         bool waiting = false; // beside an active call
         Clock::time_point added;
         Clock::time_point due; // of the number, or of the hang-up
-        std::string number;
+        control::CallerId caller;
     };
 
     // A method call on its way: replies to a former owner of the name are dropped.
@@ -65,7 +63,7 @@ private:
         ModemWatcher *watcher;
         std::string callPath;
         uint64_t epoch;
-        std::string number; // of a call being hung up: ModemManager may delete it before it replies
+        control::CallerId caller; // of a call being hung up: ModemManager may delete it before it replies
     };
 
     void connect();
@@ -80,9 +78,10 @@ private:
     void setOwner(const std::string &owner);
     bool fromOwner(sd_bus_message *message) const;
     void track(const std::string &callPath);
-    void decide(const std::string &callPath, Call &call, const std::string &number);
+    // `number` as the modem gave it; empty for a withheld caller.
+    void decide(const std::string &callPath, Call &call, std::string_view number);
     void hangUp(const std::string &callPath, Call &call);
-    void hungUp(const std::string &number);
+    void hungUp(const control::CallerId &caller);
     // The query a reply belongs to, taken off the list; null when it is stale.
     static std::optional<Query> answered(void *query);
 
@@ -96,8 +95,8 @@ private:
     static int onProperties(sd_bus_message *message, void *query, sd_bus_error *error);
     static int onHangup(sd_bus_message *message, void *query, sd_bus_error *error);
 
-    std::function<bool(const std::string &)> m_blocks;
-    std::function<void(const std::string &)> m_hungUp;
+    std::function<bool(const control::CallerId &)> m_blocks;
+    std::function<void(const control::CallerId &)> m_hungUp;
     Reporter &m_reporter;
     sd_event *m_loop;
     eventloop::Source m_due; // the timer of dueAt()

@@ -1,5 +1,7 @@
 #include "daemon/notifier.h"
 
+#include "control/callerid.h"
+
 #include <utility>
 
 Notifier::Notifier(sd_event *loop, control::BlockedNotice notice)
@@ -31,11 +33,11 @@ bool Notifier::connect()
     return true;
 }
 
-void Notifier::post(const std::string &number)
+void Notifier::post(const control::CallerId &caller)
 {
     if (m_unanswered >= kMaxUnanswered || !connect())
         return;
-    const std::string summary = m_notice.summary(number);
+    const std::string summary = m_notice.summary(caller);
     // A caller ID that is not UTF-8 cannot go on the bus; that call has no notice.
     if (sd_bus_call_method_async(m_bus, nullptr, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                  "org.freedesktop.Notifications", "Notify", onReply, this, "susssasa{sv}i", "Callvane",

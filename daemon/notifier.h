@@ -11,6 +11,10 @@
 // bus, when there is one with a notification server. Screening never waits for it: the bus is
 // served by the daemon's loop, a notice is dropped while kMaxUnanswered others wait for the
 // server's answer, and a bus that closed is opened anew at the next blocked call.
+namespace control {
+class CallerId;
+}
+
 class Notifier
 {
 public:
@@ -21,8 +25,7 @@ public:
     Notifier(const Notifier &) = delete;
     Notifier &operator=(const Notifier &) = delete;
 
-    // `number` as the log has it: "" or "unknown" for a withheld one.
-    void post(const std::string &number);
+    void post(const control::CallerId &caller);
 
 private:
     bool connect();

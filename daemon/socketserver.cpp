@@ -1,5 +1,6 @@
 #include "daemon/socketserver.h"
 
+#include "control/callerid.h"
 #include "control/callscreen.h"
 #include "control/daemonsocket.h"
 
@@ -22,7 +23,7 @@ bool isText(std::string_view line)
 } // namespace
 
 SocketServer::SocketServer(sd_event *loop, int listenFd, const control::CallScreen &screen,
-                           std::function<void(const std::string &)> blocked)
+                           std::function<void(const control::CallerId &)> blocked)
     : m_loop(loop)
     , m_listenFd(listenFd)
     , m_screen(screen)
@@ -122,9 +123,10 @@ bool SocketServer::serve(Client &client)
 
 void SocketServer::answer(Client &client, const std::string &number)
 {
-    const bool block = m_screen.blocks(number);
+    const control::CallerId caller(number);
+    const bool block = m_screen.blocks(caller.number());
     const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     if (block)
-        m_blocked(number);
+        m_blocked(caller);
 }

@@ -8,8 +8,9 @@
 #include <string>
 
 namespace control {
+class CallerId;
 class CallScreen;
-}
+} // namespace control
 
 // Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
 // or "unknown"), one line out ("block" or "allow"), then the connection is closed. A request
@@ -25,7 +26,7 @@ public:
 
     // `blocked` is told of each call answered "block", after the answer.
     SocketServer(sd_event *loop, int listenFd, const control::CallScreen &screen,
-                 std::function<void(const std::string &number)> blocked);
+                 std::function<void(const control::CallerId &caller)> blocked);
     ~SocketServer();
     SocketServer(const SocketServer &) = delete;
     SocketServer &operator=(const SocketServer &) = delete;
@@ -54,7 +55,7 @@ private:
     sd_event *m_loop;
     int m_listenFd;
     const control::CallScreen &m_screen;
-    std::function<void(const std::string &)> m_blocked;
+    std::function<void(const control::CallerId &)> m_blocked;
     eventloop::Source m_listening;
     std::list<Client> m_clients;
 };

@@ -79,7 +79,7 @@ void watchDialogs()
 
 control::Commands testCommands()
 {
-    return {QFile::encodeName(g_program).toStdString(), control::storage::dir()};
+    return {QFile::encodeName(g_program).toStdString(), control::Storage::fromEnvironment().dir()};
 }
 
 QString programDir()
@@ -260,7 +260,7 @@ int run(QObject *test, int argc, char **argv)
     g_top = new QTemporaryDir;
     g_program = g_top->path() + "/prog/";
     g_storage = g_top->path() + "/storage/";
-    qputenv(control::storage::kDirVariable, QFile::encodeName(g_storage));
+    qputenv(control::Storage::kDirVariable, QFile::encodeName(g_storage));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     g_args.assign(argv, argv + argc);

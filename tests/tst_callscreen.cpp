@@ -1,5 +1,5 @@
 #include "control/callscreen.h"
-#include "control/mobilenetworks.h"
+#include "control/region.h"
 #include "tests/testfiles.h"
 
 #include <QFile>
@@ -299,8 +299,8 @@ private slots:
         set("LC_MESSAGES", {});
         set("LANG", lang);
         set("TZ", tz.isEmpty() ? QByteArray("Etc/UTC") : tz);
-        const CallScreen::Region found = CallScreen::regionFromEnvironment([&network] {
-            return network.isEmpty() ? CallScreen::Region{} : CallScreen::Region{network.toStdString(), "the network"};
+        const control::Region found = control::Region::fromEnvironment([&network] {
+            return network.isEmpty() ? control::Region{} : control::Region{network.toStdString(), "the network"};
         });
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(QString::fromStdString(found.whence), whence);
@@ -331,11 +331,11 @@ private slots:
         QFETCH(QString, operatorCode);
         QFETCH(QString, expected);
         QTemporaryDir dir;
-        const QString path = providers.isEmpty() ? QString(control::mobilenetworks::kProviders) : dir.filePath("p.xml");
+        const QString path = providers.isEmpty() ? QString(control::Region::kProviders) : dir.filePath("p.xml");
         if (!providers.isEmpty())
             testfiles::writeFile(path, providers);
-        const CallScreen::Region found =
-            control::mobilenetworks::regionOf(operatorCode.toStdString(), QFile::encodeName(path).toStdString());
+        const control::Region found =
+            control::Region::ofNetwork(operatorCode.toStdString(), QFile::encodeName(path).toStdString());
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(found.whence.empty(), expected.isEmpty());
     }

@@ -59,7 +59,7 @@ private slots:
         QFETCH(QString, programDir);
         QFETCH(QString, golden);
         const std::string expected = testfiles::golden(golden).toStdString();
-        const Commands commands(programDir.toStdString(), control::storage::kDefaultDir);
+        const Commands commands(programDir.toStdString(), control::Storage::kDefaultDir);
         QCOMPARE(QString::fromStdString(listing(commands)), QString::fromStdString(expected));
         QCOMPARE(commands.daemonMark(), std::string("/ezxlocal/download/mystuff/.blacklist"));
         QCOMPARE(commands.probeFile(), programDir.toStdString() + "/state");
@@ -82,21 +82,21 @@ private slots:
         QFETCH(QByteArray, variable);
         QFETCH(bool, set);
         QFETCH(QString, dir);
-        const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        const QByteArray saved = qgetenv(control::Storage::kDirVariable);
         if (set)
-            qputenv(control::storage::kDirVariable, variable);
+            qputenv(control::Storage::kDirVariable, variable);
         else
-            qunsetenv(control::storage::kDirVariable);
-        QCOMPARE(QString::fromStdString(control::storage::dir()), dir);
-        QCOMPARE(QString::fromStdString(control::storage::daemonPath()), dir + ".blacklist");
-        QCOMPARE(QString::fromStdString(control::storage::blockedCallsPath()), dir + ".blockedcalls");
+            qunsetenv(control::Storage::kDirVariable);
+        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().dir()), dir);
+        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().daemon()), dir + ".blacklist");
+        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()), dir + ".blockedcalls");
         // Resolved once, it names the same directory from anywhere (the daemon changes to "/").
-        control::storage::resolve();
+        control::Storage::fromEnvironment();
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent("/"));
-        QCOMPARE(QString::fromStdString(control::storage::dir()), dir);
+        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().dir()), dir);
         QVERIFY(QDir::setCurrent(cwd));
-        qputenv(control::storage::kDirVariable, saved);
+        qputenv(control::Storage::kDirVariable, saved);
     }
 
     void quoting_data()

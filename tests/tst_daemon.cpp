@@ -33,7 +33,7 @@ namespace {
 
 QString storage()
 {
-    return QString::fromStdString(control::storage::dir());
+    return QString::fromStdString(control::Storage::fromEnvironment().dir());
 }
 
 // Runs the daemon in the foreground, as from a terminal: its exit status.
@@ -62,7 +62,7 @@ int holdLock(const QString &path)
 
 std::vector<control::calllog::Entry> logged()
 {
-    return control::calllog::read(control::storage::blockedCallsPath());
+    return control::calllog::read(control::Storage::fromEnvironment().blockedCalls());
 }
 
 } // namespace
@@ -78,7 +78,7 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (unshare --pid --fork --mount-proc)");
-        qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
     }
 
@@ -304,14 +304,14 @@ private slots:
     {
         QFETCH(QString, storageDir);
         QFETCH(QByteArray, locale);
-        const QByteArray saved = qgetenv(control::storage::kDirVariable);
+        const QByteArray saved = qgetenv(control::Storage::kDirVariable);
         const auto restore = qScopeGuard([&saved] {
-            qputenv(control::storage::kDirVariable, saved);
+            qputenv(control::Storage::kDirVariable, saved);
             qunsetenv("LC_ALL");
         });
-        qputenv(control::storage::kDirVariable, QFile::encodeName(storageDir));
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(storageDir));
         qputenv("LC_ALL", locale);
-        control::storage::resolve(); // as the window's main() does
+        control::Storage::fromEnvironment(); // as the window's main() does
         QVERIFY(QDir().mkpath(storage()));
         const QString program = m_dir.filePath("prog/");
         QVERIFY(QDir().mkpath(program));
@@ -340,11 +340,12 @@ private slots:
             }
         });
 
-        const control::Commands commands(QFile::encodeName(program).toStdString(), control::storage::dir());
+        const control::Commands commands(QFile::encodeName(program).toStdString(),
+                                         control::Storage::fromEnvironment().dir());
         control::SystemShell shell;
         shell.run(commands.startup());
         shell.run(commands.switchOn());
-        QVERIFY(shell.awaitDaemon(control::storage::daemonSocketPath(), true));
+        QVERIFY(shell.awaitDaemon(control::Storage::fromEnvironment().daemonSocket(), true));
         shell.run(commands.probe());
         QFile probe(QFile::decodeName(commands.probeFile().c_str()));
         QVERIFY(probe.open(QIODevice::ReadOnly));
@@ -354,7 +355,7 @@ private slots:
         QCOMPARE(ring(), QString("block"));
         QCOMPARE(logged().size(), size_t(1));
         shell.run(commands.switchOff());
-        shell.awaitDaemon(control::storage::daemonSocketPath(), false);
+        shell.awaitDaemon(control::Storage::fromEnvironment().daemonSocket(), false);
         QVERIFY(!daemonListens());
         QTRY_VERIFY(daemonPids().empty());
         shell.run(commands.switchOff()); // none left to stop
@@ -367,7 +368,7 @@ private slots:
         QVERIFY(startDaemon());
         QCOMPARE(ring("600999999"), QString("allow"));
         // A client that says nothing, one that hangs up mid-line; others are served meanwhile.
-        const std::string path = control::storage::daemonSocketPath();
+        const std::string path = control::Storage::fromEnvironment().daemonSocket();
         const int silent = control::daemonsocket::connectTo(path);
         QVERIFY(silent >= 0);
         const int vanishing = control::daemonsocket::connectTo(path);
@@ -408,7 +409,7 @@ private slots:
         QVERIFY(startDaemon());
         QCOMPARE(ring("600999999"), QString("allow"));
         // Its key cache is written after the first answers; then its files are all there.
-        QTRY_VERIFY(QFileInfo(QString::fromStdString(control::storage::keyCachePath())).size() > 0);
+        QTRY_VERIFY(QFileInfo(QString::fromStdString(control::Storage::fromEnvironment().keyCache())).size() > 0);
         const pid_t daemon = soleDaemon();
         const QStringList before = QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden);
         QProcess run;
@@ -488,7 +489,7 @@ private slots:
         QVERIFY(startDaemon());
         std::vector<int> idle;
         for (int i = 0; i < 300; ++i) {
-            idle.push_back(control::daemonsocket::connectTo(control::storage::daemonSocketPath()));
+            idle.push_back(control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket()));
             QVERIFY(idle.back() >= 0);
         }
         QElapsedTimer timer;
@@ -580,7 +581,7 @@ private slots:
     // A start with an empty list reads no key cache, however large, and leaves none.
     void anEmptyListLeavesNoKeyCache()
     {
-        const QString keys = QString::fromStdString(control::storage::keyCachePath());
+        const QString keys = QString::fromStdString(control::Storage::fromEnvironment().keyCache());
         QVERIFY(startDaemon());
         QTRY_VERIFY(QFileInfo(keys).size() > 0);
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n");

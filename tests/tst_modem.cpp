@@ -29,13 +29,13 @@ constexpr int kUndecidedMs = 4500;
 
 QString storage()
 {
-    return QString::fromStdString(control::storage::dir());
+    return QString::fromStdString(control::Storage::fromEnvironment().dir());
 }
 
 QStringList logged()
 {
     QStringList numbers;
-    for (const auto &entry : control::calllog::read(control::storage::blockedCallsPath()))
+    for (const auto &entry : control::calllog::read(control::Storage::fromEnvironment().blockedCalls()))
         numbers.append(QString::fromStdString(entry.number));
     return numbers;
 }
@@ -86,7 +86,7 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
         m_rig = std::make_unique<ModemRig>(m_dir.path());
         QVERIFY2(m_rig->start(), qPrintable(m_rig->error()));
@@ -100,7 +100,7 @@ private slots:
         m_rig->allowHangup(true);
         QTRY_VERIFY_WITH_TIMEOUT(m_rig->callInState(kRingingIn).isEmpty() && m_rig->callInState(kActive).isEmpty(),
                                  5000);
-        QFile::remove(QString::fromStdString(control::storage::blockedCallsPath()));
+        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
         QFile::remove(errorsPath());
     }
 

@@ -77,7 +77,7 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
         qputenv(control::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
@@ -96,7 +96,7 @@ private slots:
     void cleanup()
     {
         stopDaemons();
-        QFile::remove(QString::fromStdString(control::storage::blockedCallsPath()));
+        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
         // A new server, with an empty history.
         m_server.kill();
@@ -167,7 +167,7 @@ private slots:
             QCOMPARE(ring("600112233"), QString("block"));
         if (kWallClockBounds)
             QVERIFY2(answering.elapsed() < 3000, qPrintable(QString::number(answering.elapsed())));
-        QTRY_COMPARE(control::calllog::read(control::storage::blockedCallsPath()).size(), size_t(kCalls));
+        QTRY_COMPARE(control::calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(), size_t(kCalls));
         if (server == "no bus")
             return;
         if (server == "stopped") {

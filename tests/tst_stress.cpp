@@ -33,14 +33,14 @@ namespace {
 
 std::string storage()
 {
-    return control::storage::dir();
+    return control::Storage::fromEnvironment().dir();
 }
 
 // One call over the socket: the answer line, or "" when none came within `limit`.
 std::string call(const std::string &number, std::chrono::milliseconds limit = std::chrono::milliseconds(1000))
 {
     const auto giveUp = Clock::now() + limit;
-    const int fd = control::daemonsocket::connectTo(control::storage::daemonSocketPath());
+    const int fd = control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket());
     if (fd < 0)
         return {};
     const std::string line = number + "\n";
@@ -92,7 +92,7 @@ int ringAll(const std::vector<std::string> &numbers, int threads)
 void checkLog(const std::set<std::string> &expected)
 {
     std::string text;
-    control::readFile(control::storage::blockedCallsPath(), text);
+    control::readFile(control::Storage::fromEnvironment().blockedCalls(), text);
     const auto entries = calllog::parse(text);
     std::set<std::string> found;
     int duplicates = 0;
@@ -124,7 +124,7 @@ private slots:
     {
         if (!e2etest::inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
     }
 
     void cleanup() { e2etest::stopDaemons(); }
@@ -138,7 +138,8 @@ private slots:
         std::vector<calllog::Entry> start;
         for (int i = 0; i < 20000; ++i)
             start.push_back({"n" + std::to_string(i), "d" + std::to_string(i)});
-        QVERIFY(control::writeFileAtomically(control::storage::blockedCallsPath(), calllog::format(start)));
+        QVERIFY(
+            control::writeFileAtomically(control::Storage::fromEnvironment().blockedCalls(), calllog::format(start)));
 
         int corrupt = 0;
         int leftBehind = 0;
@@ -152,8 +153,9 @@ private slots:
                     if (save)
                         writer.setValue("Blacklist", "Num", listOf(round));
                     else
-                        calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(),
-                                        0, calllog::read(control::storage::blockedCallsPath()).front());
+                        calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
+                                        control::Storage::fromEnvironment().blockedCallsLock(), 0,
+                                        calllog::read(control::Storage::fromEnvironment().blockedCalls()).front());
                 }
             }
             ::usleep(QRandomGenerator::global()->bounded(15000));
@@ -165,7 +167,7 @@ private slots:
             const auto colon = value.find(':');
             corrupt += colon != std::string::npos && value == listOf(std::stoi(value.substr(0, colon))) ? 0 : 1;
             std::string log;
-            control::readFile(control::storage::blockedCallsPath(), log);
+            control::readFile(control::Storage::fromEnvironment().blockedCalls(), log);
             const auto entries = calllog::parse(log);
             bool whole = log == calllog::format(entries) && !entries.empty();
             for (const auto &entry : entries)
@@ -173,9 +175,9 @@ private slots:
             corrupt += whole ? 0 : 1;
         }
         QVERIFY(control::SettingsStore(settings).setValue("Callvane", "Language", "English"));
-        const auto entries = calllog::read(control::storage::blockedCallsPath());
-        QVERIFY(calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), 0,
-                                entries.front())
+        const auto entries = calllog::read(control::Storage::fromEnvironment().blockedCalls());
+        QVERIFY(calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
+                                control::Storage::fromEnvironment().blockedCallsLock(), 0, entries.front())
                     .written);
         const int stale = staleTemporaries(m_dir.path());
         qInfo("1000 kills: %d corrupt files, %d kills left a temporary file, %d left after the next saves", corrupt,
@@ -187,7 +189,7 @@ private slots:
     // 10,000 calls from 8 callers while the register loses 1,000 entries to deletes.
     void concurrentCallsAndDeletes()
     {
-        QFile::remove(QString::fromStdString(control::storage::blockedCallsPath()));
+        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
         QVERIFY(startBlockingEverything());
         std::vector<std::string> numbers;
         for (int i = 0; i < 10000; ++i)
@@ -199,7 +201,7 @@ private slots:
             // log after the last call is no end yet.
             QDeadlineTimer giveUp(QDeadlineTimer::Forever);
             while (deleted.size() < 1000) {
-                const auto entries = calllog::read(control::storage::blockedCallsPath());
+                const auto entries = calllog::read(control::Storage::fromEnvironment().blockedCalls());
                 if (!ringing && giveUp.isForever())
                     giveUp.setRemainingTime(5000);
                 if (entries.empty() && giveUp.hasExpired())
@@ -207,8 +209,8 @@ private slots:
                 if (entries.empty())
                     continue;
                 const size_t at = QRandomGenerator::global()->bounded(quint32(entries.size()));
-                if (calllog::remove(control::storage::blockedCallsPath(), control::storage::blockedCallsLockPath(), at,
-                                    entries[at])
+                if (calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
+                                    control::Storage::fromEnvironment().blockedCallsLock(), at, entries[at])
                         .written)
                     deleted.insert(entries[at].number);
             }
@@ -222,7 +224,7 @@ private slots:
         std::set<std::string> expected(numbers.begin(), numbers.end());
         for (const auto &gone : deleted)
             expected.erase(gone);
-        QTRY_COMPARE(calllog::read(control::storage::blockedCallsPath()).size(), expected.size());
+        QTRY_COMPARE(calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(), expected.size());
         checkLog(expected);
     }
 
@@ -236,7 +238,8 @@ private slots:
             std::vector<int> idle;
             while (flooding) {
                 while (idle.size() < 300) {
-                    idle.push_back(control::daemonsocket::connectTo(control::storage::daemonSocketPath()));
+                    idle.push_back(
+                        control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket()));
                     ++opened;
                 }
                 std::vector<pollfd> fds;
@@ -293,7 +296,8 @@ private slots:
         filler.join();
         qInfo("full disk, %d fills: %d of 10000 calls unanswered", int(fills), unanswered);
         QCOMPARE(unanswered, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(calllog::read(control::storage::blockedCallsPath()).size(), numbers.size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(),
+                                  numbers.size(), 10000);
         checkLog(std::set<std::string>(numbers.begin(), numbers.end()));
     }
 };

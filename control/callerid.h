@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace control {
+
+// A caller's ID as the daemon takes it from a call, made once where the call arrives (its
+// socket, the telephony service) and seen alike by the rule, the register and the notice: cut
+// to kMaxLength bytes at a character's boundary and made one line that shows what it holds
+// (calllog::oneLine). "" and "unknown" are a withheld caller.
+class CallerId
+{
+public:
+    // No phone number is longer, and the rule's cost grows with length.
+    static constexpr size_t kMaxLength = 128;
+
+    CallerId() = default; // withheld
+    explicit CallerId(std::string_view raw);
+
+    bool withheld() const { return m_number.empty(); }
+    // Empty when withheld.
+    const std::string &number() const { return m_number; }
+    // As the register has it: the number, or "unknown".
+    std::string logged() const;
+
+private:
+    std::string m_number;
+};
+
+} // namespace control

@@ -1,0 +1,77 @@
+#include "daemon/index.h"
+
+#include "control/atomicfile.h"
+#include "control/inidocument.h"
+#include "control/keycache.h"
+#include "daemon/reporter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <malloc.h>
+#include <system_error>
+#include <unistd.h>
+
+std::optional<control::FirewallSettings> Index::readSettings(const std::string &path, Reporter &reporter)
+{
+    std::string text;
+    if (!control::readFile(path, text)) {
+        std::fprintf(stderr, "blacklist: cannot read %s (%s); not starting without the firewall's settings\n",
+                     path.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    const control::IniDocument document = control::IniDocument::parse(std::move(text));
+    if (const size_t stray = document.strayLines(); stray > 0) {
+        reporter.report(Fault::Settings,
+                        path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
+    }
+    return control::FirewallSettings::read(document);
+}
+
+Index::Index(control::FirewallSettings &settings, const std::string &region, std::string keyCachePath)
+    : m_region(region)
+    , m_keyCachePath(std::move(keyCachePath))
+    , m_screen(indexed(settings, region, m_keyCachePath, m_toSave))
+{
+}
+
+Index::~Index()
+{
+    if (m_saver.joinable())
+        m_saver.join();
+}
+
+control::CallScreen Index::indexed(control::FirewallSettings &settings, const std::string &region,
+                                   const std::string &keyCachePath, std::optional<KeysToSave> &toSave)
+{
+    std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
+    if (entries.empty()) {
+        toSave.emplace();
+        return {settings, region};
+    }
+    const control::keycache::Keys known = control::keycache::load(keyCachePath, region);
+    std::vector<std::uint64_t> keys;
+    control::CallScreen screen(settings, region, &known, &keys);
+    if (screen.parsed() > 0 || known.size() != keys.size())
+        toSave = KeysToSave{std::move(entries), std::move(keys)};
+    return screen;
+}
+
+void Index::saveKeysInBackground()
+{
+    if (!m_toSave)
+        return;
+    const auto save = [this] {
+        if (m_toSave->entries.empty())
+            ::unlink(m_keyCachePath.c_str());
+        else
+            control::keycache::save(m_keyCachePath, m_region, m_toSave->entries, m_toSave->keys);
+        m_toSave.reset();
+        ::malloc_trim(0);
+    };
+    try {
+        m_saver = std::thread(save);
+    } catch (const std::system_error &) {
+        save(); // no thread to be had: here and now
+    }
+}

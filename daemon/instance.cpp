@@ -1,0 +1,183 @@
+#include "daemon/instance.h"
+
+#include "control/atomicfile.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kStopWait = std::chrono::seconds(1);
+constexpr auto kTakeOverWait = std::chrono::seconds(3);
+
+// The process holding the instance lock when it is a daemon of ours: the pid its holder
+// wrote there, checked against the process's name, or 0.
+pid_t lockHolder(int lockFd)
+{
+    char text[32] = {};
+    const ssize_t n = ::pread(lockFd, text, sizeof text - 1, 0);
+    const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    if (pid <= 1 || pid == ::getpid())
+        return 0;
+    std::string comm;
+    if (!control::readFile("/proc/" + std::to_string(pid) + "/comm", comm) || comm != ".blacklist\n")
+        return 0;
+    return static_cast<pid_t>(pid);
+}
+
+} // namespace
+
+Instance::~Instance()
+{
+    release();
+}
+
+void Instance::release()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
+// The newest start serves, so that a switch-on takes up what changed while the firewall was
+// off: a daemon already running is told to stop, and killed when it does not let go in time
+// (a stopped one cannot act on SIGTERM). False, said on stderr, when it cannot take over.
+bool Instance::lock(const std::string &path)
+{
+    m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st = {};
+    if (m_lockFd < 0 || ::fstat(m_lockFd, &st) != 0) {
+        std::fprintf(stderr, "blacklist: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        std::fprintf(stderr, "blacklist: %s belongs to another user, who could keep the firewall off; remove it\n",
+                     path.c_str());
+        return false;
+    }
+    ::fchmod(m_lockFd, 0600); // made by an older version, it may be open to others
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    int sent = 0; // the last signal sent to the holder
+    while (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            std::fprintf(stderr, "blacklist: cannot lock %s: %s\n", path.c_str(), std::strerror(errno));
+            return false;
+        }
+        const auto waited = Clock::now() - started;
+        const int signal = waited >= kStopWait ? SIGKILL : SIGTERM;
+        if (const pid_t holder = lockHolder(m_lockFd); holder > 0 && signal != sent) {
+            if (::kill(holder, signal) != 0 && errno == EPERM) {
+                std::fprintf(stderr, "blacklist: the daemon of another user (pid %ld) holds %s\n",
+                             static_cast<long>(holder), path.c_str());
+                return false;
+            }
+            sent = signal;
+        }
+        if (waited >= kTakeOverWait) {
+            std::fprintf(stderr, "blacklist: %s is held by a process that is not a daemon of ours (see fuser %s)\n",
+                         path.c_str(), path.c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // A former holder's pid must not stay there to be signalled.
+    if (::ftruncate(m_lockFd, 0) != 0)
+        std::fprintf(stderr, "blacklist: cannot empty %s: %s\n", path.c_str(), std::strerror(errno));
+    return true;
+}
+
+// Names the detached daemon in the lock file, for the start that will take over from it.
+void Instance::recordHolder()
+{
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::pwrite(m_lockFd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
+        std::fprintf(stderr, "blacklist: cannot write its pid to the instance lock: %s\n", std::strerror(errno));
+}
+
+// Forks; the parent returns to its caller (status 0) once the child has detached, so that a
+// script that starts the daemon in the foreground goes on when calls can be answered. The
+// parent is gone (or a zombie, which the probe passes over) by the time a probe that waited
+// for the daemon to answer lists the processes.
+bool Instance::detach()
+{
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child > 0) {
+        ::close(ready[1]);
+        char byte = 0;
+        ssize_t n = 0;
+        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) { }
+        // A stop sent while the daemon was starting (a killall that found only this process)
+        // is meant for the daemon; it waits here, blocked, to be seen.
+        sigset_t pending;
+        ::sigpending(&pending);
+        const bool stopped = sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
+        if (stopped)
+            ::kill(child, SIGTERM);
+        ::_exit(n == 1 && !stopped ? 0 : 1);
+    }
+    ::close(ready[0]);
+    if (::setsid() < 0 || ::chdir("/") != 0)
+        return false;
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return false;
+    // stderr stays where a starter sent it when that is a file or a journal's socket; not a
+    // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
+    // Reports also go to the system log.
+    struct stat err = {};
+    const bool keepErr = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fd < 2 || !keepErr)
+            ::dup2(null, fd);
+    }
+    ::close(null);
+    // Named in the lock before the starter hears of it: a start that follows at once (and
+    // maybe stops this one first) must find whom to stop.
+    recordHolder();
+    const bool told = ::write(ready[1], "r", 1) == 1;
+    ::close(ready[1]);
+    return told;
+}
+
+// cp cannot write over a running executable ("Text file busy"), so an upgrade deployed while
+// the daemon runs would never reach it. The daemon runs from a sealed copy in memory instead,
+// and the deployed file stays free for the next deploy; where that cannot be done, it runs
+// from the deployed file as it is.
+void Instance::runFromMemory(char **argv)
+{
+    char self[32] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0 && std::strncmp(self, "/memfd:", 7) == 0) {
+        ::prctl(PR_SET_NAME, ".blacklist"); // an exec by descriptor is named after the descriptor
+        return;
+    }
+    const int exe = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    const int copy = ::memfd_create(".blacklist", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    struct stat st = {};
+    if (exe >= 0 && copy >= 0 && ::fstat(exe, &st) == 0) {
+        off_t done = 0;
+        while (done<st.st_size && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done))> 0) { }
+        if (done == st.st_size
+            && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            ::fexecve(copy, argv, environ);
+    }
+    ::close(exe);
+    ::close(copy);
+}

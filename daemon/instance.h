@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+// The one daemon of a storage directory. It holds an exclusive lock with its pid in it; the
+// newest start takes over from a daemon that runs, so that a switch-on takes up what changed
+// while the firewall was off.
+class Instance
+{
+public:
+    Instance() = default;
+    ~Instance();
+    Instance(const Instance &) = delete;
+    Instance &operator=(const Instance &) = delete;
+
+    // cp cannot write over a running executable ("Text file busy"), so an upgrade deployed
+    // while the daemon runs would never reach it. The daemon runs from a sealed copy in memory
+    // instead (this execs it), and the deployed file stays free for the next deploy; where
+    // that cannot be done, it runs from the deployed file as it is.
+    static void runFromMemory(char **argv);
+
+    // Takes the lock at `path`: a daemon of ours that holds it is told to stop, and killed when
+    // it does not let go in time (a stopped one cannot act on SIGTERM). False, said on stderr,
+    // when it cannot take over.
+    bool lock(const std::string &path);
+    // Forks; the parent returns to its caller (status 0) once the child has detached and named
+    // itself in the lock, so that a script that starts the daemon in the foreground goes on
+    // when calls can be answered. In the child, true.
+    bool detach();
+    // Lets go of the lock, so that the start that stops this daemon takes over at once.
+    void release();
+
+private:
+    // Names the detached daemon in the lock file, for the start that will take over from it.
+    void recordHolder();
+
+    int m_lockFd = -1;
+};
