@@ -1,5 +1,6 @@
 #include "control/atomicfile.h"
 #include "control/blockedcalllog.h"
+#include "control/callerid.h"
 #include "tests/testfiles.h"
 
 #include <QFile>
@@ -100,8 +101,9 @@ private slots:
         QCOMPARE(calllog::format({{"unknown", "d1"}, {"123", ""}}), std::string("unknown\nd1\n123\n\n\n"));
     }
 
-    // What a caller's ID may hold, made one line that reads as what it holds.
-    void oneLine_data()
+    // What a caller's ID may hold, made the one line that the rule, the register and the notice
+    // see: it reads as what it holds, within CallerId::kMaxLength bytes.
+    void callerId_data()
     {
         // clang-format off
         QTest::addColumn<QByteArray>("number");
@@ -119,14 +121,20 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray("6\xFF" "0\xC3") << "6" + r + "0" + r;
         QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << r + r;
         QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << r + r + r;
+        QTest::newRow("withheld") << QByteArray() << QByteArray("unknown");
+        QTest::newRow("withheld, as the socket says it") << QByteArray("unknown") << QByteArray("unknown");
+        QTest::newRow("too long, cut between characters") << QByteArray(127, '6') + "\xE2\x82\xAC" + "1"
+                                                           << QByteArray(127, '6');
         // clang-format on
     }
 
-    void oneLine()
+    void callerId()
     {
         QFETCH(QByteArray, number);
         QFETCH(QByteArray, line);
-        QCOMPARE(QByteArray::fromStdString(calllog::oneLine(number.toStdString())), line);
+        const control::CallerId caller(number.toStdString());
+        QCOMPARE(QByteArray::fromStdString(caller.logged()), line);
+        QCOMPARE(caller.withheld(), line == "unknown");
     }
 
     void remove_data()
