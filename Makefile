@@ -118,7 +118,7 @@ format-check: deps
 	@clang-format --dry-run -Werror $(FORMATTED) && echo "format-check: $(words $(FORMATTED)) files as .clang-format has them"
 
 tidy: build
-	run-clang-tidy -p $(BUILD) -quiet -j$(JOBS) -extra-arg=-Werror '$(CURDIR)/(app|control|daemon|ezx)/' \
+	run-clang-tidy -p $(BUILD) -quiet -j$(JOBS) -extra-arg=-Werror '$(CURDIR)/(app|control|daemon|ezx|firewall|settingsstore)/' \
 	    > $(BUILD)/tidy.log 2>&1 || { grep -A3 'warning:\|error:' $(BUILD)/tidy.log; exit 1; }
 	@echo "tidy: no findings in $$(grep -c '^clang-tidy' $(BUILD)/tidy.log) files"
 

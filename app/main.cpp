@@ -1,6 +1,6 @@
 #include "app/zgui.h"
-#include "control/storage.h"
 #include "ezx/zapplication.h"
+#include "firewall/storage.h"
 
 ZApplication *app = nullptr;
 

@@ -1,13 +1,6 @@
 #include "app/zgui.h"
 
-#include "control/blockedcalllog.h"
-#include "control/blockednotice.h"
-#include "control/numberlist.h"
-#include "control/settingskeys.h"
-#include "control/settingsstore.h"
 #include "control/shell.h"
-#include "control/storage.h"
-#include "control/textkeys.h"
 #include "ezx/zapplication.h"
 #include "ezx/zconfig.h"
 #include "ezx/zformcontainer.h"
@@ -22,6 +15,13 @@
 #include "ezx/zsinglecapturedlg.h"
 #include "ezx/zsingleselectdlg.h"
 #include "ezx/zsoftkey.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/blockednotice.h"
+#include "firewall/settingskeys.h"
+#include "firewall/storage.h"
+#include "firewall/textkeys.h"
+#include "settingsstore/numberlist.h"
+#include "settingsstore/settingsstore.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "control/blockedcalllog.h"
 #include "control/commands.h"
-#include "control/settingsstore.h"
-#include "control/storage.h"
 #include "ezx/zkbmainwidget.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/storage.h"
+#include "settingsstore/settingsstore.h"
 
 #include <functional>
 #include <memory>

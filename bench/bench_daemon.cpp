@@ -6,11 +6,11 @@
 // the same run: a server that answers "allow" to every line, and one that loads the same list
 // into a hash set.
 
-#include "control/atomicfile.h"
-#include "control/daemonsocket.h"
-#include "control/numberlist.h"
-#include "control/storage.h"
 #include "daemonprocess.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/storage.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 
 #include <benchmark/benchmark.h>
 

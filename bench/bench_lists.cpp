@@ -4,14 +4,14 @@
 // synced replace of a file that size.
 
 #include "app/zgui.h"
-#include "control/atomicfile.h"
-#include "control/numberlist.h"
-#include "control/storage.h"
 #include "ezx/zapplication.h"
 #include "ezx/zlineedit.h"
 #include "ezx/zlistbox.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zsinglecapturedlg.h"
+#include "firewall/storage.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 #include "tests/recordingshell.h"
 
 #include <QDir>

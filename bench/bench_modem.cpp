@@ -3,8 +3,8 @@
 // receives, p50 and p99. Beside it the floor of that path, a client that hangs up each call
 // the moment ModemManager adds it, measured in the same run.
 
-#include "control/atomicfile.h"
 #include "daemonprocess.h"
+#include "settingsstore/atomicfile.h"
 #include "tests/modemrig.h"
 
 #include <benchmark/benchmark.h>

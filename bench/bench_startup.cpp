@@ -9,11 +9,11 @@
 // Every program gets the same private session bus, as on a desktop or a phone. Without one
 // each start would spend milliseconds autolaunching a bus of its own (dbus-launch).
 
-#include "control/atomicfile.h"
-#include "control/blockedcalllog.h"
 #include "control/commands.h"
-#include "control/numberlist.h"
 #include "daemonprocess.h"
+#include "firewall/blockedcalllog.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/storage.h"
+#include "firewall/storage.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -7,11 +7,11 @@
 //                                      CALLVANE_REGION), on the same blocking loop
 // It runs until it is killed.
 
-#include "control/atomicfile.h"
-#include "control/callscreen.h"
-#include "control/daemonsocket.h"
-#include "control/firewallsettings.h"
-#include "control/inidocument.h"
+#include "firewall/callscreen.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/firewallsettings.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/inidocument.h"
 
 #include <cstdio>
 #include <cstdlib>

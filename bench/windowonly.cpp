@@ -1,8 +1,8 @@
 // Callvane's window as app/main.cpp starts it, but with a shell that only records: the
 // start-up bench's measure of the window without its seven start-up commands.
 #include "app/zgui.h"
-#include "control/storage.h"
 #include "ezx/zapplication.h"
+#include "firewall/storage.h"
 #include "tests/recordingshell.h"
 
 ZApplication *app = nullptr;

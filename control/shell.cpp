@@ -1,9 +1,9 @@
 #include "control/shell.h"
 
-#include "control/atomicfile.h"
 #include "control/commands.h"
-#include "control/daemonsocket.h"
-#include "control/numberlist.h"
+#include "firewall/daemonsocket.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 
 #include <algorithm>
 #include <cerrno>

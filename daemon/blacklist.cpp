@@ -2,12 +2,6 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: the newest start takes over from a running one.
 
-#include "control/blockednotice.h"
-#include "control/callerid.h"
-#include "control/commandline.h"
-#include "control/daemonsocket.h"
-#include "control/region.h"
-#include "control/storage.h"
 #include "daemon/index.h"
 #include "daemon/installwatch.h"
 #include "daemon/instance.h"
@@ -17,6 +11,12 @@
 #include "daemon/reporter.h"
 #include "daemon/socketkeeper.h"
 #include "daemon/socketserver.h"
+#include "firewall/blockednotice.h"
+#include "firewall/callerid.h"
+#include "firewall/commandline.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/region.h"
+#include "firewall/storage.h"
 
 #include <cerrno>
 #include <chrono>

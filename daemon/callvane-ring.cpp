@@ -1,6 +1,6 @@
-#include "control/commandline.h"
-#include "control/daemonsocket.h"
-#include "control/storage.h"
+#include "firewall/commandline.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/storage.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "daemon/index.h"
 
-#include "control/atomicfile.h"
-#include "control/inidocument.h"
-#include "control/keycache.h"
 #include "daemon/reporter.h"
+#include "firewall/keycache.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/inidocument.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/callscreen.h"
-#include "control/firewallsettings.h"
+#include "firewall/callscreen.h"
+#include "firewall/firewallsettings.h"
 
 #include <cstdint>
 #include <optional>

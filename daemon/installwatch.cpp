@@ -1,6 +1,6 @@
 #include "daemon/installwatch.h"
 
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <climits>
 #include <cstdlib>

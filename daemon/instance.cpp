@@ -1,6 +1,6 @@
 #include "daemon/instance.h"
 
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <cerrno>
 #include <chrono>

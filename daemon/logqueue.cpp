@@ -1,7 +1,7 @@
 #include "daemon/logqueue.h"
 
-#include "control/callscreen.h"
 #include "daemon/reporter.h"
+#include "firewall/callscreen.h"
 
 #include <cerrno>
 #include <cstring>

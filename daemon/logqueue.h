@@ -1,8 +1,8 @@
 #pragma once
 
-#include "control/blockedcalllog.h"
-#include "control/callerid.h"
 #include "daemon/eventloop.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/callerid.h"
 
 #include <chrono>
 #include <string>

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "control/callerid.h"
 #include "daemon/eventloop.h"
+#include "firewall/callerid.h"
 
 #include <systemd/sd-bus.h>
 

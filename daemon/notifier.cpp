@@ -1,6 +1,6 @@
 #include "daemon/notifier.h"
 
-#include "control/callerid.h"
+#include "firewall/callerid.h"
 
 #include <utility>
 

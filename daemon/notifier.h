@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/blockednotice.h"
+#include "firewall/blockednotice.h"
 
 #include <string>
 

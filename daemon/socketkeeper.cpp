@@ -1,9 +1,9 @@
 #include "daemon/socketkeeper.h"
 
-#include "control/atomicfile.h"
-#include "control/daemonsocket.h"
 #include "daemon/reporter.h"
 #include "daemon/socketserver.h"
+#include "firewall/daemonsocket.h"
+#include "settingsstore/atomicfile.h"
 
 #include <cerrno>
 #include <cstring>

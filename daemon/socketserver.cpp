@@ -1,8 +1,8 @@
 #include "daemon/socketserver.h"
 
-#include "control/callerid.h"
-#include "control/callscreen.h"
-#include "control/daemonsocket.h"
+#include "firewall/callerid.h"
+#include "firewall/callscreen.h"
+#include "firewall/daemonsocket.h"
 
 #include <algorithm>
 #include <cerrno>

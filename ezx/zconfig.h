@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/settingsstore.h"
+#include "settingsstore/settingsstore.h"
 
 #include <QString>
 

@@ -4,10 +4,10 @@
 
 #include "app/zgui.h"
 #include "control/commands.h"
-#include "control/storage.h"
 #include "ezx/zapplication.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zsoftkey.h"
+#include "firewall/storage.h"
 #include "tests/palettes.h"
 #include "tests/recordingshell.h"
 

@@ -1,7 +1,7 @@
 #include "e2etest.h"
 
-#include "control/daemonsocket.h"
-#include "control/storage.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/storage.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

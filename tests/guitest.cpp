@@ -2,15 +2,15 @@
 
 #include "app/zgui.h"
 #include "control/commands.h"
-#include "control/settingsstore.h"
-#include "control/storage.h"
-#include "control/textkeys.h"
 #include "ezx/zapplication.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
+#include "firewall/storage.h"
+#include "firewall/textkeys.h"
+#include "settingsstore/settingsstore.h"
 
 #include <QDir>
 #include <QElapsedTimer>

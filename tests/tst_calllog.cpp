@@ -1,6 +1,6 @@
-#include "control/atomicfile.h"
-#include "control/blockedcalllog.h"
-#include "control/callerid.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/callerid.h"
+#include "settingsstore/atomicfile.h"
 #include "tests/testfiles.h"
 
 #include <QFile>

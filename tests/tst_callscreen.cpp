@@ -1,5 +1,5 @@
-#include "control/callscreen.h"
-#include "control/region.h"
+#include "firewall/callscreen.h"
+#include "firewall/region.h"
 #include "tests/testfiles.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "control/atomicfile.h"
 #include "control/commands.h"
-#include "control/numberlist.h"
 #include "control/shell.h"
-#include "control/storage.h"
+#include "firewall/storage.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 #include "tests/testfiles.h"
 
 #include <QDir>

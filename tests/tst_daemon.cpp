@@ -1,9 +1,9 @@
-#include "control/blockedcalllog.h"
 #include "control/commands.h"
-#include "control/daemonsocket.h"
 #include "control/shell.h"
-#include "control/storage.h"
 #include "e2etest.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/storage.h"
 #include "tests/testfiles.h"
 
 #include <QDir>

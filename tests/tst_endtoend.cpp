@@ -1,8 +1,8 @@
 #include "app/zgui.h"
-#include "control/blockedcalllog.h"
-#include "control/storage.h"
 #include "e2etest.h"
 #include "ezx/zlistbox.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/storage.h"
 #include "guitest.h"
 
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #include "app/zgui.h"
-#include "control/textkeys.h"
 #include "ezx/zlistbox.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
+#include "firewall/textkeys.h"
 #include "guitest.h"
 
 #include <QPushButton>

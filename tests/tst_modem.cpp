@@ -2,9 +2,9 @@
 // bus that both take for the system bus. A call counts as hung up when the modem receives
 // the hang-up command.
 
-#include "control/blockedcalllog.h"
-#include "control/storage.h"
 #include "e2etest.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/storage.h"
 #include "modemrig.h"
 #include "tests/testfiles.h"
 

@@ -1,10 +1,10 @@
 // The daemon's notices of blocked calls, read back from a real notification server (dunst, on
 // Xvfb) on a private session bus.
 
-#include "control/blockedcalllog.h"
-#include "control/blockednotice.h"
-#include "control/storage.h"
 #include "e2etest.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/blockednotice.h"
+#include "firewall/storage.h"
 #include "tests/testfiles.h"
 
 #include <QDir>

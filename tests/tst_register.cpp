@@ -1,8 +1,8 @@
 #include "app/zgui.h"
-#include "control/blockedcalllog.h"
-#include "control/storage.h"
 #include "ezx/zlistbox.h"
 #include "ezx/zlistboxitem.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/storage.h"
 #include "guitest.h"
 
 #include <QTest>

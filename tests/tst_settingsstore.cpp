@@ -1,7 +1,7 @@
-#include "control/atomicfile.h"
-#include "control/inidocument.h"
-#include "control/numberlist.h"
-#include "control/settingsstore.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/inidocument.h"
+#include "settingsstore/numberlist.h"
+#include "settingsstore/settingsstore.h"
 #include "tests/testfiles.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "app/zgui.h"
-#include "control/storage.h"
-#include "control/textkeys.h"
 #include "ezx/zconfig.h"
+#include "firewall/storage.h"
+#include "firewall/textkeys.h"
 #include "guitest.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
 // Load and fault runs that take minutes: `make stress`, never part of `make test`. Each prints
 // its figures; each fails on one corrupt file, one lost entry or one unanswered call.
 
-#include "control/atomicfile.h"
-#include "control/blockedcalllog.h"
-#include "control/daemonsocket.h"
-#include "control/settingsstore.h"
-#include "control/storage.h"
 #include "e2etest.h"
+#include "firewall/blockedcalllog.h"
+#include "firewall/daemonsocket.h"
+#include "firewall/storage.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/settingsstore.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Any log: an append keeps every entry before it and adds exactly the one entry; a rewrite
 // reads back as the entries it was given.
-#include "control/blockedcalllog.h"
+#include "firewall/blockedcalllog.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 // built from the keys of an earlier one decides every call as one that parsed each entry.
 // Input: the first byte picks the mode and the unknown-caller rule, then the list (entries
 // joined by ';'), then after a NUL the caller.
-#include "control/callscreen.h"
-#include "control/keycache.h"
-#include "control/numberlist.h"
+#include "firewall/callscreen.h"
+#include "firewall/keycache.h"
+#include "settingsstore/numberlist.h"
 
 #include <cstdint>
 #include <cstdlib>

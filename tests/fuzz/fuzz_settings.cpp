@@ -1,6 +1,6 @@
 // Any text: a save that sets nothing gives it back byte for byte; a value set reads back, and
 // every other entry keeps its value.
-#include "control/inidocument.h"
+#include "settingsstore/inidocument.h"
 
 #include <cstdint>
 #include <cstdlib>

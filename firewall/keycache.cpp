@@ -1,6 +1,6 @@
-#include "control/keycache.h"
+#include "firewall/keycache.h"
 
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "control/blockedcalllog.h"
+#include "firewall/blockedcalllog.h"
 
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "control/region.h"
+#include "firewall/region.h"
 
-#include "control/atomicfile.h"
-#include "control/numberlist.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 
 #include <expat.h>
 

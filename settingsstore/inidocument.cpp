@@ -1,4 +1,4 @@
-#include "control/inidocument.h"
+#include "settingsstore/inidocument.h"
 
 namespace control {
 

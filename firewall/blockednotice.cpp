@@ -1,9 +1,9 @@
-#include "control/blockednotice.h"
+#include "firewall/blockednotice.h"
 
-#include "control/atomicfile.h"
-#include "control/callerid.h"
-#include "control/inidocument.h"
-#include "control/textkeys.h"
+#include "firewall/callerid.h"
+#include "firewall/textkeys.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/inidocument.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "control/storage.h"
+#include "firewall/storage.h"
 
 #include <cstdlib>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/inidocument.h"
+#include "settingsstore/inidocument.h"
 
 #include <optional>
 #include <string>

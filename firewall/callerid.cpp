@@ -1,6 +1,6 @@
-#include "control/callerid.h"
+#include "firewall/callerid.h"
 
-#include "control/blockedcalllog.h"
+#include "firewall/blockedcalllog.h"
 
 namespace control {
 

@@ -1,8 +1,8 @@
-#include "control/firewallsettings.h"
+#include "firewall/firewallsettings.h"
 
-#include "control/inidocument.h"
-#include "control/numberlist.h"
-#include "control/settingskeys.h"
+#include "firewall/settingskeys.h"
+#include "settingsstore/inidocument.h"
+#include "settingsstore/numberlist.h"
 
 namespace control {
 

@@ -1,4 +1,4 @@
-#include "control/numberlist.h"
+#include "settingsstore/numberlist.h"
 
 #include <algorithm>
 

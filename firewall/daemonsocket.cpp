@@ -1,4 +1,4 @@
-#include "control/daemonsocket.h"
+#include "firewall/daemonsocket.h"
 
 #include <cerrno>
 #include <cstring>

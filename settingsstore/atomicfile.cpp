@@ -1,4 +1,4 @@
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/firewallsettings.h"
-#include "control/keycache.h"
+#include "firewall/firewallsettings.h"
+#include "firewall/keycache.h"
 
 #include <cstdint>
 #include <string>

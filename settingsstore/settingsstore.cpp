@@ -1,6 +1,6 @@
-#include "control/settingsstore.h"
+#include "settingsstore/settingsstore.h"
 
-#include "control/atomicfile.h"
+#include "settingsstore/atomicfile.h"
 
 #include <sys/stat.h>
 

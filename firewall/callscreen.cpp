@@ -1,7 +1,7 @@
-#include "control/callscreen.h"
+#include "firewall/callscreen.h"
 
-#include "control/atomicfile.h"
-#include "control/numberlist.h"
+#include "settingsstore/atomicfile.h"
+#include "settingsstore/numberlist.h"
 
 #include <phonenumbers/phonenumber.pb.h>
 #include <phonenumbers/phonenumberutil.h>

@@ -1,5 +1,5 @@
-#include "control/commandline.h"
-#include "control/version.h"
+#include "firewall/commandline.h"
+#include "firewall/version.h"
 
 #include <cstdio>
 #include <getopt.h>
