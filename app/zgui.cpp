@@ -521,18 +521,17 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    appendCalls(control::calllog::Log::read(m_storage.blockedCalls()));
+    appendCalls(control::calllog::read(m_storage.blockedCalls()));
 }
 
-void ZGui::appendCalls(control::calllog::Log calls)
+void ZGui::appendCalls(std::vector<control::calllog::Entry> calls)
 {
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
     // Rows the box still shows keep their entries; these rows follow them.
-    m_calls.keepFirst(static_cast<size_t>(m_registerBox->count()));
-    for (size_t i = 0; i < calls.size(); ++i) {
-        const control::calllog::EntryView call = calls[i];
+    m_calls.resize(std::min(m_calls.size(), static_cast<size_t>(m_registerBox->count())));
+    for (const control::calllog::Entry &call : calls) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
         if (call.number == control::calllog::kUnknownCaller)
@@ -542,7 +541,7 @@ void ZGui::appendCalls(control::calllog::Log calls)
         row->appendSubItem(1, utf8(call.detail));
         m_registerBox->insertItem(row, -1, true);
     }
-    m_calls.append(std::move(calls));
+    m_calls.insert(m_calls.end(), std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
 }
 
 void ZGui::removeCall()
@@ -550,13 +549,11 @@ void ZGui::removeCall()
     const int index = m_registerBox->currentItem();
     if (index < 0 || static_cast<size_t>(index) >= m_calls.size())
         return;
-    const control::calllog::EntryView shown = m_calls[static_cast<size_t>(index)];
-    const control::calllog::Entry expected{std::string(shown.number), std::string(shown.detail)};
-    control::calllog::RemoveResult result =
-        control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), expected);
+    control::calllog::RemoveResult result = control::calllog::remove(
+        m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), m_calls[size_t(index)]);
     // The box shows the log as it now is, calls logged since the last load included.
     m_registerBox->clear();
-    appendCalls(std::move(result.log));
+    appendCalls(std::move(result.entries));
 }
 
 void ZGui::language()

@@ -111,7 +111,7 @@ private:
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
     void switchLanguage(const QString &file);
-    void appendCalls(control::calllog::Log calls);
+    void appendCalls(std::vector<control::calllog::Entry> calls);
 
     const control::Storage m_storage;
     QString m_programDir;
@@ -122,7 +122,7 @@ private:
     ZListBox *m_registerBox = nullptr;
     size_t m_blacklistReading = 0;
     size_t m_whitelistReading = 0;
-    control::calllog::Log m_calls; // of the register's rows, as read
+    std::vector<control::calllog::Entry> m_calls; // of the register's rows, as read
     QString m_daemonState;
     control::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
     ZNavTabWidget *m_tabs = nullptr;

@@ -105,19 +105,19 @@ struct Lines
     }
 };
 
-// Calls take(at, number, detail) for each entry, `at` where its number line starts; true when
-// the text ends after a number line that has no detail line yet.
+// Calls take(number, detail) for each entry; true when the text ends after a number line that
+// has no detail line yet.
 template <class Take> bool forEachEntry(std::string_view text, Take take)
 {
     Lines lines{text};
     std::string_view number;
     bool detailMissing = false;
-    for (size_t at = 0; lines.next(number); at = lines.pos) {
+    while (lines.next(number)) {
         if (number.empty())
             continue;
         std::string_view detail;
         detailMissing = !lines.next(detail);
-        take(at, number, detail);
+        take(number, detail);
     }
     return detailMissing;
 }
@@ -135,7 +135,7 @@ std::string completion(std::string_view log)
     std::string text;
     if (!log.empty() && log.back() != '\n')
         text += '\n';
-    if (forEachEntry(log, [](size_t, std::string_view, std::string_view) {}))
+    if (forEachEntry(log, [](std::string_view, std::string_view) {}))
         text += '\n';
     return text;
 }
@@ -163,53 +163,10 @@ std::vector<Entry> parse(std::string_view text)
 {
     std::vector<Entry> entries;
     entries.reserve(linesIn(text) / 2 + 1);
-    forEachEntry(text, [&entries](size_t, std::string_view number, std::string_view detail) {
+    forEachEntry(text, [&entries](std::string_view number, std::string_view detail) {
         entries.push_back({std::string(number), std::string(detail)});
     });
     return entries;
-}
-
-Log::Log(std::string text)
-    : m_text(std::move(text))
-{
-    m_starts.reserve(linesIn(m_text) / 2 + 1);
-    forEachEntry(m_text, [this](size_t at, std::string_view, std::string_view) { m_starts.push_back(at); });
-}
-
-Log Log::read(const std::string &logPath)
-{
-    std::string text;
-    return Log(readFile(logPath, text) ? std::move(text) : std::string());
-}
-
-EntryView Log::operator[](size_t index) const
-{
-    Lines lines{m_text, m_starts[index]};
-    EntryView entry;
-    lines.next(entry.number);
-    lines.next(entry.detail);
-    return entry;
-}
-
-void Log::keepFirst(size_t count)
-{
-    if (count >= m_starts.size())
-        return;
-    m_text.resize(m_starts[count]);
-    m_starts.resize(count);
-}
-
-void Log::append(Log &&other)
-{
-    if (m_starts.empty()) {
-        *this = std::move(other);
-        return;
-    }
-    m_text += completion(m_text);
-    const size_t base = m_text.size();
-    m_text += other.m_text;
-    for (const size_t at : other.m_starts)
-        m_starts.push_back(base + at);
 }
 
 std::string format(const std::vector<Entry> &entries)
@@ -286,8 +243,8 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected)
 {
     const FileLock lock(lockPath, kLockPatience);
-    std::vector<Entry> entries = read(logPath);
     RemoveResult result;
+    std::vector<Entry> entries = read(logPath);
     auto victim = entries.end();
     if (index < entries.size() && entries[index] == expected)
         victim = entries.begin() + static_cast<std::ptrdiff_t>(index);
@@ -300,7 +257,7 @@ RemoveResult remove(const std::string &logPath, const std::string &lockPath, siz
         if (!result.written)
             entries.insert(position, removed);
     }
-    result.log = Log(format(entries));
+    result.entries = std::move(entries);
     return result;
 }
 

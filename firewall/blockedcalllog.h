@@ -25,34 +25,6 @@ struct Entry
 
 std::vector<Entry> parse(std::string_view text);
 
-struct EntryView
-{
-    std::string_view number;
-    std::string_view detail;
-};
-
-// The entries of a log, kept as its text and where each entry stands in it: less than half the
-// memory of the entries as strings (the window keeps the entries of its register's rows).
-class Log
-{
-public:
-    Log() = default;
-    explicit Log(std::string text);
-    // A missing or unreadable log reads as empty.
-    static Log read(const std::string &logPath);
-
-    size_t size() const { return m_starts.size(); }
-    // Valid while this log is neither changed nor gone.
-    EntryView operator[](size_t index) const;
-    void keepFirst(size_t count);
-    // `other`'s entries after these, each as it read there.
-    void append(Log &&other);
-
-private:
-    std::string m_text;
-    std::vector<size_t> m_starts; // of each entry's number line
-};
-
 // `number` as one line that shows what it holds: each control character (C0, DEL, C1), line
 // or paragraph separator, invisible format character (bidirectional overrides, zero-width
 // ones, BOM) and byte that is not UTF-8 becomes U+FFFD, so that a caller's ID can neither
@@ -95,7 +67,7 @@ bool append(const std::string &logPath, const std::string &lockPath, const Entry
 struct RemoveResult
 {
     bool written = false;
-    Log log; // the log's entries afterwards, as on disk
+    std::vector<Entry> entries; // the log's entries afterwards, as on disk
 };
 
 // Under the lock: re-reads the log, removes the entry at `index` if it still equals
