@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace control::keycache {
 
@@ -106,13 +106,27 @@ Keys load(const std::string &path, const std::string &region)
 
 std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)
 {
-    std::unordered_map<std::string_view, std::uint64_t> byEntry(keys.size());
-    for (size_t k = 0; k < keys.size(); ++k)
-        byEntry.emplace(keys.entry(k), keys.key(k));
+    // Open addressing over the saved entries, at most half full: no node to allocate for each.
+    size_t size = 16;
+    while (size < 2 * keys.size())
+        size *= 2;
+    constexpr std::uint32_t kFree = UINT32_MAX;
+    std::vector<std::uint32_t> slots(size, kFree);
+    const std::hash<std::string_view> hash;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        size_t at = hash(keys.entry(k)) & (size - 1);
+        while (slots[at] != kFree)
+            at = (at + 1) & (size - 1);
+        slots[at] = std::uint32_t(k);
+    }
     std::vector<std::uint64_t> found(list.size(), kNotKept);
     for (size_t i = 0; i < list.size(); ++i) {
-        if (const auto hit = byEntry.find(list[i]); hit != byEntry.end())
-            found[i] = hit->second;
+        for (size_t at = hash(list[i]) & (size - 1); slots[at] != kFree; at = (at + 1) & (size - 1)) {
+            if (keys.entry(slots[at]) == list[i]) {
+                found[i] = keys.key(slots[at]);
+                break;
+            }
+        }
     }
     return found;
 }
