@@ -164,7 +164,9 @@ public:
     void remove(size_t at)
     {
         if (at == 0) {
-            ++m_removed;
+            // Emptied, it is a box to fill again from its first row.
+            if (++m_removed == m_rows.size())
+                clear();
             return;
         }
         showChanges();
