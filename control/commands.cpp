@@ -35,6 +35,16 @@ std::string Commands::deploySettings() const
     return "cp " + m_quotedProgramDir + "Callvane.cfg " + m_quotedStorageDir + ".Callvane.cfg";
 }
 
+std::string Commands::settingsFile() const
+{
+    return m_programDir + "Callvane.cfg";
+}
+
+std::string Commands::deployedSettingsFile() const
+{
+    return m_storageDir + ".Callvane.cfg";
+}
+
 std::string Commands::daemonStart() const
 {
     return "exec " + m_quotedStorageDir + ".blacklist&";

@@ -19,6 +19,8 @@ public:
 
     std::string deployExecutable() const; // cp %1blacklist <storage>.blacklist
     std::string deploySettings() const; // cp %1Callvane.cfg <storage>.Callvane.cfg
+    std::string settingsFile() const; // %1Callvane.cfg
+    std::string deployedSettingsFile() const; // <storage>.Callvane.cfg
     std::string daemonStart() const; // exec <storage>.blacklist&
     std::string daemonStop() const; // busybox killall .blacklist
 
@@ -32,7 +34,7 @@ public:
     std::vector<std::string> probe() const;
     std::string removeProbeFile() const;
     std::string probeFile() const;
-    // A probe line holding this names the deployed daemon.
+    // The probe line that names this storage's deployed daemon.
     std::string daemonMark() const;
 
     std::string listLanguages() const; // ls %1/languages/ > %1/ltemp

@@ -46,11 +46,17 @@ void Shell::run(const std::vector<std::string> &commands)
 
 bool Shell::runStart(const Commands &commands, const std::vector<std::string> &sequence)
 {
+    // A copy of a settings file that is there, said to fail, was cut short (a full disk). One of
+    // a file that is not there leaves the deployed copy as it was, which serves where it is.
+    const auto deployCut = [&commands] {
+        return ::access(commands.settingsFile().c_str(), F_OK) == 0
+            || ::access(commands.deployedSettingsFile().c_str(), F_OK) != 0;
+    };
     bool deployFailed = false;
     for (const std::string &command : sequence) {
         const size_t said = m_errors.size();
         run(deployFailed && command == commands.daemonStart() ? commands.daemonStop() : command);
-        deployFailed = deployFailed || (command == commands.deploySettings() && m_errors.size() > said);
+        deployFailed = deployFailed || (command == commands.deploySettings() && m_errors.size() > said && deployCut());
     }
     return !deployFailed;
 }
@@ -60,9 +66,11 @@ std::optional<bool> Shell::probe(const Commands &commands)
     run(commands.probe());
     std::string state;
     std::optional<bool> running;
-    if (readFile(commands.probeFile(), state))
-        running =
-            std::string_view(state).substr(0, state.find('\n')).find(commands.daemonMark()) != std::string_view::npos;
+    // Any line: another storage's daemon, or a program of that name, may be listed first.
+    if (readFile(commands.probeFile(), state)) {
+        const std::vector<std::string_view> lines = splitListViews(state, '\n');
+        running = std::find(lines.begin(), lines.end(), commands.daemonMark()) != lines.end();
+    }
     run(commands.removeProbeFile());
     return running;
 }

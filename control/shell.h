@@ -26,7 +26,7 @@ public:
     // no daemon serves a cut or stale copy while the window shows the firewall on. True when
     // the daemon was started.
     bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
-    // Runs the process probe: whether a daemon of ours runs, or nothing when the probe left no
+    // Runs the process probe: whether this storage's daemon runs, or nothing when the probe left no
     // answer to read.
     std::optional<bool> probe(const Commands &commands);
     // The unexpected stderr lines since the last call.

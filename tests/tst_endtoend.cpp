@@ -123,6 +123,18 @@ private slots:
         QTRY_VERIFY(daemonPids().empty());
     }
 
+    // Without a settings file of its own (it needs none), the deployed copy already there
+    // serves: the copy that was not made is no copy cut short.
+    void switchesOnWithoutASettingsFile()
+    {
+        const auto gui = makeRealGui();
+        QVERIFY(QFile::remove(programDir() + "Callvane.cfg"));
+        switchFirewall(*gui, true);
+        QCOMPARE(stateRow(*gui), QString("MAIN_STATE|OPTIONS_ENABLED"));
+        QTRY_VERIFY(daemonListens());
+        QCOMPARE(ring("600112233"), QString("block"));
+    }
+
     void changesWhileOffWaitForTheNextSwitchOn()
     {
         const auto gui = makeRealGui();

@@ -89,8 +89,12 @@ private slots:
                                       << QStringList{"MAIN_STATE|OPTIONS_DISABLED", "MAIN_LIST|MAIN_WHITE",
                                                      "MENU_UNKNOWN|OPTIONS_DISABLED"}
                                       << "OFF";
-        QTest::newRow("only the first probe line counts")
-            << settingsWith("") << true << ("/opt/app/blacklist\n" + deployed)
+        QTest::newRow("this storage's daemon listed after others")
+            << settingsWith("") << true << ("/opt/app/blacklist\n/x" + deployed + deployed)
+            << QStringList{"MAIN_STATE|OPTIONS_ENABLED", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"}
+            << "ON";
+        QTest::newRow("another storage's daemon only")
+            << settingsWith("") << true << ("/x" + deployed)
             << QStringList{"MAIN_STATE|OPTIONS_DISABLED", "MAIN_LIST|MAIN_WHITE", "MENU_UNKNOWN|OPTIONS_DISABLED"}
             << "OFF";
         QTest::newRow("probe file not made: no value, no state")
