@@ -41,7 +41,17 @@ std::optional<std::uint64_t> e164Digits(std::string_view key)
 
 bool isPrefixEntry(const std::string &entry)
 {
-    return entry.size() > 1 && entry.back() == '*';
+    return !entry.empty() && entry.back() == '*';
+}
+
+// A leading "00" (after blanks) read as "+": the international call prefix of most countries.
+std::string withPlus(std::string_view number)
+{
+    std::string text(number);
+    if (const auto first = text.find_first_not_of(" \t");
+        first != std::string::npos && text.compare(first, 2, "00") == 0)
+        text.replace(first, 2, "+");
+    return text;
 }
 
 std::string digitsOf(std::string_view text)
@@ -52,6 +62,35 @@ std::string digitsOf(std::string_view text)
             digits += c;
     }
     return digits;
+}
+
+// "600 11 22 33", "020 7946 0000": digits and blanks, dashes, dots or brackets, one leading
+// trunk zero at most; its digits without the trunk zero.
+std::optional<std::string> nationalDigits(std::string_view text)
+{
+    if (text.find_first_not_of("0123456789 -.()") != std::string_view::npos)
+        return std::nullopt;
+    std::string digits = digitsOf(text);
+    if (digits.size() > 1 && digits[0] == '0')
+        digits.erase(0, 1);
+    if (digits.empty() || digits[0] == '0')
+        return std::nullopt;
+    return digits;
+}
+
+// The digits of an international form after its country code ("34600112233" -> "600112233");
+// empty where no country code begins them.
+std::string nationalPart(std::string_view digits)
+{
+    const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
+    // Country codes are 1 to 3 digits, and none begins another.
+    for (size_t length = 1; length <= 3 && length < digits.size(); ++length) {
+        std::string region;
+        util.GetRegionCodeForCountryCode(std::stoi(std::string(digits.substr(0, length))), &region);
+        if (region != "ZZ")
+            return std::string(digits.substr(length));
+    }
+    return {};
 }
 
 // Whether some entry of `sorted` begins `key`.
@@ -107,10 +146,15 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
         thread.join();
 
     for (size_t i = 0; i < list.size(); ++i) {
-        if (listKeys[i] != 0)
+        if (listKeys[i] != 0) {
             m_numbers.push_back(listKeys[i]);
-        else if (!isPrefixEntry(list[i]))
+            if (m_region.empty())
+                m_nationalOfInternational.numbers.push_back(nationalPart(std::to_string(listKeys[i])));
+        } else if (!isPrefixEntry(list[i])) {
             m_texts.push_back("=" + list[i]);
+            if (const auto national = nationalDigits(list[i]); national && m_region.empty())
+                m_nationalEntries.numbers.push_back(*national);
+        }
     }
     if (keys != nullptr)
         *keys = std::move(listKeys);
@@ -118,60 +162,55 @@ CallScreen::CallScreen(const FirewallSettings &settings, const std::string &regi
     std::sort(m_texts.begin(), m_texts.end());
     std::sort(m_prefixes.begin(), m_prefixes.end());
     m_numbers.shrink_to_fit();
-    if (m_region.empty())
-        indexNationalNumbers();
+    for (NationalForms *forms : {&m_nationalEntries, &m_nationalOfInternational}) {
+        std::sort(forms->numbers.begin(), forms->numbers.end());
+        std::sort(forms->prefixes.begin(), forms->prefixes.end());
+    }
 }
 
-void CallScreen::addPrefix(std::string_view body)
+bool CallScreen::NationalForms::match(const std::string &digits) const
 {
-    m_prefixes.push_back("=" + std::string(body));
-    const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
-    std::string digits = digitsOf(body);
+    return !digits.empty()
+        && (std::binary_search(numbers.begin(), numbers.end(), digits) || beginsWithOneOf(prefixes, digits));
+}
+
+void CallScreen::addPrefix(std::string_view written)
+{
+    m_prefixes.push_back("=" + std::string(written));
+    const std::string body = withPlus(written);
+    const std::string digits = digitsOf(body);
     const auto first = body.find_first_not_of(" \t");
-    if (first != std::string_view::npos && body[first] == '+' && !digits.empty()) {
-        m_prefixes.push_back("+" + digits);
-        return;
+    if (first == std::string::npos) {
+        m_everyNumber = true; // "*"
+    } else if (body[first] == '+' && body.find_first_not_of("0123456789 -.()", first + 1) == std::string::npos) {
+        if (digits.empty())
+            m_everyPhoneNumber = true; // "+*"
+        else
+            m_prefixes.push_back("+" + digits);
+        if (m_region.empty())
+            m_nationalOfInternational.prefixes.push_back(nationalPart(digits));
+    } else if (const auto national = nationalDigits(body); national && m_region.empty()) {
+        m_nationalEntries.prefixes.push_back(*national);
+    } else if (national) {
+        const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
+        std::string trunk;
+        util.GetNddPrefixForRegion(m_region, true, &trunk);
+        const bool trunkWritten = !trunk.empty() && digitsOf(body).compare(0, trunk.size(), trunk) == 0;
+        m_prefixes.push_back("+" + std::to_string(util.GetCountryCodeForRegion(m_region))
+                             + digits.substr(trunkWritten ? trunk.size() : 0));
     }
-    const int country = m_region.empty() ? 0 : util.GetCountryCodeForRegion(m_region);
-    if (country == 0 || digits.empty() || body.find_first_not_of("0123456789 -.()") != std::string_view::npos)
-        return;
-    std::string trunk;
-    util.GetNddPrefixForRegion(m_region, true, &trunk);
-    if (!trunk.empty() && digits.compare(0, trunk.size(), trunk) == 0)
-        digits.erase(0, trunk.size());
-    m_prefixes.push_back("+" + std::to_string(country) + digits);
 }
 
-void CallScreen::indexNationalNumbers()
+// Without a region, a national form and an international one of the same number match either
+// way; a national form may be any country's.
+bool CallScreen::listedNationally(std::string_view caller, const std::string &key) const
 {
-    const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
-    for (const std::uint64_t number : m_numbers) {
-        const std::string digits = std::to_string(number);
-        // Country codes are 1 to 3 digits, and none begins another.
-        for (size_t length = 1; length <= 3 && length < digits.size(); ++length) {
-            std::string region;
-            util.GetRegionCodeForCountryCode(std::stoi(digits.substr(0, length)), &region);
-            if (region != "ZZ") {
-                m_nationalNumbers.push_back(std::stoull(digits.substr(length)));
-                break;
-            }
-        }
-    }
-    std::sort(m_nationalNumbers.begin(), m_nationalNumbers.end());
-}
-
-// "600 11 22 33", "020 7946 0000": digits and blanks, dashes, dots or brackets, one leading
-// trunk zero at most.
-bool CallScreen::listedNationally(std::string_view caller) const
-{
-    if (m_nationalNumbers.empty() || caller.find_first_not_of("0123456789 -.()") != std::string_view::npos)
+    if (!m_region.empty())
         return false;
-    std::string digits = digitsOf(caller);
-    if (digits.size() > 1 && digits[0] == '0')
-        digits.erase(0, 1);
-    if (digits.empty() || digits.size() > 17 || digits[0] == '0')
-        return false;
-    return std::binary_search(m_nationalNumbers.begin(), m_nationalNumbers.end(), std::stoull(digits));
+    if (e164Digits(key))
+        return m_nationalEntries.match(nationalPart(std::string_view(key).substr(1)));
+    const auto digits = nationalDigits(caller);
+    return digits && (m_nationalEntries.match(*digits) || m_nationalOfInternational.match(*digits));
 }
 
 std::uint64_t CallScreen::numberKey(std::string_view entry) const
@@ -197,8 +236,10 @@ std::string CallScreen::key(std::string_view number) const
     const PhoneNumberUtil &util = *PhoneNumberUtil::GetInstance();
     PhoneNumber parsed;
     const std::string region = m_region.empty() ? std::string("ZZ") : m_region;
+    // In a region, its own international call prefix is the library's to read.
     if (number.size() <= kMaxNumberLength
-        && util.Parse(std::string(number), region, &parsed) == PhoneNumberUtil::NO_PARSING_ERROR
+        && util.Parse(m_region.empty() ? withPlus(number) : std::string(number), region, &parsed)
+            == PhoneNumberUtil::NO_PARSING_ERROR
         && util.IsPossibleNumber(parsed)) {
         std::string e164;
         util.Format(parsed, PhoneNumberUtil::E164, &e164);
@@ -216,7 +257,9 @@ bool CallScreen::blocks(std::string_view number) const
         return m_blockUnknown;
     // A text prefix holds for the caller as written, whatever it parses to (a text's key is
     // that, so listed() leaves it here).
-    const bool onList = listed(key(number)) || listedNationally(number)
+    const std::string key = this->key(number);
+    const bool onList = m_everyNumber || (m_everyPhoneNumber && e164Digits(key)) || listed(key)
+        || listedNationally(number, key)
         || (!m_prefixes.empty() && beginsWithOneOf(m_prefixes, "=" + std::string(number)));
     return m_blacklistMode ? onList : !onList;
 }

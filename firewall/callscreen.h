@@ -18,13 +18,15 @@ namespace control {
 //
 // Numbers are compared as phone numbers: written forms of the same number in the default
 // region (national or international, with blanks, dashes, dots or brackets) match. Without a
-// region, a national number (digits only) matches an entry in international form with the
-// same national number. A short code, a text that is no possible phone number, or one longer
-// than kMaxNumberLength (no phone number is; it is not parsed) matches only the same text.
+// region, a leading "00" reads as "+", and a national form (digits, one trunk zero at most)
+// and an international one with that national number match either way. A short code, a text
+// that is no possible phone number, or one longer than kMaxNumberLength (no phone number is;
+// it is not parsed) matches only the same text.
 //
 // An entry ending in "*" matches every number that begins with what comes before it, on the
-// digits of the international form ("+34 905*", and in region ES "905*", match 905 12 34 56),
-// and every text that begins with it as written.
+// digits of the international form ("+34 905*", "0034 905*", and in region ES "905*", match
+// 905 12 34 56; without a region, national forms as above), and every text that begins with
+// it as written. "*" alone matches every caller with a number, "+*" every phone number.
 //
 // The active list is indexed once, so a decision costs one parse and a few binary searches;
 // the index keeps a phone number in 8 bytes.
@@ -55,9 +57,16 @@ private:
     bool listed(const std::string &key) const;
     // A prefix entry's keys: "=<text>", and "+<digits>" of its international form.
     void addPrefix(std::string_view body);
-    // Without a region: the national numbers of the international entries.
-    void indexNationalNumbers();
-    bool listedNationally(std::string_view caller) const;
+    // Without a region: the national forms of the caller (`key` its key) and of the entries.
+    bool listedNationally(std::string_view caller, const std::string &key) const;
+
+    // National forms, only without a region: digits without a trunk zero.
+    struct NationalForms
+    {
+        std::vector<std::string> numbers; // sorted
+        std::vector<std::string> prefixes; // sorted
+        bool match(const std::string &digits) const;
+    };
 
     std::string m_region;
     bool m_blacklistMode;
@@ -66,7 +75,10 @@ private:
     std::vector<std::uint64_t> m_numbers; // the digits of E.164 keys ("+" and no leading zero)
     std::vector<std::string> m_texts; // the other keys
     std::vector<std::string> m_prefixes; // prefixKey()s, sorted
-    std::vector<std::uint64_t> m_nationalNumbers; // sorted; only without a region
+    NationalForms m_nationalEntries; // of the entries written nationally: for every caller
+    NationalForms m_nationalOfInternational; // of the international entries: for national callers
+    bool m_everyNumber = false; // "*"
+    bool m_everyPhoneNumber = false; // "+*"
 };
 
 } // namespace control

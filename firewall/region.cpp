@@ -141,7 +141,7 @@ Region Region::fromEnvironment(const std::function<Region()> &ofNetwork, const s
     std::string table;
     if (zone.empty() || !readFile(zoneTable, table))
         return {};
-    // Lines "ES<tab>+4024-00341<tab>Europe/Madrid<tab>...": the first country is the zone's own.
+    // Lines "ES<tab>+4024-00341<tab>Europe/Madrid<tab>...": each zone with its country.
     for (const std::string &line : splitList(table, '\n')) {
         const std::vector<std::string> fields = splitList(line, '\t');
         if (fields.size() >= 3 && fields[2] == zone && isRegion(fields[0].substr(0, 2)))

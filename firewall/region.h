@@ -11,14 +11,16 @@ namespace control {
 struct Region
 {
     static constexpr char kProviders[] = "/usr/share/mobile-broadband-provider-info/serviceproviders.xml";
-    static constexpr char kZoneTable[] = "/usr/share/zoneinfo/zone1970.tab";
+    // tzdata's table of one line per country (zone1970.tab leaves out countries whose zone
+    // is a link, such as Europe/Stockholm).
+    static constexpr char kZoneTable[] = "/usr/share/zoneinfo/zone.tab";
 
     std::string code; // "ES", or empty for none
     std::string whence;
 
     // CALLVANE_REGION when it holds two letters, else what `ofNetwork` gives (the mobile
     // network's), else the country of the locale (LC_ALL, LC_MESSAGES, LANG, the first one
-    // set), else the first country of the time zone (TZ, /etc/timezone or /etc/localtime) in
+    // set), else the country of the time zone (TZ, /etc/timezone or /etc/localtime) in
     // `zoneTable`.
     static Region fromEnvironment(const std::function<Region()> &ofNetwork = {},
                                   const std::string &zoneTable = kZoneTable);

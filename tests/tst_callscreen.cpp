@@ -84,7 +84,11 @@ private slots:
         QTest::newRow("one digit more") << "ES" << "600112233" << "6001122334" << false;
         QTest::newRow("no region: international forms") << "" << "+34 600 11 22 33" << "+34600112233" << true;
         QTest::newRow("no region: national text exact") << "" << "600112233" << "600112233" << true;
-        QTest::newRow("no region: national forms differ") << "" << "600112233" << "600 11 22 33" << false;
+        QTest::newRow("no region: national forms") << "" << "600112233" << "600 11 22 33" << true;
+        QTest::newRow("no region: national entry, international caller") << "" << "911 22 33 44" << "+34911223344" << true;
+        QTest::newRow("no region: 00 entry") << "" << "0034600112233" << "+34600112233" << true;
+        QTest::newRow("no region: 00 caller") << "" << "+34 600 11 22 33" << "0034600112233" << true;
+        QTest::newRow("no region: 00 and national") << "" << "0034600112233" << "600 11 22 33" << true;
         QTest::newRow("short code exact") << "ES" << "112" << "112" << true;
         QTest::newRow("short code other form") << "ES" << "112" << "1 1 2" << false;
         QTest::newRow("short code not a suffix") << "ES" << "22333" << "600122333" << false;
@@ -105,7 +109,14 @@ private slots:
         QTest::newRow("prefix of a text") << "ES" << "Mu*" << "Mum" << true;
         QTest::newRow("prefix of text, caller parses") << "ES" << "131200610=!*" << "131200610=!*" << true;
         QTest::newRow("star inside is text") << "ES" << "9*5" << "905" << false;
-        QTest::newRow("star alone is text") << "ES" << "*" << "600112233" << false;
+        QTest::newRow("prefix with 00") << "ES" << "0034 905*" << "0034905123456" << true;
+        QTest::newRow("no region: prefix with 00") << "" << "0034 905*" << "+34905123456" << true;
+        QTest::newRow("no region: international prefix, national caller") << "" << "+34 905*" << "905123456" << true;
+        QTest::newRow("no region: national prefix, international caller") << "" << "905*" << "+34905123456" << true;
+        QTest::newRow("no region: international prefix, other country") << "" << "+34 905*" << "+44905123456" << false;
+        QTest::newRow("star alone: every caller with a number") << "ES" << "*" << "Mum" << true;
+        QTest::newRow("plus star: every phone number") << "" << "+*" << "+44 20 7946 0000" << true;
+        QTest::newRow("plus star: no text") << "ES" << "+*" << "Mum" << false;
         // clang-format on
     }
 
@@ -274,6 +285,7 @@ private slots:
         QTest::newRow("LANG") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << QByteArray("Europe/Madrid") << "" << "US" << "the locale LANG=en_US.UTF-8";
         QTest::newRow("C locale, Spanish time zone") << QByteArray() << QByteArray("C.UTF-8") << QByteArray("en_GB") << QByteArray("Europe/Madrid") << "" << "ES" << "the time zone Europe/Madrid";
         QTest::newRow("no locale, zone of several countries") << QByteArray() << QByteArray() << QByteArray() << QByteArray(":Europe/Berlin") << "" << "DE" << "the time zone Europe/Berlin";
+        QTest::newRow("C locale, a zone that is a link") << QByteArray() << QByteArray("C.UTF-8") << QByteArray() << QByteArray("Europe/Stockholm") << "" << "SE" << "the time zone Europe/Stockholm";
         QTest::newRow("C locale, UTC") << QByteArray() << QByteArray("C.UTF-8") << QByteArray() << QByteArray("Etc/UTC") << "" << "" << "";
         QTest::newRow("no locale, unknown zone") << QByteArray() << QByteArray() << QByteArray() << QByteArray("Mars/Olympus") << "" << "" << "";
         // clang-format on
