@@ -20,6 +20,7 @@
 #include "firewall/settingskeys.h"
 #include "firewall/storage.h"
 #include "firewall/textkeys.h"
+#include "settingsstore/atomicfile.h"
 #include "settingsstore/numberlist.h"
 #include "settingsstore/settingsstore.h"
 
@@ -436,7 +437,7 @@ void ZGui::reload(ZListBox *box, void (ZGui::*loader)())
 
 void ZGui::loadNumbers(const NumberList &list)
 {
-    const std::string stored = m_settings.value(list.group, keys::kNumKey, {});
+    const std::string_view stored = m_settings.valueView(list.group, keys::kNumKey).value_or("");
     this->*list.reading = m_settings.readings();
     appendNumbers(this->*list.box, stored);
 }
@@ -444,8 +445,8 @@ void ZGui::loadNumbers(const NumberList &list)
 void ZGui::appendNumbers(ZListBox *box, std::string_view numbers)
 {
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    for (const std::string_view number : control::splitListViews(numbers))
-        box->insertItem(numberRow(box, icon, number), -1, true);
+    control::forEachListEntry(
+        numbers, [box, &icon](std::string_view number) { box->insertItem(numberRow(box, icon, number), -1, true); });
 }
 
 void ZGui::CargarBlacklist()
@@ -521,39 +522,48 @@ void ZGui::removeNumber2()
 
 void ZGui::CargarLlamadas()
 {
-    appendCalls(control::calllog::read(m_storage.blockedCalls()));
+    std::string log;
+    if (control::readFile(m_storage.blockedCalls(), log))
+        appendCalls(log);
 }
 
-void ZGui::appendCalls(std::vector<control::calllog::Entry> calls)
+void ZGui::appendCalls(std::string_view log)
 {
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    // Rows the box still shows keep their entries; these rows follow them.
-    m_calls.resize(std::min(m_calls.size(), static_cast<size_t>(m_registerBox->count())));
-    for (const control::calllog::Entry &call : calls) {
+    control::calllog::forEachEntry(log, [&](std::string_view number, std::string_view detail) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        if (call.number == control::calllog::kUnknownCaller)
+        if (number == control::calllog::kUnknownCaller)
             row->appendSubItem(1, unknownText, true, nullptr);
         else
-            row->appendSubItem(1, utf8(call.number));
-        row->appendSubItem(1, utf8(call.detail));
+            row->appendSubItem(1, utf8(number));
+        row->appendSubItem(1, utf8(detail));
         m_registerBox->insertItem(row, -1, true);
-    }
-    m_calls.insert(m_calls.end(), std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
+    });
 }
 
 void ZGui::removeCall()
 {
     const int index = m_registerBox->currentItem();
-    if (index < 0 || static_cast<size_t>(index) >= m_calls.size())
+    const ZListBoxItem *row = m_registerBox->item(index);
+    if (row == nullptr)
         return;
-    control::calllog::RemoveResult result = control::calllog::remove(
-        m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), m_calls[size_t(index)]);
+    // The entry as the row shows it, its two lines as read. A number that reads as the unknown
+    // caller's text is taken for a withheld one: the log's entry at that place then differs,
+    // and no entry is removed unless one like it is found.
+    const std::string &lines = row->utf8();
+    const size_t end = std::min(lines.find('\n'), lines.size());
+    control::calllog::Entry shown{lines.substr(0, end), lines.substr(std::min(end + 1, lines.size()))};
+    ZConfig language(m_languagePath, false);
+    if (shown.number == text(language, text::kUnknownNumber).toStdString())
+        shown.number = control::calllog::kUnknownCaller;
+    control::calllog::RemoveResult result =
+        control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), shown);
     // The box shows the log as it now is, calls logged since the last load included.
     m_registerBox->clear();
-    appendCalls(std::move(result.entries));
+    appendCalls(control::calllog::format(result.entries));
 }
 
 void ZGui::language()

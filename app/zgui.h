@@ -111,7 +111,8 @@ private:
     void addNumber(const NumberList &list);
     void removeNumber(const NumberList &list);
     void switchLanguage(const QString &file);
-    void appendCalls(std::vector<control::calllog::Entry> calls);
+    // The rows of a log's text.
+    void appendCalls(std::string_view log);
 
     const control::Storage m_storage;
     QString m_programDir;
@@ -122,7 +123,6 @@ private:
     ZListBox *m_registerBox = nullptr;
     size_t m_blacklistReading = 0;
     size_t m_whitelistReading = 0;
-    std::vector<control::calllog::Entry> m_calls; // of the register's rows, as read
     QString m_daemonState;
     control::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
     ZNavTabWidget *m_tabs = nullptr;

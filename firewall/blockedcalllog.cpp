@@ -105,23 +105,6 @@ struct Lines
     }
 };
 
-// Calls take(number, detail) for each entry; true when the text ends after a number line that
-// has no detail line yet.
-template <class Take> bool forEachEntry(std::string_view text, Take take)
-{
-    Lines lines{text};
-    std::string_view number;
-    bool detailMissing = false;
-    while (lines.next(number)) {
-        if (number.empty())
-            continue;
-        std::string_view detail;
-        detailMissing = !lines.next(detail);
-        take(number, detail);
-    }
-    return detailMissing;
-}
-
 size_t linesIn(std::string_view text)
 {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -157,6 +140,21 @@ std::string oneLine(std::string_view number)
         pos += length;
     }
     return line;
+}
+
+bool forEachEntry(std::string_view text, const std::function<void(std::string_view, std::string_view)> &take)
+{
+    Lines lines{text};
+    std::string_view number;
+    bool detailMissing = false;
+    while (lines.next(number)) {
+        if (number.empty())
+            continue;
+        std::string_view detail;
+        detailMissing = !lines.next(detail);
+        take(number, detail);
+    }
+    return detailMissing;
 }
 
 std::vector<Entry> parse(std::string_view text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -24,6 +25,10 @@ struct Entry
 };
 
 std::vector<Entry> parse(std::string_view text);
+// The same entries, as views into `text`, one by one; true when the text ends after a number
+// line that has no detail line yet.
+bool forEachEntry(std::string_view text,
+                  const std::function<void(std::string_view number, std::string_view detail)> &take);
 
 // `number` as one line that shows what it holds: each control character (C0, DEL, C1), line
 // or paragraph separator, invisible format character (bidirectional overrides, zero-width

@@ -27,21 +27,12 @@ template <class Entries> std::string join(const Entries &entries, size_t skip = 
     return value;
 }
 
-// Entries of a type made from a string_view, with no list of views between: a list of
-// 100,000 numbers is read at every daemon start.
 template <class Entry> std::vector<Entry> split(std::string_view value, char separator)
 {
     std::vector<Entry> entries;
     entries.reserve(static_cast<size_t>(std::count(value.begin(), value.end(), separator)) + 1);
-    size_t pos = 0;
-    while (pos <= value.size()) {
-        auto end = value.find(separator, pos);
-        if (end == std::string_view::npos)
-            end = value.size();
-        if (end > pos)
-            entries.emplace_back(value.substr(pos, end - pos));
-        pos = end + 1;
-    }
+    forEachListEntry(
+        value, [&entries](std::string_view entry) { entries.emplace_back(entry); }, separator);
     return entries;
 }
 

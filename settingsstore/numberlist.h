@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,17 @@ std::vector<std::string> splitList(std::string_view value, char separator = kLis
 // The same entries, as views into `value`.
 std::vector<std::string_view> splitListViews(std::string_view value, char separator = kListSeparator);
 std::string joinList(const std::vector<std::string> &entries);
+
+// Calls `take` with each entry, as a view into `value`, without a list of them between.
+template <class Take> void forEachListEntry(std::string_view value, Take take, char separator = kListSeparator)
+{
+    for (size_t pos = 0; pos <= value.size();) {
+        const size_t end = std::min(value.find(separator, pos), value.size());
+        if (end > pos)
+            take(value.substr(pos, end - pos));
+        pos = end + 1;
+    }
+}
 
 // The value after an edit, as joinList(splitList(value)) with `entry` added at the end, or
 // with the entry at `index` left out (none when the list is shorter).

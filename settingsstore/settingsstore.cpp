@@ -53,6 +53,12 @@ std::optional<std::string> SettingsStore::value(const std::string &group, const 
     return m_document.value(group, key);
 }
 
+std::optional<std::string_view> SettingsStore::valueView(const std::string &group, const std::string &key)
+{
+    refresh();
+    return m_document.valueView(group, key);
+}
+
 std::string SettingsStore::value(const std::string &group, const std::string &key, const std::string &fallback)
 {
     return value(group, key).value_or(fallback);

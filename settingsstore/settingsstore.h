@@ -21,6 +21,8 @@ public:
     const std::string &path() const { return m_path; }
     std::optional<std::string> value(const std::string &group, const std::string &key);
     std::string value(const std::string &group, const std::string &key, const std::string &fallback);
+    // The same without a copy, valid until the store is next used.
+    std::optional<std::string_view> valueView(const std::string &group, const std::string &key);
     // False when the file could not be replaced; the file on disk is then as it was.
     bool setValue(const std::string &group, const std::string &key, const std::string &value);
     // How often the file was read. A value read at reading N is what is stored while this is
