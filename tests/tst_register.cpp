@@ -78,6 +78,9 @@ private slots:
             << QByteArray("\"$(touch pwned)\"\n`touch pwned`; echo \\\"\n\xff\xfe\nlatin-1 \xe9\n") << 1
             << QByteArray("\"$(touch pwned)\"\n`touch pwned`; echo \\\"\n\n")
             << QStringList{"\"$(touch pwned)\"|`touch pwned`; echo \\\""};
+        QTest::newRow("a number that reads as the withheld text: nothing lost")
+            << QByteArray("UNKNOWN_NUMBER\na\nunknown\nb\n") << 0 << QByteArray("UNKNOWN_NUMBER\na\nunknown\nb\n")
+            << QStringList{"UNKNOWN_NUMBER|a", "UNKNOWN_NUMBER|b"};
         QTest::newRow("no row chosen: nothing written") << QByteArray("1\na\n") << -1 << QByteArray("1\na\n")
                                                         << QStringList{"1|a"};
         // clang-format on
