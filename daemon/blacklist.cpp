@@ -100,6 +100,12 @@ int main(int argc, char **argv)
     Instance::runFromMemory(argv);
 
     const control::Storage storage = control::Storage::fromEnvironment();
+    Reporter reporter;
+    // Before the daemon that serves is stopped: a start that cannot serve leaves it.
+    reporter.toSystemLog();
+    std::optional<control::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
+    if (!settings)
+        return 1;
     Instance instance;
     if (!instance.lock(storage.daemonLock()))
         return 1;
@@ -110,10 +116,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "blacklist: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(errno));
         return 1;
     }
-    Reporter reporter;
-    std::optional<control::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
-    if (!settings)
-        return 1;
 
     // From here a stop waits, blocked, for the event loop (or for detach() to pass it on).
     sigset_t stops;
@@ -128,7 +130,6 @@ int main(int argc, char **argv)
     const char *languages = std::getenv(control::BlockedNotice::kLanguagesVariable);
     if (!instance.detach())
         return 1;
-    reporter.toSystemLog();
     const control::Region region = control::Region::fromEnvironment(
         [] { return control::Region::ofNetwork(ModemWatcher::operatorCode(kAskNetwork)); });
     reporter.inform(region.code.empty()

@@ -16,8 +16,9 @@ std::optional<control::FirewallSettings> Index::readSettings(const std::string &
 {
     std::string text;
     if (!control::readFile(path, text)) {
-        std::fprintf(stderr, "blacklist: cannot read %s (%s); not starting without the firewall's settings\n",
-                     path.c_str(), std::strerror(errno));
+        reporter.report(Fault::Settings,
+                        "cannot read " + path + " (" + std::strerror(errno)
+                            + "); not starting without the firewall's settings");
         return std::nullopt;
     }
     const control::IniDocument document = control::IniDocument::parse(std::move(text));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -19,22 +20,44 @@
 
 namespace {
 
+// Whether process `pid` has the file `file` open.
+bool hasOpen(long pid, const struct stat &file)
+{
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
+    DIR *dir = ::opendir(fds.c_str());
+    bool found = false;
+    for (const dirent *entry = dir != nullptr ? ::readdir(dir) : nullptr; entry != nullptr && !found;
+         entry = ::readdir(dir)) {
+        struct stat st = {};
+        found = ::stat((fds + entry->d_name).c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+    }
+    if (dir != nullptr)
+        ::closedir(dir);
+    return found;
+}
+
 constexpr auto kStopWait = std::chrono::seconds(1);
 constexpr auto kTakeOverWait = std::chrono::seconds(3);
 
-// The process holding the instance lock when it is a daemon of ours: the pid its holder
-// wrote there, checked against the process's name, or 0.
-pid_t lockHolder(int lockFd)
+// The process holding the lock at `path` (`lockFd`) when it is this storage's daemon: a process
+// named .blacklist whose pid its holder wrote there (with the lock's path: a lock file linked
+// into two storages names the other's), and which has this very file open; else 0.
+pid_t lockHolder(int lockFd, const std::string &path)
 {
-    char text[32] = {};
+    char text[4200] = {};
     const ssize_t n = ::pread(lockFd, text, sizeof text - 1, 0);
-    const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
-    if (pid <= 1 || pid == ::getpid())
+    const std::string_view written(text, n > 0 ? size_t(n) : 0);
+    const size_t end = written.find('\n');
+    // An older daemon wrote its pid alone.
+    if (end != std::string_view::npos && end + 1 < written.size() && written.substr(end + 1) != path + "\n")
         return 0;
+    const long pid = std::strtol(text, nullptr, 10);
     std::string comm;
-    if (!control::readFile("/proc/" + std::to_string(pid) + "/comm", comm) || comm != ".blacklist\n")
+    if (pid <= 1 || pid == ::getpid() || !control::readFile("/proc/" + std::to_string(pid) + "/comm", comm)
+        || comm != ".blacklist\n")
         return 0;
-    return static_cast<pid_t>(pid);
+    struct stat st = {};
+    return ::fstat(lockFd, &st) == 0 && hasOpen(pid, st) ? static_cast<pid_t>(pid) : 0;
 }
 
 } // namespace
@@ -56,6 +79,7 @@ void Instance::release()
 // (a stopped one cannot act on SIGTERM). False, said on stderr, when it cannot take over.
 bool Instance::lock(const std::string &path)
 {
+    m_lockPath = path;
     m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat st = {};
     if (m_lockFd < 0 || ::fstat(m_lockFd, &st) != 0) {
@@ -78,7 +102,7 @@ bool Instance::lock(const std::string &path)
         }
         const auto waited = Clock::now() - started;
         const int signal = waited >= kStopWait ? SIGKILL : SIGTERM;
-        if (const pid_t holder = lockHolder(m_lockFd); holder > 0 && signal != sent) {
+        if (const pid_t holder = lockHolder(m_lockFd, path); holder > 0 && signal != sent) {
             if (::kill(holder, signal) != 0 && errno == EPERM) {
                 std::fprintf(stderr, "blacklist: the daemon of another user (pid %ld) holds %s\n",
                              static_cast<long>(holder), path.c_str());
@@ -102,7 +126,7 @@ bool Instance::lock(const std::string &path)
 // Names the detached daemon in the lock file, for the start that will take over from it.
 void Instance::recordHolder()
 {
-    const std::string pid = std::to_string(::getpid()) + "\n";
+    const std::string pid = std::to_string(::getpid()) + "\n" + m_lockPath + "\n";
     if (::pwrite(m_lockFd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         std::fprintf(stderr, "blacklist: cannot write its pid to the instance lock: %s\n", std::strerror(errno));
 }

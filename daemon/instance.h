@@ -19,9 +19,9 @@ public:
     // that cannot be done, it runs from the deployed file as it is.
     static void runFromMemory(char **argv);
 
-    // Takes the lock at `path`: a daemon of ours that holds it is told to stop, and killed when
-    // it does not let go in time (a stopped one cannot act on SIGTERM). False, said on stderr,
-    // when it cannot take over.
+    // Takes the lock at `path`: this storage's daemon, when it holds it, is told to stop, and
+    // killed when it does not let go in time (a stopped one cannot act on SIGTERM); nothing
+    // else is. False, said on stderr, when it cannot take over.
     bool lock(const std::string &path);
     // Forks; the parent returns to its caller (status 0) once the child has detached and named
     // itself in the lock, so that a script that starts the daemon in the foreground goes on
@@ -35,4 +35,5 @@ private:
     void recordHolder();
 
     int m_lockFd = -1;
+    std::string m_lockPath;
 };

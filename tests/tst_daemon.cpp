@@ -183,6 +183,36 @@ private slots:
         QVERIFY(daemonPids().empty());
     }
 
+    // A start that cannot serve leaves the daemon that serves; one whose lock file names
+    // another storage's daemon stops nothing.
+    void aStartStopsOnlyThisStoragesDaemonAndOnlyToServe()
+    {
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        QVERIFY(QFile::rename(storage() + ".Callvane.cfg", storage() + "saved.cfg"));
+        QCOMPARE(runDaemon("/dev/null"), 1);
+        QCOMPARE(ring("600112233"), QString("block"));
+
+        QVERIFY(QFile::rename(storage() + "saved.cfg", storage() + ".Callvane.cfg"));
+        const QString other = m_dir.filePath("other/");
+        QVERIFY(QDir().mkpath(other));
+        QVERIFY(QFile::copy(storage() + ".blacklist", other + ".blacklist"));
+        QVERIFY(QFile::copy(storage() + ".Callvane.cfg", other + ".Callvane.cfg"));
+        const pid_t serving = daemonPids().front();
+        // The other storage's lock, held by someone else, names this storage's daemon.
+        const int holder = holdLock(other + ".blacklist.lock");
+        const auto release = qScopeGuard([holder] { ::close(holder); });
+        QFile lock(other + ".blacklist.lock");
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(QByteArray::number(serving) + "\n") > 0);
+        lock.close();
+        const QByteArray own = qgetenv(control::Storage::kDirVariable);
+        qputenv(control::Storage::kDirVariable, QFile::encodeName(other));
+        const int status = runDaemon("/dev/null");
+        qputenv(control::Storage::kDirVariable, own);
+        QCOMPARE(status, 1);
+        QCOMPARE(daemonPids(), std::vector<pid_t>{serving});
+    }
+
     // A running daemon leaves its deployed file free: an upgrade's deploy succeeds, and the
     // next start runs it. busybox killall still finds the daemon by its name.
     void deployedFileStaysFreeForAnUpgrade()
