@@ -2,8 +2,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 // An install into a temporary prefix, and the launcher a user starts from PATH.
 class TestInstall : public QObject
@@ -148,6 +151,28 @@ private slots:
                  qPrintable(said));
     }
 
+    // The user unit's start (the launcher's) runs the daemon where the window and the
+    // simulator look for it, also for a user who never opened the window.
+    void userUnitStartsTheWindowsDaemon()
+    {
+        const QString home = m_dir.filePath("home-daemon") + "/";
+        QProcess start;
+        start.setProcessEnvironment(userEnvironment(home, {}));
+        start.start(m_prefix + "/bin/callvane", {"--start-daemon"});
+        QVERIFY(start.waitForFinished(10000));
+        QCOMPARE(start.exitCode(), 0);
+        QFile lock(home + ".local/state/callvane/.blacklist.lock");
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        const pid_t daemon = lock.readLine().trimmed().toInt();
+        const auto stop = qScopeGuard([daemon] { ::kill(daemon, SIGTERM); });
+        QCOMPARE(QFile::symLinkTarget(QString("/proc/%1/cwd").arg(daemon)), QString("/"));
+        QProcess ring;
+        ring.setProcessEnvironment(userEnvironment(home, {}));
+        ring.start(m_prefix + "/bin/callvane-ring", {"600112233"});
+        QVERIFY(ring.waitForFinished(10000));
+        QCOMPARE(ring.exitCode(), 0); // answered: allowed by the starting settings
+    }
+
     // As systemd would load it, also for a user who never opened the window.
     void userUnitVerifies()
     {
@@ -159,8 +184,13 @@ private slots:
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         verify.setProcessEnvironment(env);
         verify.setProcessChannelMode(QProcess::MergedChannels);
-        verify.start("systemd-analyze",
-                     {"--user", "verify", "--man=no", m_prefix + "/lib/systemd/user/callvane-blacklist.service"});
+        // The unit names the programs where the build would install them: here, in the prefix.
+        QFile installed(m_prefix + "/lib/systemd/user/callvane-blacklist.service");
+        QFile unit(runtime.filePath("callvane-blacklist.service"));
+        QVERIFY(installed.open(QIODevice::ReadOnly) && unit.open(QIODevice::WriteOnly));
+        unit.write(installed.readAll().replace(CALLVANE_INSTALL_PREFIX "/", QFile::encodeName(m_prefix) + "/"));
+        unit.close();
+        verify.start("systemd-analyze", {"--user", "verify", "--man=no", unit.fileName()});
         QVERIFY(verify.waitForFinished(30000));
         const QByteArray said = verify.readAll();
         QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), said.constData());
