@@ -80,6 +80,22 @@ std::vector<std::string> Commands::restart() const
     return {daemonStop(), deploySettings(), daemonStart()};
 }
 
+std::string Commands::startScript(const std::vector<std::string> &sequence) const
+{
+    // Outliving the window, its stderr may lead nowhere: no write there may end it.
+    std::string script = "trap '' PIPE\n";
+    for (const std::string &command : sequence) {
+        if (command == deploySettings())
+            script += "if " + command + " || { [ ! -e " + shellQuote(settingsFile()) + " ] && [ -e "
+                + shellQuote(deployedSettingsFile()) + " ]; }; then deployed=1; else deployed=; fi\n";
+        else if (command == daemonStart())
+            script += "if [ \"$deployed\" ]; then\n" + command + "\nelse\n" + daemonStop() + "\nfalse\nfi\n";
+        else
+            script += command + '\n';
+    }
+    return script;
+}
+
 std::vector<std::string> Commands::probe() const
 {
     // What ps would print in its command column, but only the user's own processes (another

@@ -30,6 +30,11 @@ public:
     std::vector<std::string> switchOff() const;
     std::vector<std::string> restart() const;
 
+    // `sequence` (a switch-on or a restart) as one script, one command a line, in which the
+    // daemon start is run only where the settings deploy copied the file, or found none to copy
+    // and a deployed copy there; else the daemon stop is. Its status is 0 when it started.
+    std::string startScript(const std::vector<std::string> &sequence) const;
+
     // Leaves the running commands that match ".blacklist" in probeFile(), one per line.
     std::vector<std::string> probe() const;
     std::string removeProbeFile() const;

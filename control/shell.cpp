@@ -23,15 +23,20 @@ namespace control {
 namespace {
 
 // Spawns `command` as system() would, with stderr going to `err`; its pid, or -1.
-pid_t spawn(const std::string &command, int err)
+pid_t spawn(const std::string &command, int err, bool ownSession)
 {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    if (ownSession)
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
     const char *const argv[] = {"sh", "-c", command.c_str(), nullptr};
-    if (::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char *const *>(argv), environ) != 0)
+    if (::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char *const *>(argv), environ) != 0)
         pid = -1;
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -109,22 +114,30 @@ void SystemShell::run(const std::vector<std::string> &commands)
         runScript(script, commands);
 }
 
-void SystemShell::runScript(const std::string &script, const std::vector<std::string> &commands)
+bool SystemShell::runStart(const Commands &commands, const std::vector<std::string> &sequence)
+{
+    std::vector<std::string> run = sequence;
+    run.push_back(commands.daemonStop()); // in the script where the start is not
+    return runScript(commands.startScript(sequence), run, true) == 0;
+}
+
+int SystemShell::runScript(const std::string &script, const std::vector<std::string> &commands, bool ownSession)
 {
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
-        [[maybe_unused]] const int status = std::system(script.c_str());
-        return;
+        const int status = std::system(script.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    const pid_t shell = spawn(script, err[1]);
+    const pid_t shell = spawn(script, err[1], ownSession);
     const bool spawned = shell > 0;
     ::close(err[1]);
 
     std::string said;
+    int status = -1;
     bool ended = !spawned;
     auto giveUp = std::chrono::steady_clock::time_point::max();
     for (;;) {
-        if (!ended && ::waitpid(shell, nullptr, WNOHANG) == shell) {
+        if (!ended && ::waitpid(shell, &status, WNOHANG) == shell) {
             ended = true;
             giveUp = std::chrono::steady_clock::now() + kStderrWait;
         }
@@ -145,7 +158,7 @@ void SystemShell::runScript(const std::string &script, const std::vector<std::st
     }
     ::close(err[0]);
     if (!ended)
-        ::waitpid(shell, nullptr, 0);
+        ::waitpid(shell, &status, 0);
 
     for (std::string &line : splitList(said, '\n')) {
         if (std::any_of(commands.begin(), commands.end(),
@@ -154,6 +167,7 @@ void SystemShell::runScript(const std::string &script, const std::vector<std::st
         std::fprintf(stderr, "%s\n", line.c_str());
         m_errors.push_back(std::move(line));
     }
+    return spawned && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace control

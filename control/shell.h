@@ -23,9 +23,10 @@ public:
     virtual void run(const std::vector<std::string> &commands);
     // Runs a sequence that ends in the daemon start (a switch-on, a restart). When the
     // settings deploy says an error (a full disk cuts the copy), the start becomes a stop:
-    // no daemon serves a cut or stale copy while the window shows the firewall on. True when
-    // the daemon was started.
-    bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
+    // no daemon serves a cut or stale copy while the window shows the firewall on. A deploy
+    // of a settings file that is not there leaves a deployed copy that is, and the start
+    // stays. True when the daemon was started.
+    virtual bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
     // Runs the process probe: whether this storage's daemon runs, or nothing when the probe left no
     // answer to read.
     std::optional<bool> probe(const Commands &commands);
@@ -52,10 +53,14 @@ public:
 
     void run(const std::string &command) override;
     void run(const std::vector<std::string> &commands) override;
+    // As Commands::startScript(), in one shell of a session of its own: a window killed (out
+    // of memory, a logout) while it runs cannot leave the firewall stopped.
+    bool runStart(const Commands &commands, const std::vector<std::string> &sequence) override;
 
 private:
     // What the script says on stderr is expected noise when it is so for one of `commands`.
-    void runScript(const std::string &script, const std::vector<std::string> &commands);
+    // Its exit status, or -1.
+    int runScript(const std::string &script, const std::vector<std::string> &commands, bool ownSession = false);
 };
 
 } // namespace control

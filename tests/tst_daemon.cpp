@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -23,6 +24,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace e2etest;
@@ -211,6 +213,32 @@ private slots:
         qputenv(control::Storage::kDirVariable, own);
         QCOMPARE(status, 1);
         QCOMPARE(daemonPids(), std::vector<pid_t>{serving});
+    }
+
+    // A restart runs to its end whenever the window that started it is killed.
+    void restartOutlivesAKilledWindow()
+    {
+        const QString program = m_dir.filePath("prog/");
+        QVERIFY(QDir().mkpath(program));
+        QFile::remove(program + "blacklist");
+        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
+        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
+        const control::Commands commands(QFile::encodeName(program).toStdString(),
+                                         control::Storage::fromEnvironment().dir());
+        QVERIFY(startDaemon());
+        for (int round = 0; round < 20; ++round) {
+            const pid_t window = ::fork();
+            if (window == 0) {
+                control::SystemShell().runStart(commands, commands.restart());
+                ::_exit(0);
+            }
+            ::usleep(useconds_t(QRandomGenerator::global()->bounded(40000)));
+            ::kill(window, SIGKILL);
+            ::waitpid(window, nullptr, 0);
+            QTest::qWait(300); // the restart's end
+            QTRY_VERIFY_WITH_TIMEOUT(daemonListens(), 3000);
+        }
+        QCOMPARE(ring("unknown"), QString("block"));
     }
 
     // A running daemon leaves its deployed file free: an upgrade's deploy succeeds, and the
