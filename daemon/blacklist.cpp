@@ -106,6 +106,14 @@ int main(int argc, char **argv)
     std::optional<control::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
     if (!settings)
         return 1;
+    // Resolved before detaching, which changes to "/": a relative path is the starter's.
+    const char *installedVariable = std::getenv("CALLVANE_INSTALLED");
+    const std::string installed = InstallWatch::resolve(installedVariable);
+    if (installedVariable != nullptr && *installedVariable != '\0' && installed.empty()) {
+        reporter.report(Fault::Installed,
+                        std::string(installedVariable) + " is gone (the package was uninstalled): not starting");
+        return 1;
+    }
     Instance instance;
     if (!instance.lock(storage.daemonLock()))
         return 1;
@@ -125,11 +133,22 @@ int main(int argc, char **argv)
     ::sigprocmask(SIG_BLOCK, &stops, nullptr);
     ::signal(SIGHUP, SIG_IGN);
 
-    // Before detaching, which changes to "/": a relative path is the starter's.
-    const std::string installed = InstallWatch::resolve(std::getenv("CALLVANE_INSTALLED"));
     const char *languages = std::getenv(control::BlockedNotice::kLanguagesVariable);
     if (!instance.detach())
         return 1;
+    // After the fork: an sd-event loop is its process's own.
+    sd_event *made = nullptr;
+    const int madeLoop = sd_event_new(&made);
+    const std::unique_ptr<sd_event, decltype(&sd_event_unref)> loop(made, sd_event_unref);
+    if (madeLoop < 0 || !stopOnSignals(made, instance)) {
+        std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
+        return 1;
+    }
+    // Watched from the first moment: a removal while the lists are indexed waits in the loop.
+    InstallWatch install(made, installed, [&] {
+        reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
+        sd_event_exit(made, 0);
+    });
     const control::Region region = control::Region::fromEnvironment(
         [] { return control::Region::ofNetwork(ModemWatcher::operatorCode(kAskNetwork)); });
     reporter.inform(region.code.empty()
@@ -142,14 +161,6 @@ int main(int argc, char **argv)
         control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
-    // After the fork: an sd-event loop is its process's own.
-    sd_event *made = nullptr;
-    const int madeLoop = sd_event_new(&made);
-    const std::unique_ptr<sd_event, decltype(&sd_event_unref)> loop(made, sd_event_unref);
-    if (madeLoop < 0 || !stopOnSignals(made, instance)) {
-        std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
-        return 1;
-    }
     index.saveKeysInBackground();
     LogQueue log(made, storage.blockedCalls(), storage.blockedCallsLock(), reporter);
     Notifier notifier(made, std::move(notice));
@@ -163,10 +174,6 @@ int main(int argc, char **argv)
     ModemWatcher modem(
         made, [&screen](const control::CallerId &caller) { return screen.blocks(caller.number()); }, logBlocked,
         reporter);
-    InstallWatch install(made, installed, [&] {
-        reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
-        sd_event_exit(made, 0);
-    });
     sd_event_loop(made);
     log.flush(kFinalWrite);
     return 0;

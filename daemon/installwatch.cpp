@@ -29,6 +29,7 @@ InstallWatch::InstallWatch(sd_event *loop, std::string path, std::function<void(
         return;
     m_changes = eventloop::io(loop, m_fd, [this] { look(); });
     m_recheck = eventloop::timer(loop, [this] { recheck(); });
+    look(); // gone since it was resolved
 }
 
 InstallWatch::~InstallWatch()

@@ -603,6 +603,7 @@ private slots:
         QTest::newRow("removed and installed again at once") << "reinstall" << true;
         QTest::newRow("removed") << "remove" << false;
         QTest::newRow("its directory removed") << "rmdir" << false;
+        QTest::newRow("removed before the start") << "before" << false;
     }
 
     void stopsWhenItsPackageIsRemoved()
@@ -615,6 +616,12 @@ private slots:
         writeFile(installed, "old");
         qputenv("CALLVANE_INSTALLED", QFile::encodeName(installed));
         const auto unset = qScopeGuard([] { qunsetenv("CALLVANE_INSTALLED"); });
+        if (change == "before") {
+            QVERIFY(QFile::remove(installed));
+            QCOMPARE(runDaemon("/dev/null"), 1);
+            QVERIFY(daemonPids().empty());
+            return;
+        }
         QVERIFY(startDaemon());
         QCOMPARE(ring("600112233"), QString("block")); // the daemon is past its start
         if (change == "upgrade") {
