@@ -61,9 +61,15 @@ void reink(QImage &image, const QColor &ink, const QColor &paper)
     }
 }
 
+// On a desktop, a phone's size as far as the screen has room for it below a title bar: a
+// screen 600 pixels high would hide the soft keys.
 QSize &screenSize()
 {
-    static QSize size = ZGlobal::isPhoneScreen() ? QGuiApplication::primaryScreen()->availableSize() : kPhone;
+    constexpr int kTitleBar = 40;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    static QSize size = ZGlobal::isPhoneScreen() ? screen->availableSize()
+        : screen != nullptr                      ? kPhone.boundedTo(screen->availableSize() - QSize(0, kTitleBar))
+                                                 : kPhone;
     return size;
 }
 } // namespace
