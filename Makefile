@@ -11,13 +11,15 @@
 
 BUILD    ?= build
 JOBS     ?= 2
-# Every Debian package the project needs to build, test and run: the one list.
-PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins \
-            libphonenumber-dev libbenchmark-dev librsvg2-bin fonts-dejavu-core \
-            busybox procps util-linux coreutils tzdata clang libclang-rt-14-dev dpkg-dev file xvfb x11vnc clang-format clang-tidy libxcb1-dev \
-            libsystemd-dev systemd dbus-daemon python3-dbusmock modemmanager \
-            libexpat1-dev mobile-broadband-provider-info dunst dbus-bin weston qt6-wayland at-spi2-core \
-            appstream desktop-file-utils lintian
+# The Debian packages the project needs: to build it, to run it (make run), and to test and
+# package it as well (make test, CI).
+BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libphonenumber-dev \
+                  libbenchmark-dev librsvg2-bin libsystemd-dev libexpat1-dev libxcb1-dev
+RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox procps findutils util-linux \
+                  coreutils tzdata mobile-broadband-provider-info xvfb x11vnc
+PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-14-dev dpkg-dev file clang-format clang-tidy systemd \
+                  dbus-daemon python3-dbusmock modemmanager dunst dbus-bin weston qt6-wayland at-spi2-core \
+                  appstream desktop-file-utils lintian
 
 PREFIX   ?= /usr/local
 # The build types and directories are CMakePresets.json's; CI makes warnings errors.
@@ -28,20 +30,35 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check tidy clean
+.PHONY: all deps run-deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check tidy clean
 
 all: build
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
-	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	    echo "Installing:" $$missing; \
-	    $(SUDO) apt-get update -qq && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+# Installs what is missing of $(1): as root, or through sudo; without either it says what to
+# install and how.
+define install-missing
+@missing=$$(for p in $(1); do \
+    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+if [ -n "$$missing" ]; then \
+    if [ "$$(id -u)" != 0 ] && ! command -v sudo >/dev/null; then \
+        echo "Missing Debian packages:" $$missing; \
+        echo "Install them as root, then run make again: su -c 'apt-get install" $$missing"'"; \
+        exit 1; \
+    fi; \
+    echo "Installing:" $$missing; \
+    $(SUDO) apt-get update -qq && \
+    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+fi
+endef
 
-configure: deps
+deps:
+	$(call install-missing,$(PACKAGES))
+
+run-deps:
+	$(call install-missing,$(RUN_PACKAGES))
+
+# make run needs only what running needs.
+configure: $(if $(filter run,$(MAKECMDGOALS)),run-deps,deps)
 	cmake --preset dev -B $(BUILD) $(CMAKE_FLAGS) $(WERROR)
 
 build: configure
