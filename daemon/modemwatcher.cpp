@@ -15,6 +15,8 @@ constexpr char kRoot[] = "/org/freedesktop/ModemManager1";
 constexpr char kVoice[] = "org.freedesktop.ModemManager1.Modem.Voice";
 constexpr char kCall[] = "org.freedesktop.ModemManager1.Call";
 constexpr char k3gpp[] = "org.freedesktop.ModemManager1.Modem.Modem3gpp";
+constexpr char kModem[] = "org.freedesktop.ModemManager1.Modem";
+constexpr char kSim[] = "org.freedesktop.ModemManager1.Sim";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
 constexpr char kBusDriver[] = "org.freedesktop.DBus";
@@ -141,25 +143,49 @@ std::string ModemWatcher::operatorCode(std::chrono::milliseconds wait)
     if (sd_bus_open_system(&bus) < 0)
         return {};
     const std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owned(bus, sd_bus_flush_close_unref);
-    sd_bus_message *call = nullptr;
-    sd_bus_message *reply = nullptr;
-    std::string code;
     // A ModemManager that is not running is not started for this.
-    if (sd_bus_message_new_method_call(bus, &call, kService, kRoot, kObjectManager, "GetManagedObjects") >= 0
-        && sd_bus_message_set_auto_start(call, 0) >= 0
-        && sd_bus_call(bus, call, std::chrono::microseconds(wait).count(), nullptr, &reply) >= 0) {
-        readManagedProperty(reply, k3gpp, "OperatorCode", [&code](sd_bus_message *value) {
+    const auto ask = [bus, wait](const char *path, const char *interface, const char *member,
+                                 const std::function<bool(sd_bus_message *)> &arguments) {
+        sd_bus_message *call = nullptr;
+        sd_bus_message *reply = nullptr;
+        if (sd_bus_message_new_method_call(bus, &call, kService, path, interface, member) < 0
+            || sd_bus_message_set_auto_start(call, 0) < 0 || !arguments(call)
+            || sd_bus_call(bus, call, std::chrono::microseconds(wait).count(), nullptr, &reply) < 0)
+            reply = nullptr;
+        sd_bus_message_unref(call);
+        return std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>(reply, sd_bus_message_unref);
+    };
+    const auto firstOf = [](const char *type, std::string &into) {
+        return [type, &into](sd_bus_message *value) {
             const char *text = nullptr;
-            if (sd_bus_message_read(value, "v", "s", &text) < 0)
+            if (sd_bus_message_read(value, "v", type, &text) < 0)
                 return false;
-            if (code.empty() && text != nullptr)
-                code = text;
+            if (into.empty() && text != nullptr)
+                into = text;
             return true;
+        };
+    };
+    const auto managed = ask(kRoot, kObjectManager, "GetManagedObjects", [](sd_bus_message *) { return true; });
+    std::string network;
+    std::string sim;
+    if (!managed || !readManagedProperty(managed.get(), k3gpp, "OperatorCode", firstOf("s", network))
+        || sd_bus_message_rewind(managed.get(), 1) < 0
+        || !readManagedProperty(managed.get(), kModem, "Sim", firstOf("o", sim)) || sim.empty() || sim == "/")
+        return network;
+    const auto simProperty = [&](const char *name) {
+        std::string value;
+        const auto reply = ask(sim.c_str(), kProperties, "Get", [name](sd_bus_message *call) {
+            return sd_bus_message_append(call, "ss", kSim, name) >= 0;
         });
-    }
-    sd_bus_message_unref(reply);
-    sd_bus_message_unref(call);
-    return code;
+        if (reply)
+            firstOf("s", value)(reply.get());
+        return value;
+    };
+    // Where the SIM's files do not say how long its MNC is, its MCC still names the country.
+    std::string home = simProperty("OperatorIdentifier");
+    if (home.empty())
+        home = simProperty("Imsi").substr(0, 5);
+    return home.size() >= 5 ? home : network;
 }
 
 ModemWatcher::~ModemWatcher()

@@ -38,8 +38,10 @@ public:
     ModemWatcher(sd_event *loop, std::function<bool(const control::CallerId &caller)> blocks,
                  std::function<void(const control::CallerId &caller)> hungUp, Reporter &reporter);
     ~ModemWatcher();
-    // The operator code (MCC and MNC) of the network a modem of ModemManager's is on, asked
-    // once and waited for at most `wait`; "" when none is known.
+    // The operator code (MCC and MNC) of the home network of the SIM in a modem of
+    // ModemManager's (a phone abroad reads its owner's numbers as its own country's), else of
+    // the network the modem is on; asked once, each answer waited for at most `wait`; "" when
+    // none is known.
     static std::string operatorCode(std::chrono::milliseconds wait);
     ModemWatcher(const ModemWatcher &) = delete;
     ModemWatcher &operator=(const ModemWatcher &) = delete;

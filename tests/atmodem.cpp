@@ -16,12 +16,12 @@ const QList<std::pair<QByteArray, QByteArray>> kAnswers = {
     {"ATI", "Callvane simulated modem"},
     {"AT+CFUN?", "+CFUN: 1"},
     {"AT+CPIN?", "+CPIN: READY"},
-    {"AT+CIMI", "214070000000001"},
     {"AT+CREG?", "+CREG: 2,1"},
     {"AT+CGREG?", "+CGREG: 2,1"},
     {"AT+CEREG?", "+CEREG: 2,1"},
     {"AT+CSQ", "+CSQ: 20,99"},
     {"AT+CRSM=176,12258,0,0,10", "+CRSM: 144,0,\"98341000000000000010\""}, // the SIM's ICCID
+    {"AT+CRSM=176,28589,0,0,4", "+CRSM: 144,0,\"00000002\""}, // its MNC has two digits (EF_AD)
 };
 
 QByteArray clip(const QByteArray &number, const char *command)
@@ -83,6 +83,8 @@ QByteArray AtModem::reply(const QByteArray &command)
         if (command == query)
             return answer + "\r\n\r\nOK";
     }
+    if (command == "AT+CIMI")
+        return m_imsi + "\r\n\r\nOK";
     if (command == "AT+COPS?")
         return "+COPS: 0,2,\"" + m_operator + "\",7\r\n\r\nOK";
     if (command == "AT+CLCC")

@@ -61,6 +61,8 @@ public:
     // The MCC and MNC of the network the modem is registered on (AT+COPS?), as ModemManager
     // reads it when it enables the modem.
     void setOperator(const QByteArray &code) { m_operator = code; }
+    // The SIM's subscriber identity (AT+CIMI), whose first digits are its home network's.
+    void setImsi(const QByteArray &imsi) { m_imsi = imsi; }
     // No calls, nothing recorded, hang-ups released.
     void reset();
 
@@ -87,4 +89,5 @@ private:
     Hangups m_hangupMode = Hangups::Release;
     int m_nextIndex = 1;
     QByteArray m_operator = "21407";
+    QByteArray m_imsi = "214070000000001";
 };
