@@ -75,12 +75,12 @@ bool SocketServer::acceptClient()
     return true;
 }
 
-// Idle clients go before those in the middle of a line; the oldest first.
+// The oldest client goes, whether it said nothing or half a line: a caller says its line at
+// once, and one that came last may not have had the time to.
 void SocketServer::makeRoom()
 {
-    const auto victim = std::min_element(m_clients.begin(), m_clients.end(), [](const Client &a, const Client &b) {
-        return std::make_pair(!a.buffer.empty(), a.deadline) < std::make_pair(!b.buffer.empty(), b.deadline);
-    });
+    const auto victim = std::min_element(m_clients.begin(), m_clients.end(),
+                                         [](const Client &a, const Client &b) { return a.deadline < b.deadline; });
     drop(&*victim);
 }
 

@@ -16,7 +16,7 @@ class CallScreen;
 // or "unknown"), one line out ("block" or "allow"), then the connection is closed. A request
 // that is too long, holds control bytes, or is not ended within kRequestTimeout gets no
 // answer; the server goes on serving the others. When every slot is taken, the client that
-// has waited longest without a word gives way to a new one.
+// has waited longest gives way to a new one.
 class SocketServer
 {
 public:

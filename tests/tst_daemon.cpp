@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -541,21 +542,47 @@ private slots:
         QTRY_COMPARE(logged().size(), size_t(1));
     }
 
-    // 300 clients that connect and say nothing, more than the daemon has room for.
+    // 300 clients that connect and say nothing, or half a line, more than the daemon has
+    // room for, and go on coming while a caller's line is on its way.
+    void idleClientsGiveWayToCalls_data()
+    {
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("silent") << QByteArray();
+        QTest::newRow("half a line") << QByteArray("6001");
+    }
+
     void idleClientsGiveWayToCalls()
     {
+        QFETCH(QByteArray, said);
         QVERIFY(startDaemon());
+        const std::string socket = control::Storage::fromEnvironment().daemonSocket();
         std::vector<int> idle;
-        for (int i = 0; i < 300; ++i) {
-            idle.push_back(control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket()));
-            QVERIFY(idle.back() >= 0);
-        }
+        const auto flood = [&](int clients) {
+            for (int i = 0; i < clients; ++i) {
+                idle.push_back(control::daemonsocket::connectTo(socket));
+                [[maybe_unused]] const ssize_t sent = ::send(idle.back(), said.constData(), size_t(said.size()), 0);
+            }
+        };
+        const auto closeAll = qScopeGuard([&idle] {
+            for (const int fd : idle)
+                ::close(fd);
+        });
+        flood(300);
+        const int caller = control::daemonsocket::connectTo(socket);
+        QVERIFY(caller >= 0);
+        QTest::qWait(50);
+        flood(20);
+        QTest::qWait(50);
+        QVERIFY(::send(caller, "600112233\n", 10, MSG_NOSIGNAL) == 10);
+        pollfd answer{caller, POLLIN, 0};
+        char reply[16] = {};
+        QVERIFY(::poll(&answer, 1, 3000) == 1 && ::read(caller, reply, sizeof reply - 1) > 0);
+        ::close(caller);
+        QCOMPARE(QByteArray(reply), QByteArray("block\n"));
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(ring("600112233"), QString("block"));
         QVERIFY(!kWallClockBounds || timer.elapsed() < 900); // sooner than a silent client's timeout
-        for (const int fd : idle)
-            ::close(fd);
     }
 
     void lostSocketFileIsReplaced_data()
