@@ -45,6 +45,11 @@ std::string Commands::deployedSettingsFile() const
     return m_storageDir + ".Callvane.cfg";
 }
 
+std::string Commands::daemonLockFile() const
+{
+    return m_storageDir + ".blacklist.lock";
+}
+
 std::string Commands::daemonStart() const
 {
     return "exec " + m_quotedStorageDir + ".blacklist&";

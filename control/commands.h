@@ -21,6 +21,7 @@ public:
     std::string deploySettings() const; // cp %1Callvane.cfg <storage>.Callvane.cfg
     std::string settingsFile() const; // %1Callvane.cfg
     std::string deployedSettingsFile() const; // <storage>.Callvane.cfg
+    std::string daemonLockFile() const; // <storage>.blacklist.lock, its holder's pid first
     std::string daemonStart() const; // exec <storage>.blacklist&
     std::string daemonStop() const; // busybox killall .blacklist
 

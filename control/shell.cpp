@@ -41,6 +41,19 @@ pid_t spawn(const std::string &command, int err, bool ownSession)
     return pid;
 }
 
+// Whether the daemon that holds the instance lock is stopped (SIGSTOP, a debugger, a frozen
+// cgroup): it answers no call, and must not be shown as on.
+bool daemonStopped(const Commands &commands)
+{
+    std::string holder;
+    std::string stat;
+    if (!readFile(commands.daemonLockFile(), holder)
+        || !readFile("/proc/" + std::to_string(std::atol(holder.c_str())) + "/stat", stat))
+        return false;
+    const size_t name = stat.rfind(") ");
+    return name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'T' || stat[name + 2] == 't');
+}
+
 } // namespace
 
 void Shell::run(const std::vector<std::string> &commands)
@@ -74,7 +87,8 @@ std::optional<bool> Shell::probe(const Commands &commands)
     // Any line: another storage's daemon, or a program of that name, may be listed first.
     if (readFile(commands.probeFile(), state)) {
         const std::vector<std::string_view> lines = splitListViews(state, '\n');
-        running = std::find(lines.begin(), lines.end(), commands.daemonMark()) != lines.end();
+        running =
+            std::find(lines.begin(), lines.end(), commands.daemonMark()) != lines.end() && !daemonStopped(commands);
     }
     run(commands.removeProbeFile());
     return running;

@@ -27,8 +27,8 @@ public:
     // of a settings file that is not there leaves a deployed copy that is, and the start
     // stays. True when the daemon was started.
     virtual bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
-    // Runs the process probe: whether this storage's daemon runs, or nothing when the probe left no
-    // answer to read.
+    // Runs the process probe: whether this storage's daemon runs (and is not stopped), or
+    // nothing when the probe left no answer to read.
     std::optional<bool> probe(const Commands &commands);
     // The unexpected stderr lines since the last call.
     std::vector<std::string> takeErrors();

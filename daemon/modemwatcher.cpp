@@ -374,8 +374,10 @@ void ModemWatcher::hangUp(const std::string &callPath, Call &call)
 void ModemWatcher::hungUp(const control::CallerId &caller)
 {
     const auto now = Clock::now();
-    for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();)
-        it = now - it->second >= kRingOn ? m_recentlyHungUp.erase(it) : std::next(it);
+    for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();) {
+        const auto ringsOn = it->first.empty() ? kWithheldRingsOn : kRingOn;
+        it = now - it->second >= ringsOn ? m_recentlyHungUp.erase(it) : std::next(it);
+    }
     const bool again = m_recentlyHungUp.count(caller.number()) != 0;
     m_recentlyHungUp[caller.number()] = now;
     if (!again)

@@ -21,7 +21,8 @@ class Reporter;
 // call its modems add, whatever the modem's path. An incoming call, ringing or waiting, is
 // screened with `blocks` once its number is known; a number that has not come within kNumberWait counts as withheld. A
 // call `blocks` blocks is hung up, and `hungUp` is told once ModemManager says it was, unless
-// the same caller was hung up within kRingOn (a caller ringing on is one call). Without a bus
+// the same caller was hung up within kRingOn (a caller ringing on is one call; withheld ones,
+// who cannot be told apart, within kWithheldRingsOn). Without a bus
 // the daemon goes on with its socket alone, and tries again now and then. The bus is served
 // by the daemon's event loop.
 class ModemWatcher
@@ -33,6 +34,9 @@ public:
     // AT+CHUP, which on many modems ends the user's active call too.
     static constexpr std::chrono::seconds kIndexWait{3};
     static constexpr std::chrono::seconds kRingOn{10};
+    // A network that goes on ringing after a hang-up rings again within seconds; two withheld
+    // callers a few seconds apart are two calls.
+    static constexpr std::chrono::seconds kWithheldRingsOn{3};
     static constexpr std::chrono::seconds kReconnectWait{5};
 
     ModemWatcher(sd_event *loop, std::function<bool(const control::CallerId &caller)> blocks,

@@ -216,6 +216,23 @@ private slots:
         QCOMPARE(daemonPids(), std::vector<pid_t>{serving});
     }
 
+    // A stopped daemon answers no call: the probe does not take it for a running one.
+    void stoppedDaemonProbesAsOff()
+    {
+        const QString program = m_dir.filePath("prog/");
+        QVERIFY(QDir().mkpath(program));
+        const control::Commands commands(QFile::encodeName(program).toStdString(),
+                                         control::Storage::fromEnvironment().dir());
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(daemonPids().size(), size_t(1));
+        control::SystemShell shell;
+        QCOMPARE(shell.probe(commands), std::optional<bool>(true));
+        const pid_t daemon = daemonPids().front();
+        QCOMPARE(::kill(daemon, SIGSTOP), 0);
+        const auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });
+        QTRY_COMPARE(shell.probe(commands), std::optional<bool>(false));
+    }
+
     // A restart runs to its end whenever the window that started it is killed.
     void restartOutlivesAKilledWindow()
     {

@@ -246,6 +246,17 @@ private slots:
             QCOMPARE(modem().hangups(), QStringList());
     }
 
+    // Two withheld calls are two entries, though the one-entry rule cannot tell their callers
+    // apart.
+    void twoWithheldCallsAreTwoEntries()
+    {
+        QVERIFY(startDaemon("Yes"));
+        modem().ring({}, Comes::Withheld);
+        QTest::qWait(4500);
+        modem().ring({}, Comes::Withheld);
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), (QStringList{"unknown", "unknown"}), 10000);
+    }
+
     // Only the owner of ModemManager's name speaks for it.
     void forgedSignalsCountForNothing_data()
     {
