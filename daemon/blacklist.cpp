@@ -152,8 +152,8 @@ int main(int argc, char **argv)
     const control::Region region = control::Region::fromEnvironment(
         [] { return control::Region::ofNetwork(ModemWatcher::operatorCode(kAskNetwork)); });
     reporter.inform(region.code.empty()
-                        ? "no region is known: only numbers in international form, and national numbers of them, "
-                          "match (set CALLVANE_REGION)"
+                        ? "no region is known: a national number matches the international ones of every country "
+                          "with that national number (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
     Index index(*settings, region.code, storage.keyCache());

@@ -122,7 +122,7 @@ public:
     {
         if (!index.isValid() || index.row() >= rowCount())
             return {};
-        const size_t row = size_t(index.row());
+        const auto row = size_t(index.row());
         switch (role) {
         case Qt::DisplayRole: return QString::fromUtf8(text(row));
         case Qt::DecorationRole: return m_rows[row].icon < 0 ? QVariant() : QIcon(m_icons[size_t(m_rows[row].icon)]);

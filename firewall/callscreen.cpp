@@ -105,9 +105,9 @@ bool beginsWithOneOf(const std::vector<std::string> &sorted, std::string_view ke
 
 } // namespace
 
-CallScreen::CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known,
+CallScreen::CallScreen(const FirewallSettings &settings, std::string region, const keycache::Keys *known,
                        std::vector<std::uint64_t> *keys)
-    : m_region(region)
+    : m_region(std::move(region))
     , m_blacklistMode(settings.blacklistMode)
     , m_blockUnknown(settings.blockUnknown)
 {

@@ -38,7 +38,7 @@ public:
     // `region`: two capital letters ("ES"), or empty for none (then only international forms parse).
     // `known` entries take their key from there instead of being parsed; `keys`, when given,
     // receives the key of each entry of the active list, in its order.
-    CallScreen(const FirewallSettings &settings, const std::string &region, const keycache::Keys *known = nullptr,
+    CallScreen(const FirewallSettings &settings, std::string region, const keycache::Keys *known = nullptr,
                std::vector<std::uint64_t> *keys = nullptr);
 
     bool blocks(std::string_view number) const;
