@@ -31,7 +31,7 @@ std::optional<control::FirewallSettings> readSettings(const char *path)
     std::string text;
     if (!control::readFile(path, text))
         return std::nullopt;
-    return control::FirewallSettings::read(control::IniDocument::parse(std::move(text)));
+    return control::FirewallSettings::read(control::IniDocument::parse(text));
 }
 
 } // namespace

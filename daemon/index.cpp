@@ -21,7 +21,7 @@ std::optional<control::FirewallSettings> Index::readSettings(const std::string &
                             + "); not starting without the firewall's settings");
         return std::nullopt;
     }
-    const control::IniDocument document = control::IniDocument::parse(std::move(text));
+    const control::IniDocument document = control::IniDocument::parse(text);
     if (const size_t stray = document.strayLines(); stray > 0) {
         reporter.report(Fault::Settings,
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");

@@ -14,7 +14,7 @@ BlockedNotice::BlockedNotice(const std::string &languageFile)
     std::string text;
     if (!readFile(languageFile, text))
         return;
-    const IniDocument document = IniDocument::parse(std::move(text));
+    const IniDocument document = IniDocument::parse(text);
     const auto take = [&document](const char *key, std::string &into) {
         if (std::optional<std::string> value = document.value(text::kGroup, key); value && !value->empty())
             into = std::move(*value);

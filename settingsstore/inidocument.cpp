@@ -63,11 +63,9 @@ std::string unescapeIniValue(std::string_view text)
     return out;
 }
 
-IniDocument IniDocument::parse(std::string read)
+IniDocument IniDocument::parse(std::string_view text)
 {
     IniDocument doc;
-    doc.m_read = std::move(read);
-    std::string_view text = doc.m_read;
     constexpr std::string_view kBom = "\xEF\xBB\xBF";
     if (text.substr(0, kBom.size()) == kBom) {
         doc.m_bom = kBom;
@@ -92,8 +90,7 @@ IniDocument IniDocument::parse(std::string read)
             line.eol.insert(0, "\r");
         }
 
-        line.at = static_cast<size_t>(raw.data() - doc.m_read.data());
-        line.size = raw.size();
+        line.text = raw;
         const std::string_view body = trimmed(raw);
         if (body.empty() || body.front() == '#' || body.front() == ';') {
             line.kind = Line::Other;
@@ -103,13 +100,7 @@ IniDocument IniDocument::parse(std::string read)
         } else if (const auto eq = body.find('='); eq != std::string_view::npos) {
             line.kind = Line::Entry;
             line.name = std::string(trimmed(body.substr(0, eq)));
-            const std::string_view written = trimmed(body.substr(eq + 1));
-            if (written.find('\\') == std::string_view::npos) {
-                line.valueAt = written.empty() ? 0 : static_cast<size_t>(written.data() - raw.data());
-                line.valueSize = written.size();
-            } else {
-                line.value = unescapeIniValue(written);
-            }
+            line.value = unescapeIniValue(trimmed(body.substr(eq + 1)));
         }
         doc.m_lines.push_back(std::move(line));
     }
@@ -135,23 +126,9 @@ void IniDocument::reindex()
     }
 }
 
-std::string_view IniDocument::textOf(const Line &line) const
+std::string IniDocument::rebuildEntry(const Line &line)
 {
-    if (line.at == std::string::npos)
-        return line.built;
-    return std::string_view(m_read).substr(line.at, line.size);
-}
-
-std::string_view IniDocument::valueOf(const Line &line) const
-{
-    if (line.valueAt == std::string::npos)
-        return line.value;
-    return textOf(line).substr(line.valueAt, line.valueSize);
-}
-
-std::string IniDocument::rebuildEntry(const Line &line) const
-{
-    return line.name + " = " + escapeIniValue(valueOf(line));
+    return line.name + " = " + escapeIniValue(line.value);
 }
 
 std::string IniDocument::serialize() const
@@ -159,11 +136,11 @@ std::string IniDocument::serialize() const
     std::string out = m_bom;
     size_t size = out.size();
     for (const Line &line : m_lines)
-        size += textOf(line).size() + 2;
+        size += line.text.size() + 2;
     out.reserve(size);
     for (size_t i = 0; i < m_lines.size(); ++i) {
         const Line &line = m_lines[i];
-        out += textOf(line);
+        out += line.text;
         out += line.eol;
         // A last line without its line end keeps it so, unless a line now follows it.
         if (i + 1 < m_lines.size() && (line.eol.empty() || line.eol.back() != '\n'))
@@ -184,14 +161,14 @@ std::optional<std::string_view> IniDocument::valueView(const std::string &group,
     const auto it = m_entries.find({group, key});
     if (it == m_entries.end())
         return std::nullopt;
-    return valueOf(m_lines[it->second]);
+    return m_lines[it->second].value;
 }
 
 size_t IniDocument::strayLines() const
 {
     size_t count = 0;
     for (const Line &line : m_lines) {
-        const std::string_view body = trimmed(textOf(line));
+        const std::string_view body = trimmed(line.text);
         count += line.kind == Line::Other && !body.empty() && body.front() != '#' && body.front() != ';' ? 1 : 0;
     }
     return count;
@@ -202,9 +179,7 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
     if (const auto it = m_entries.find({group, key}); it != m_entries.end()) {
         Line &line = m_lines[it->second];
         line.value = value;
-        line.valueAt = std::string::npos;
-        line.built = rebuildEntry(line);
-        line.at = std::string::npos;
+        line.text = rebuildEntry(line);
         return;
     }
     Line entry;
@@ -212,12 +187,12 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
     entry.kind = Line::Entry;
     entry.name = key;
     entry.value = value;
-    entry.built = rebuildEntry(entry);
+    entry.text = rebuildEntry(entry);
 
     if (const auto end = m_groupEnds.find(group); end != m_groupEnds.end()) {
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(end->second), std::move(entry));
     } else {
-        if (!m_lines.empty() && !textOf(m_lines.back()).empty()) {
+        if (!m_lines.empty() && !m_lines.back().text.empty()) {
             Line blank;
             blank.eol = entry.eol;
             m_lines.push_back(std::move(blank));
@@ -226,7 +201,7 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
         header.eol = entry.eol;
         header.kind = Line::Group;
         header.name = group;
-        header.built = "[" + group + "]";
+        header.text = "[" + group + "]";
         m_lines.push_back(std::move(header));
         m_lines.push_back(std::move(entry));
     }

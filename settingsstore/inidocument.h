@@ -23,8 +23,7 @@ namespace control {
 class IniDocument
 {
 public:
-    // Keeps `text`: the lines that are read stand in it, not in copies of their own.
-    static IniDocument parse(std::string text);
+    static IniDocument parse(std::string_view text);
     std::string serialize() const;
 
     std::optional<std::string> value(const std::string &group, const std::string &key) const;
@@ -38,26 +37,15 @@ private:
     struct Line
     {
         enum Kind { Other, Group, Entry } kind = Other;
-        // The line without its line end: where it stands in the text as read, or, for a line
-        // that was set or added, `built`.
-        size_t at = std::string::npos;
-        size_t size = 0;
-        std::string built;
+        std::string text; // without its line end
         std::string name; // group name or key
-        std::string value; // decoded value of an entry, unless it stands in the line as written
+        std::string value; // decoded value of an entry
         std::string eol; // "\n", "\r\n", or "" for a last line without one
-        // Where an entry's value stands in the line when it reads as written (no escapes): a
-        // list of 100,000 numbers is not kept twice.
-        size_t valueAt = std::string::npos;
-        size_t valueSize = 0;
     };
 
     void reindex();
-    std::string_view textOf(const Line &line) const;
-    std::string_view valueOf(const Line &line) const;
-    std::string rebuildEntry(const Line &line) const;
+    static std::string rebuildEntry(const Line &line);
 
-    std::string m_read; // the text as read
     std::vector<Line> m_lines;
     std::string m_bom;
     std::string m_eol = "\n"; // the line end of new lines

@@ -42,7 +42,7 @@ void SettingsStore::refresh()
     std::string text;
     if (!stamp.exists || !readFile(m_path, text))
         text.clear();
-    m_document = IniDocument::parse(std::move(text));
+    m_document = IniDocument::parse(text);
     m_read = stamp;
     ++m_readings;
 }
