@@ -142,9 +142,13 @@ std::string IniDocument::serialize() const
         const Line &line = m_lines[i];
         out += line.text;
         out += line.eol;
-        // A last line without its line end keeps it so, unless a line now follows it.
-        if (i + 1 < m_lines.size() && (line.eol.empty() || line.eol.back() != '\n'))
+        // A last line without its line end keeps it so, unless a line now follows it. One that
+        // ends in a carriage return alone gets the line feed that makes it a CRLF: another
+        // would read as part of its value.
+        if (i + 1 < m_lines.size() && line.eol.empty())
             out += m_eol;
+        else if (i + 1 < m_lines.size() && line.eol.back() != '\n')
+            out += '\n';
     }
     return out;
 }

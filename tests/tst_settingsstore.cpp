@@ -130,6 +130,9 @@ private slots:
         QTest::newRow("new key after an unended last line")
             << QByteArray("[Callvane]\r\nLanguage = English")
             << QByteArray("[Callvane]\r\nLanguage = English\r\nFirewall = Whitelist\r\n");
+        QTest::newRow("new key after a last line ended by a carriage return alone")
+            << QByteArray("[Callvane]\r\nLanguage = English\r")
+            << QByteArray("[Callvane]\r\nLanguage = English\r\nFirewall = Whitelist\r\n");
     }
 
     void savesKeepUntouchedBytes()
