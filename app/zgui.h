@@ -2,7 +2,6 @@
 
 #include "control/commands.h"
 #include "ezx/zkbmainwidget.h"
-#include "firewall/blockedcalllog.h"
 #include "firewall/storage.h"
 #include "settingsstore/settingsstore.h"
 
