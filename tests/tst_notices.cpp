@@ -125,6 +125,11 @@ private slots:
             << QByteArray("German") << QByteArray("112") << "Blockierter Anruf von 112";
         QTest::newRow("no such language")
             << QByteArray("../Klingon") << QByteArray("600112233") << "Blocked call from 600112233";
+        QTest::newRow("a right-to-left override in the caller's ID, shown for what it is")
+            << QByteArray("English")
+            << QByteArray("\xE2\x80\xAE"
+                          "600112233")
+            << "Blocked call from \uFFFD600112233";
     }
 
     void aNoticeForEachBlockedCall()
