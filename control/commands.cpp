@@ -1,5 +1,8 @@
 #include "control/commands.h"
 
+#include "firewall/settingskeys.h"
+#include "firewall/storage.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -37,17 +40,17 @@ std::string Commands::deploySettings() const
 
 std::string Commands::settingsFile() const
 {
-    return m_programDir + "Callvane.cfg";
+    return m_programDir + settings::kFileName;
 }
 
 std::string Commands::deployedSettingsFile() const
 {
-    return m_storageDir + ".Callvane.cfg";
+    return Storage(m_storageDir).deployedSettings();
 }
 
 std::string Commands::daemonLockFile() const
 {
-    return m_storageDir + ".blacklist.lock";
+    return Storage(m_storageDir).daemonLock();
 }
 
 std::string Commands::daemonStart() const
