@@ -6,8 +6,9 @@
 #include "daemon/installwatch.h"
 #include "daemon/instance.h"
 #include "daemon/logqueue.h"
-#include "daemon/modemwatcher.h"
+#include "daemon/modemmanagerwatcher.h"
 #include "daemon/notifier.h"
+#include "daemon/ofonowatcher.h"
 #include "daemon/reporter.h"
 #include "daemon/socketkeeper.h"
 #include "daemon/socketserver.h"
@@ -149,8 +150,11 @@ int main(int argc, char **argv)
         reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
         sd_event_exit(made, 0);
     });
-    const control::Region region = control::Region::fromEnvironment(
-        [] { return control::Region::ofNetwork(ModemWatcher::operatorCode(kAskNetwork)); });
+    const control::Region region = control::Region::fromEnvironment([] {
+        // A phone runs one of the two.
+        std::string code = ModemManagerWatcher::operatorCode(kAskNetwork);
+        return control::Region::ofNetwork(code.empty() ? OfonoWatcher::operatorCode(kAskNetwork) : code);
+    });
     reporter.inform(region.code.empty()
                         ? "no region is known: a national number matches the international ones of every country "
                           "with that national number (set CALLVANE_REGION)"
@@ -171,9 +175,9 @@ int main(int argc, char **argv)
     const control::CallScreen &screen = index.screen();
     SocketServer server(made, listenFd, screen, logBlocked);
     SocketKeeper keeper(made, socketPath, server, reporter);
-    ModemWatcher modem(
-        made, [&screen](const control::CallerId &caller) { return screen.blocks(caller.number()); }, logBlocked,
-        reporter);
+    const auto blocks = [&screen](const control::CallerId &caller) { return screen.blocks(caller.number()); };
+    ModemManagerWatcher modemManager(made, blocks, logBlocked, reporter);
+    OfonoWatcher ofono(made, blocks, logBlocked, reporter);
     sd_event_loop(made);
     log.flush(kFinalWrite);
     return 0;

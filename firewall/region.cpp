@@ -118,7 +118,7 @@ Region Region::ofNetwork(const std::string &operatorCode, const std::string &pro
     const std::string country = countryOf(xml, operatorCode);
     if (country.empty())
         return {};
-    return {country, "the mobile network " + operatorCode + ", as ModemManager gives it (the SIM's home network)"};
+    return {country, "the mobile network " + operatorCode + ", the SIM's home network if the modem tells it"};
 }
 
 Region Region::fromEnvironment(const std::function<Region()> &ofNetwork, const std::string &zoneTable)

@@ -1,0 +1,336 @@
+#include "daemon/callwatcher.h"
+
+#include "daemon/reporter.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr char kBusDriver[] = "org.freedesktop.DBus";
+constexpr size_t kMaxCalls = 1024;
+
+} // namespace
+
+CallWatcher::CallWatcher(sd_event *loop, const Service &service, std::vector<Match> matches, Blocks blocks,
+                         HungUp hungUp, Reporter &reporter)
+    : m_service(service)
+    , m_matches(std::move(matches))
+    , m_blocks(std::move(blocks))
+    , m_hungUp(std::move(hungUp))
+    , m_reporter(reporter)
+    , m_loop(loop)
+    , m_due(eventloop::timer(loop, [this] { handleDue(); }))
+    , m_dispatched(eventloop::post(loop, [this] { rearm(); }))
+{
+}
+
+CallWatcher::Bus CallWatcher::systemBus()
+{
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        bus = nullptr;
+    return {bus, sd_bus_flush_close_unref};
+}
+
+CallWatcher::Reply CallWatcher::askNow(sd_bus *bus, const char *service, const char *path, const char *interface,
+                                       const char *member, std::chrono::milliseconds wait, const char *types,
+                                       const char *first, const char *second)
+{
+    sd_bus_message *call = nullptr;
+    sd_bus_message *reply = nullptr;
+    if (bus == nullptr || sd_bus_message_new_method_call(bus, &call, service, path, interface, member) < 0
+        || sd_bus_message_set_auto_start(call, 0) < 0
+        || (types != nullptr && sd_bus_message_append(call, types, first, second) < 0)
+        || sd_bus_call(bus, call, std::chrono::microseconds(wait).count(), nullptr, &reply) < 0)
+        reply = nullptr;
+    sd_bus_message_unref(call);
+    return {reply, sd_bus_message_unref};
+}
+
+void CallWatcher::start()
+{
+    connect();
+    rearm();
+}
+
+CallWatcher::~CallWatcher()
+{
+    disconnect({});
+}
+
+void CallWatcher::connect()
+{
+    sd_bus *bus = nullptr;
+    int result = sd_bus_open_system(&bus);
+    const auto match = [&](const std::string &rule, sd_bus_message_handler_t handler) {
+        if (result >= 0)
+            result = sd_bus_add_match_async(bus, nullptr, rule.c_str(), handler, nullptr, this);
+    };
+    match("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+          "arg0='"
+              + std::string(m_service.name) + "'",
+          onNameOwnerChanged);
+    for (const Match &each : m_matches)
+        match(each.rule, each.handler);
+    // Said by sd-bus itself, not the bus: never sent to the bus as a match.
+    match("type='signal',path='/org/freedesktop/DBus/Local',interface='org.freedesktop.DBus.Local',"
+          "member='Disconnected'",
+          onDisconnected);
+    if (result >= 0)
+        result = sd_bus_attach_event(bus, m_loop, SD_EVENT_PRIORITY_NORMAL);
+    if (result < 0) {
+        sd_bus_flush_close_unref(bus);
+        m_reconnectAt = Clock::now() + kReconnectWait;
+        m_reporter.report(Fault::Bus,
+                          std::string("no system D-Bus (") + std::strerror(-result)
+                              + "): only the calls on the socket are screened");
+        return;
+    }
+    m_bus = bus;
+    m_reporter.resolved(Fault::Bus);
+    // Asked after the match is set, so that no change of owner falls between the two.
+    Query &query = m_queries.emplace_back(Query{this, {}, m_epoch, {}});
+    if (sd_bus_call_method_async(m_bus, nullptr, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
+                                 onNameOwner, &query, "s", m_service.name)
+        < 0)
+        m_queries.pop_back();
+}
+
+void CallWatcher::disconnect(const std::string &why)
+{
+    if (m_bus == nullptr)
+        return;
+    m_bus = sd_bus_flush_close_unref(m_bus);
+    m_lost = false;
+    m_queries.clear();
+    m_calls.clear();
+    m_owner.clear();
+    ++m_epoch;
+    m_reconnectAt = Clock::now() + std::chrono::seconds(1);
+    if (!why.empty())
+        m_reporter.report(Fault::Bus, "lost the system D-Bus (" + why + "); connecting again");
+}
+
+std::optional<CallWatcher::Clock::time_point> CallWatcher::dueAt() const
+{
+    if (m_bus == nullptr || m_lost)
+        return m_lost ? Clock::now() : m_reconnectAt;
+    std::optional<Clock::time_point> due;
+    for (const auto &[path, call] : m_calls) {
+        if (call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp)
+            due = due ? std::min(*due, call.due) : call.due;
+    }
+    return due;
+}
+
+void CallWatcher::rearm()
+{
+    if (m_due == nullptr)
+        return;
+    if (const auto due = dueAt())
+        eventloop::armAt(m_due.get(), *due);
+    else
+        eventloop::disarm(m_due.get());
+}
+
+int CallWatcher::onDisconnected(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
+{
+    static_cast<CallWatcher *>(self)->m_lost = true;
+    return 0;
+}
+
+void CallWatcher::handleDue()
+{
+    if (m_lost)
+        disconnect("the bus closed the connection");
+    if (m_bus == nullptr) {
+        if (Clock::now() >= m_reconnectAt)
+            connect();
+        return;
+    }
+    const auto now = Clock::now();
+    for (auto &[path, call] : m_calls) {
+        if (now < call.due)
+            continue;
+        if (call.stage == Call::Stage::AwaitingNumber)
+            decide(path, call, {}); // the number did not come: withheld
+        else if (call.stage == Call::Stage::ToHangUp)
+            hangUp(path, call);
+    }
+}
+
+bool CallWatcher::ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
+                      const std::string &callPath, const char *types, const char *argument)
+{
+    Query &query = m_queries.emplace_back(Query{this, callPath, m_epoch, {}});
+    if (sd_bus_call_method_async(m_bus, nullptr, m_service.name, path, interface, member, onReply, &query, types,
+                                 argument)
+        >= 0)
+        return true;
+    m_queries.pop_back();
+    return false;
+}
+
+std::optional<CallWatcher::Query> CallWatcher::answered(void *query)
+{
+    auto *pending = static_cast<Query *>(query);
+    const Query taken = *pending;
+    taken.watcher->m_queries.remove_if([pending](const Query &q) { return &q == pending; });
+    if (taken.epoch != taken.watcher->m_epoch)
+        return std::nullopt;
+    return taken;
+}
+
+void CallWatcher::setOwner(const std::string &owner)
+{
+    if (owner == m_owner && m_ownerKnown)
+        return;
+    const std::string label = m_service.label + std::string(" (") + m_service.name + ")";
+    if (!owner.empty())
+        m_reporter.inform("screening the calls of " + label);
+    else if (!m_ownerKnown)
+        m_reporter.inform(label + " is not running: its calls are screened once it starts");
+    else
+        m_reporter.inform(label + " stopped: its calls are screened once it starts again");
+    m_ownerKnown = true;
+    m_owner = owner;
+    m_calls.clear();
+    ++m_epoch;
+    if (!m_owner.empty())
+        appeared();
+}
+
+bool CallWatcher::fromOwner(sd_bus_message *message) const
+{
+    const char *sender = sd_bus_message_get_sender(message);
+    return !m_owner.empty() && sender != nullptr && m_owner == sender;
+}
+
+bool CallWatcher::track(const std::string &callPath)
+{
+    if (m_calls.count(callPath) != 0)
+        return false; // seen already, in the calls there were when the service appeared
+    if (m_calls.size() >= kMaxCalls)
+        m_calls.erase(m_calls.begin());
+    m_calls[callPath].added = Clock::now();
+    return true;
+}
+
+void CallWatcher::heard(const std::string &callPath, const News &news)
+{
+    const auto found = m_calls.find(callPath);
+    if (found == m_calls.end())
+        return;
+    Call &call = found->second;
+    if (call.stage == Call::Stage::Asking) {
+        if (!news.ringing || !*news.ringing) {
+            if (news.ringing)
+                call.stage = Call::Stage::Done; // outgoing, answered, or gone already
+            return;
+        }
+        call.stage = Call::Stage::AwaitingNumber;
+        call.waiting = news.waiting;
+        call.due = call.added + kNumberWait;
+    }
+    const bool undecided = call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp;
+    if (undecided && !news.ringing.value_or(true))
+        call.stage = Call::Stage::Done; // answered or ended meanwhile
+    else if (call.stage == Call::Stage::AwaitingNumber && (news.withheld || !news.number.empty()))
+        decide(callPath, call, news.withheld ? std::string() : news.number);
+}
+
+void CallWatcher::forget(const std::string &callPath)
+{
+    m_calls.erase(callPath);
+}
+
+void CallWatcher::forgetUnder(const std::string &prefix)
+{
+    for (auto it = m_calls.lower_bound(prefix); it != m_calls.end() && it->first.rfind(prefix, 0) == 0;)
+        it = m_calls.erase(it);
+}
+
+void CallWatcher::decide(const std::string &callPath, Call &call, std::string_view number)
+{
+    call.caller = control::CallerId(number);
+    if (!m_blocks(call.caller)) {
+        call.stage = Call::Stage::Done;
+        return;
+    }
+    call.stage = Call::Stage::ToHangUp;
+    call.due = call.waiting ? call.added + m_service.waitingHangUpDelay : Clock::now();
+    if (Clock::now() >= call.due)
+        hangUp(callPath, call);
+}
+
+void CallWatcher::hangUp(const std::string &callPath, Call &call)
+{
+    call.stage = Call::Stage::HangingUp;
+    if (!ask(callPath.c_str(), m_service.callInterface, "Hangup", onHangup, callPath)) {
+        call.stage = Call::Stage::Done;
+        m_reporter.report(Fault::Hangup, std::string("cannot ask ") + m_service.label + " to hang up " + callPath);
+        return;
+    }
+    m_queries.back().caller = call.caller;
+}
+
+void CallWatcher::hungUp(const control::CallerId &caller)
+{
+    const auto now = Clock::now();
+    for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();) {
+        const auto ringsOn = it->first.empty() ? kWithheldRingsOn : kRingOn;
+        it = now - it->second >= ringsOn ? m_recentlyHungUp.erase(it) : std::next(it);
+    }
+    const bool again = m_recentlyHungUp.count(caller.number()) != 0;
+    m_recentlyHungUp[caller.number()] = now;
+    if (!again)
+        m_hungUp(caller);
+}
+
+int CallWatcher::onNameOwner(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    const char *owner = nullptr;
+    if (!asked)
+        return 0;
+    if (sd_bus_message_is_method_error(message, nullptr) || sd_bus_message_read(message, "s", &owner) < 0)
+        owner = "";
+    asked->watcher->setOwner(owner);
+    return 0;
+}
+
+int CallWatcher::onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &watcher = *static_cast<CallWatcher *>(self);
+    const char *sender = sd_bus_message_get_sender(message);
+    const char *name = nullptr;
+    const char *before = nullptr;
+    const char *after = nullptr;
+    if (sender != nullptr && std::strcmp(sender, kBusDriver) == 0
+        && sd_bus_message_read(message, "sss", &name, &before, &after) >= 0
+        && std::strcmp(name, watcher.m_service.name) == 0)
+        watcher.setOwner(after);
+    return 0;
+}
+
+int CallWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    if (!asked)
+        return 0;
+    CallWatcher &watcher = *asked->watcher;
+    if (const auto found = watcher.m_calls.find(asked->callPath); found != watcher.m_calls.end())
+        found->second.stage = Call::Stage::Done;
+    if (const sd_bus_error *error = sd_bus_message_get_error(message); error != nullptr && error->name != nullptr) {
+        watcher.m_reporter.report(Fault::Hangup,
+                                  watcher.m_service.label + std::string(" did not hang up a blocked call: ")
+                                      + error->name
+                                      + (error->message != nullptr ? std::string(": ") + error->message : ""),
+                                  error->name);
+        return 0;
+    }
+    watcher.m_reporter.resolved(Fault::Hangup);
+    watcher.hungUp(asked->caller);
+    return 0;
+}

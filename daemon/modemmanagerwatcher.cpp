@@ -1,0 +1,220 @@
+#include "daemon/modemmanagerwatcher.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kService[] = "org.freedesktop.ModemManager1";
+constexpr char kRoot[] = "/org/freedesktop/ModemManager1";
+constexpr char kVoice[] = "org.freedesktop.ModemManager1.Modem.Voice";
+constexpr char kCall[] = "org.freedesktop.ModemManager1.Call";
+constexpr char k3gpp[] = "org.freedesktop.ModemManager1.Modem.Modem3gpp";
+constexpr char kModem[] = "org.freedesktop.ModemManager1.Modem";
+constexpr char kSim[] = "org.freedesktop.ModemManager1.Sim";
+constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
+constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
+
+// Hung up before ModemManager's +CLCC poll, a waiting call has no index yet, and ModemManager
+// would send AT+CHUP, which on many modems ends the user's active call too.
+constexpr CallWatcher::Service kModemManager{kService, "ModemManager", kCall, std::chrono::seconds(3)};
+
+// ModemManager's MMCallState: only incoming calls ring in or wait.
+constexpr int kRingingIn = 3;
+constexpr int kWaiting = 6;
+
+// Reads an a{sv} of Call properties; false on a malformed message.
+bool readProperties(sd_bus_message *message, CallWatcher::News &out)
+{
+    if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
+        return false;
+    int entered = 0;
+    while ((entered = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
+        const char *key = nullptr;
+        if (sd_bus_message_read(message, "s", &key) < 0)
+            return false;
+        int read = 0;
+        if (std::strcmp(key, "Number") == 0) {
+            const char *number = nullptr;
+            read = sd_bus_message_read(message, "v", "s", &number);
+            out.number = number != nullptr ? number : "";
+        } else if (std::strcmp(key, "State") == 0) {
+            int state = 0;
+            read = sd_bus_message_read(message, "v", "i", &state);
+            out.ringing = state == kRingingIn || state == kWaiting;
+            out.waiting = state == kWaiting;
+        } else {
+            read = sd_bus_message_skip(message, "v");
+        }
+        if (read < 0 || sd_bus_message_exit_container(message) < 0)
+            return false;
+    }
+    return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
+// Reads, with `readValue`, the variant of `property` of every object's `interface` in a
+// GetManagedObjects reply (a{oa{sa{sv}}}); false on a malformed message.
+bool readManagedProperty(sd_bus_message *message, const char *interface, const char *property,
+                         const std::function<bool(sd_bus_message *)> &readValue)
+{
+    if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
+        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
+            return false;
+        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
+            const char *name = nullptr;
+            if (sd_bus_message_read(message, "s", &name) < 0)
+                return false;
+            if (std::strcmp(name, interface) != 0) {
+                if (sd_bus_message_skip(message, "a{sv}") < 0)
+                    return false;
+            } else {
+                if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
+                    return false;
+                while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+                    const char *key = nullptr;
+                    if (sd_bus_message_read(message, "s", &key) < 0)
+                        return false;
+                    const bool read =
+                        std::strcmp(key, property) != 0 ? sd_bus_message_skip(message, "v") >= 0 : readValue(message);
+                    if (!read || sd_bus_message_exit_container(message) < 0)
+                        return false;
+                }
+                if (sd_bus_message_exit_container(message) < 0)
+                    return false;
+            }
+            if (sd_bus_message_exit_container(message) < 0)
+                return false;
+        }
+        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
+            return false;
+    }
+    return true;
+}
+
+// The "Calls" of every Voice interface in a GetManagedObjects reply.
+bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
+{
+    return readManagedProperty(message, kVoice, "Calls", [&calls](sd_bus_message *value) {
+        if (sd_bus_message_enter_container(value, 'v', "ao") < 0 || sd_bus_message_enter_container(value, 'a', "o") < 0)
+            return false;
+        const char *call = nullptr;
+        while (sd_bus_message_read(value, "o", &call) > 0)
+            calls.emplace_back(call);
+        return sd_bus_message_exit_container(value) >= 0 && sd_bus_message_exit_container(value) >= 0;
+    });
+}
+
+} // namespace
+
+ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter)
+    : CallWatcher(
+        loop, kModemManager,
+        {{"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallAdded'", onCallAdded},
+         {"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallDeleted'", onCallDeleted},
+         {"type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+          "arg0='org.freedesktop.ModemManager1.Call'",
+          onPropertiesChanged}},
+        std::move(blocks), std::move(hungUp), reporter)
+{
+    start();
+}
+
+std::string ModemManagerWatcher::operatorCode(std::chrono::milliseconds wait)
+{
+    const Bus bus = systemBus();
+    const auto firstOf = [](const char *type, std::string &into) {
+        return [type, &into](sd_bus_message *value) {
+            const char *text = nullptr;
+            if (sd_bus_message_read(value, "v", type, &text) < 0)
+                return false;
+            if (into.empty() && text != nullptr)
+                into = text;
+            return true;
+        };
+    };
+    const Reply managed = askNow(bus.get(), kService, kRoot, kObjectManager, "GetManagedObjects", wait);
+    std::string network;
+    std::string sim;
+    if (!managed || !readManagedProperty(managed.get(), k3gpp, "OperatorCode", firstOf("s", network))
+        || sd_bus_message_rewind(managed.get(), 1) < 0
+        || !readManagedProperty(managed.get(), kModem, "Sim", firstOf("o", sim)) || sim.empty() || sim == "/")
+        return network;
+    const auto simProperty = [&](const char *name) {
+        std::string value;
+        if (const Reply reply = askNow(bus.get(), kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
+            firstOf("s", value)(reply.get());
+        return value;
+    };
+    // Where the SIM's files do not say how long its MNC is, its MCC still names the country.
+    std::string home = simProperty("OperatorIdentifier");
+    if (home.empty())
+        home = simProperty("Imsi").substr(0, 5);
+    return home.size() >= 5 ? home : network;
+}
+
+void ModemManagerWatcher::appeared()
+{
+    ask(kRoot, kObjectManager, "GetManagedObjects", onManagedObjects, {});
+}
+
+void ModemManagerWatcher::track(const std::string &callPath)
+{
+    if (CallWatcher::track(callPath)
+        && !ask(callPath.c_str(), kProperties, "GetAll", onProperties, callPath, "s", kCall))
+        heard(callPath, News{false, false, {}, false});
+}
+
+int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    std::vector<std::string> calls;
+    if (!asked || sd_bus_message_is_method_error(message, nullptr))
+        return 0;
+    readVoiceCalls(message, calls); // those read before a malformed part still count
+    for (const std::string &call : calls)
+        static_cast<ModemManagerWatcher *>(asked->watcher)->track(call);
+    return 0;
+}
+
+int ModemManagerWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
+    const char *path = nullptr;
+    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+        watcher.track(path);
+    return 0;
+}
+
+int ModemManagerWatcher::onCallDeleted(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
+    const char *path = nullptr;
+    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+        watcher.forget(path);
+    return 0;
+}
+
+int ModemManagerWatcher::onProperties(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+{
+    const auto asked = answered(query);
+    News news;
+    if (!asked)
+        return 0;
+    if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, news) || !news.ringing)
+        news.ringing = false; // gone already
+    static_cast<ModemManagerWatcher *>(asked->watcher)->heard(asked->callPath, news);
+    return 0;
+}
+
+int ModemManagerWatcher::onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
+    const char *path = sd_bus_message_get_path(message);
+    const char *interface = nullptr;
+    News changed;
+    if (watcher.fromOwner(message) && path != nullptr && sd_bus_message_read(message, "s", &interface) >= 0
+        && readProperties(message, changed))
+        watcher.heard(path, changed);
+    return 0;
+}
