@@ -18,7 +18,7 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox procps findutils util-linux \
                   coreutils tzdata mobile-broadband-provider-info xvfb x11vnc
 PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-14-dev dpkg-dev file clang-format clang-tidy systemd \
-                  dbus-daemon python3-dbusmock modemmanager dunst dbus-bin weston qt6-wayland at-spi2-core \
+                  dbus-daemon python3-dbusmock modemmanager ofono dunst dbus-bin weston qt6-wayland at-spi2-core \
                   appstream desktop-file-utils lintian
 
 PREFIX   ?= /usr/local

@@ -1,11 +1,12 @@
-// A blocked call through the real ModemManager, with a simulated modem, on a private bus that
-// the daemon takes for the system bus: from the modem's RING to the hang-up command it
-// receives, p50 and p99. Beside it the floor of that path, a client that hangs up each call
-// the moment ModemManager adds it, measured in the same run.
+// A blocked call through the real ModemManager, then through the real oFono, each with a
+// simulated modem, on a private bus that the daemon takes for the system bus: from the modem's
+// RING to the hang-up command it receives, p50 and p99, for a black-listed caller and for a
+// withheld one. Beside it the floor of that path, a client that hangs up each call the moment
+// the service adds it, measured in the same run.
 
 #include "daemonprocess.h"
 #include "settingsstore/atomicfile.h"
-#include "tests/modemrig.h"
+#include "tests/telephonyrig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,40 +23,38 @@
 
 namespace {
 
-constexpr int kRingingIn = 3;
-
-ModemRig *g_rig = nullptr;
+TelephonyRig *g_rig = nullptr;
 std::string g_storage;
 
-// The floor: hangs up every call ModemManager adds, as soon as it says so.
+// The floor: hangs up every call the service adds, as soon as it says so.
 class InstantHangup : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit InstantHangup(ModemRig &rig)
+    explicit InstantHangup(TelephonyRig &rig)
         : m_rig(rig)
     {
     }
     bool listen(bool on)
     {
         QDBusConnection bus = m_rig.bus();
-        const QString path = m_rig.modemPath();
+        const QStringList signal = m_rig.callAddedAndHangup();
         const char *slot = SLOT(callAdded(QDBusMessage));
-        return on ? bus.connect(ModemRig::kService, path, ModemRig::kVoice, "CallAdded", this, slot)
-                  : bus.disconnect(ModemRig::kService, path, ModemRig::kVoice, "CallAdded", this, slot);
+        return on ? bus.connect(m_rig.service(), m_rig.modemPath(), signal[0], signal[1], this, slot)
+                  : bus.disconnect(m_rig.service(), m_rig.modemPath(), signal[0], signal[1], this, slot);
     }
 
 private slots:
     void callAdded(const QDBusMessage &added)
     {
         const QString call = added.arguments().value(0).value<QDBusObjectPath>().path();
-        QDBusMessage hangup = QDBusMessage::createMethodCall(ModemRig::kService, call, ModemRig::kCall, "Hangup");
-        m_rig.bus().call(hangup, QDBus::NoBlock);
+        const QString interface = m_rig.callAddedAndHangup()[2];
+        m_rig.bus().call(QDBusMessage::createMethodCall(m_rig.service(), call, interface, "Hangup"), QDBus::NoBlock);
     }
 
 private:
-    ModemRig &m_rig;
+    TelephonyRig &m_rig;
 };
 
 void report(benchmark::State &state, std::vector<double> &latencies)
@@ -68,22 +67,22 @@ void report(benchmark::State &state, std::vector<double> &latencies)
     state.counters["p99_ms"] = percentile(0.99);
 }
 
-// Rings a black-listed number; the time to the modem's hang-up command, or -1 after 5 s.
-double ringToHangup()
+// Rings; the time to the modem's hang-up command, or -1 after 5 s.
+double ringToHangup(AtModem::NumberComes comes)
 {
     AtModem &modem = g_rig->modem();
     modem.reset();
-    // ModemManager is done with the last call first: a new RING then makes a new one.
-    if (!QTest::qWaitFor([] { return g_rig->callInState(kRingingIn).isEmpty(); }, 5000))
+    // The service is done with the last call first: a new RING then makes a new one.
+    if (!QTest::qWaitFor([] { return g_rig->callIn(TelephonyRig::CallState::Ringing).isEmpty(); }, 5000))
         return -1;
-    modem.ring("600112233");
+    modem.ring("600112233", comes);
     if (!QTest::qWaitFor([&] { return modem.ringToHangupMs() >= 0; }, 5000))
         return -1;
     return double(modem.ringToHangupMs());
 }
 
 // `floor`: the instant client hangs up, the daemon is stopped (SIGSTOP) meanwhile.
-void measure(benchmark::State &state, bool floor)
+void measure(benchmark::State &state, bool floor, AtModem::NumberComes comes)
 {
     const pid_t daemon = daemonprocess::running(g_storage + ".blacklist");
     InstantHangup instant(*g_rig);
@@ -93,7 +92,7 @@ void measure(benchmark::State &state, bool floor)
     }
     std::vector<double> latencies;
     for (auto _ : state) {
-        const double ms = ringToHangup();
+        const double ms = ringToHangup(comes);
         if (ms < 0) {
             state.SkipWithError("a call was not hung up");
             break;
@@ -107,40 +106,35 @@ void measure(benchmark::State &state, bool floor)
     report(state, latencies);
 }
 
-void BM_RingToHangup_Daemon(benchmark::State &state)
+// The benchmarks against the service CALLVANE_TELEPHONY names; false when it cannot be run.
+bool runWith(const std::string &service)
 {
-    measure(state, false);
-}
-
-void BM_RingToHangup_Floor(benchmark::State &state)
-{
-    measure(state, true);
-}
-
-} // namespace
-
-BENCHMARK(BM_RingToHangup_Daemon)->Iterations(50)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RingToHangup_Floor)->Iterations(50)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char **argv)
-{
-    QCoreApplication application(argc, argv);
     g_storage = daemonprocess::temporaryStorage("/tmp/callvane-modem-XXXXXX");
     if (g_storage.empty())
-        return 1;
-    int result = 1;
+        return false;
+    bool ran = false;
     {
-        ModemRig rig(QString::fromStdString(g_storage));
-        g_rig = &rig;
-        control::writeFileAtomically(g_storage + ".Callvane.cfg",
-                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 600112233\n");
-        if (!rig.start())
-            std::fprintf(stderr, "bench_modem: %s\n", qPrintable(rig.error()));
+        const std::unique_ptr<TelephonyRig> rig = TelephonyRig::make(QString::fromStdString(g_storage));
+        g_rig = rig.get();
+        control::writeFileAtomically(
+            g_storage + ".Callvane.cfg",
+            "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = 600112233\n");
+        if (!rig->start())
+            std::fprintf(stderr, "bench_modem: %s\n", qPrintable(rig->error()));
         else if (std::system((g_storage + ".blacklist").c_str()) == 0) {
-            benchmark::Initialize(&argc, argv);
+            using Comes = AtModem::NumberComes;
+            benchmark::ClearRegisteredBenchmarks();
+            for (const auto &[name, floor, comes, iterations] :
+                 {std::tuple{"Daemon", false, Comes::WithRing, 50}, std::tuple{"Floor", true, Comes::WithRing, 50},
+                  std::tuple{"Daemon_Withheld", false, Comes::Withheld, 5}}) {
+                benchmark::RegisterBenchmark(("BM_RingToHangup_" + service + "_" + name).c_str(), measure, floor, comes)
+                    ->Iterations(iterations)
+                    ->Repetitions(3)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
             benchmark::RunSpecifiedBenchmarks();
-            benchmark::Shutdown();
-            result = 0;
+            ran = true;
         }
         // Our daemon, found by its path.
         if (const pid_t daemon = daemonprocess::running(g_storage + ".blacklist"); daemon > 0)
@@ -148,7 +142,22 @@ int main(int argc, char **argv)
     }
     std::error_code failed;
     std::filesystem::remove_all(g_storage, failed);
-    return result;
+    return ran;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    bool ran = true;
+    for (const char *service : {"ModemManager", "oFono"}) {
+        qputenv("CALLVANE_TELEPHONY", service == std::string("oFono") ? "ofono" : "");
+        ran = runWith(service) && ran;
+    }
+    benchmark::Shutdown();
+    return ran ? 0 : 1;
 }
 
 #include "bench_modem.moc"

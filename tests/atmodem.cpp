@@ -1,6 +1,7 @@
 #include "atmodem.h"
 
 #include <QLocalSocket>
+#include <QTcpSocket>
 
 #include <algorithm>
 
@@ -22,23 +23,35 @@ const QList<std::pair<QByteArray, QByteArray>> kAnswers = {
     {"AT+CSQ", "+CSQ: 20,99"},
     {"AT+CRSM=176,12258,0,0,10", "+CRSM: 144,0,\"98341000000000000010\""}, // the SIM's ICCID
     {"AT+CRSM=176,28589,0,0,4", "+CRSM: 144,0,\"00000002\""}, // its MNC has two digits (EF_AD)
+    {"AT+CRSM=192,28589", "+CRSM: 144,0,\"000000046FAD040000FF4401020000\""}, // EF_AD: 4 bytes, readable
+    {"AT+SIMSTATE?", "+SIMSTATE: 1"}, // phonesim's: a SIM is in
+    {"AT+CREG=?", "+CREG: (0-2)"},
 };
 
-QByteArray clip(const QByteArray &number, const char *command)
+QByteArray clip(const QByteArray &number, AtModem::NumberComes comes)
 {
     const QByteArray type = number.startsWith('+') ? "145" : number.isEmpty() ? "128" : "129";
-    // The last field says whether the number is shown (0) or withheld (1).
-    return QByteArray(command) + ": \"" + number + "\"," + type + (number.isEmpty() ? ",,,,1" : ",,,,0");
+    // The last field says whether the number is shown (0), withheld (1) or not known (2).
+    const char *validity = comes == AtModem::NumberComes::Unavailable ? ",,,,2" : number.isEmpty() ? ",,,,1" : ",,,,0";
+    return "+CLIP: \"" + number + "\"," + type + validity;
 }
 
 } // namespace
 
 AtModem::AtModem(const QString &socketPath, QObject *parent)
-    : QObject(parent)
+    : AtModem(parent)
 {
+    m_tcpServer.close();
     QLocalServer::removeServer(socketPath);
     m_server.listen(socketPath);
+}
+
+AtModem::AtModem(QObject *parent)
+    : QObject(parent)
+{
+    m_tcpServer.listen(QHostAddress::LocalHost);
     connect(&m_server, &QLocalServer::newConnection, this, &AtModem::accept);
+    connect(&m_tcpServer, &QTcpServer::newConnection, this, &AtModem::accept);
     m_ringTimer.setInterval(1000);
     connect(&m_ringTimer, &QTimer::timeout, this, &AtModem::ringOn);
     m_ringTimer.start();
@@ -48,9 +61,10 @@ AtModem::AtModem(const QString &socketPath, QObject *parent)
 // newest connection is the port.
 void AtModem::accept()
 {
-    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::readyRead, this, &AtModem::read);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    for (QIODevice *socket = nullptr; (socket = m_server.nextPendingConnection()) != nullptr
+         || (socket = m_tcpServer.nextPendingConnection()) != nullptr;) {
+        connect(socket, &QIODevice::readyRead, this, &AtModem::read);
+        connect(socket, SIGNAL(disconnected()), socket, SLOT(deleteLater()));
         m_port = socket;
         m_pending.clear();
     }
@@ -58,7 +72,7 @@ void AtModem::accept()
 
 void AtModem::read()
 {
-    auto *socket = qobject_cast<QLocalSocket *>(sender());
+    auto *socket = qobject_cast<QIODevice *>(sender());
     if (socket != m_port)
         return;
     m_pending += socket->readAll();
@@ -85,14 +99,17 @@ QByteArray AtModem::reply(const QByteArray &command)
     }
     if (command == "AT+CIMI")
         return m_imsi + "\r\n\r\nOK";
+    if (command.startsWith("AT+COPS=3,"))
+        m_operatorByName = command.endsWith('0');
     if (command == "AT+COPS?")
-        return "+COPS: 0,2,\"" + m_operator + "\",7\r\n\r\nOK";
+        return m_operatorByName ? "+COPS: 0,0,\"Callvane\",7\r\n\r\nOK"
+                                : "+COPS: 0,2,\"" + m_operator + "\",7\r\n\r\nOK";
     if (command == "AT+CLCC")
         return callList() + "OK";
-    if (command == "ATH" || command == "AT+CHUP" || command.startsWith("AT+CHLD=1"))
+    if (command == "ATH" || command == "AT+CHUP" || command.startsWith("AT+CHLD=1") || command == "AT+CHLD=0")
         return hangUp(command);
     if (command.startsWith("ATD")) {
-        m_calls.append({m_nextIndex++, false, 0, command.mid(3).chopped(command.endsWith(';') ? 1 : 0)});
+        m_calls.append({freeIndex(), false, 0, command.mid(3).chopped(command.endsWith(';') ? 1 : 0)});
         return {};
     }
     if (command == "ATA") {
@@ -114,8 +131,10 @@ QByteArray AtModem::hangUp(const QByteArray &command)
     m_hangups.append(QString::fromLatin1(command));
     if (m_hangupMode != Hangups::Release)
         return m_hangupMode == Hangups::Refuse ? "ERROR" : "";
-    if (command.startsWith("AT+CHLD=1")) {
-        const int index = command.mid(9).toInt();
+    if (command.startsWith("AT+CHLD=")) {
+        const auto waiting = std::find_if(m_calls.begin(), m_calls.end(), [](const Call &c) { return c.state == 5; });
+        const int index =
+            command == "AT+CHLD=0" ? (waiting != m_calls.end() ? waiting->index : -1) : command.mid(9).toInt();
         if (!hasCall(index))
             return "ERROR";
         endCall(index);
@@ -146,8 +165,9 @@ void AtModem::send(const QByteArray &text)
 int AtModem::ring(const QByteArray &number, NumberComes comes)
 {
     const bool busy = std::any_of(m_calls.begin(), m_calls.end(), [](const Call &c) { return c.state == 0; });
-    const QByteArray listed = comes == NumberComes::Withheld ? QByteArray() : number;
-    const Call call{m_nextIndex++, true, busy ? 5 : 4, listed};
+    const QByteArray listed =
+        comes == NumberComes::Withheld || comes == NumberComes::Unavailable ? QByteArray() : number;
+    const Call call{freeIndex(), true, busy ? 5 : 4, listed};
     m_calls.append(call);
     m_sinceRing.start();
     m_ringToHangup = -1;
@@ -161,7 +181,7 @@ int AtModem::ring(const QByteArray &number, NumberComes comes)
     if (comes == NumberComes::AfterRing) {
         QTimer::singleShot(300, this, [this, index = call.index, listed] {
             if (hasCall(index))
-                send(clip(listed, "+CLIP"));
+                send(clip(listed, NumberComes::WithRing));
         });
     }
     return call.index;
@@ -170,8 +190,8 @@ int AtModem::ring(const QByteArray &number, NumberComes comes)
 void AtModem::announce(const Call &call, NumberComes comes)
 {
     send("+CRING: VOICE");
-    if (comes == NumberComes::WithRing || comes == NumberComes::Withheld)
-        send(clip(call.number, "+CLIP"));
+    if (comes != NumberComes::AfterRing && comes != NumberComes::OnlyInCallList)
+        send(clip(call.number, comes));
 }
 
 void AtModem::ringOn()
@@ -188,6 +208,15 @@ void AtModem::endCall(int index)
 {
     m_calls.removeIf([index](const Call &c) { return c.index == index; });
     m_ringing.removeIf([index](const auto &r) { return r.first == index; });
+}
+
+// As a network numbers calls: the lowest number no call has.
+int AtModem::freeIndex() const
+{
+    int index = 1;
+    while (hasCall(index))
+        ++index;
+    return index;
 }
 
 bool AtModem::hasCall(int index) const
