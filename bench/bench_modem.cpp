@@ -18,13 +18,51 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-TelephonyRig *g_rig = nullptr;
+std::unique_ptr<TelephonyRig> g_rig;
+std::optional<std::string> g_service; // whose rig runs
 std::string g_storage;
+
+void tearDown()
+{
+    // Our daemon, found by its path.
+    if (const pid_t daemon = daemonprocess::running(g_storage + ".blacklist"); daemon > 0)
+        ::kill(daemon, SIGTERM);
+    g_rig.reset();
+    std::error_code failed;
+    if (!g_storage.empty())
+        std::filesystem::remove_all(g_storage, failed);
+}
+
+// The rig of `service` (CALLVANE_TELEPHONY's value), with a daemon that blocks 600112233 and
+// withheld callers; false when it cannot be had.
+bool use(const std::string &service)
+{
+    if (service == g_service)
+        return g_rig != nullptr;
+    tearDown();
+    g_service = service;
+    qputenv("CALLVANE_TELEPHONY", QByteArray::fromStdString(service));
+    g_storage = daemonprocess::temporaryStorage("/tmp/callvane-modem-XXXXXX");
+    if (g_storage.empty())
+        return false;
+    g_rig = TelephonyRig::make(QString::fromStdString(g_storage));
+    control::writeFileAtomically(
+        g_storage + ".Callvane.cfg",
+        "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = 600112233\n");
+    if (!g_rig->start()) {
+        std::fprintf(stderr, "bench_modem: %s\n", qPrintable(g_rig->error()));
+        g_rig.reset();
+    } else if (std::system((g_storage + ".blacklist").c_str()) != 0) {
+        g_rig.reset();
+    }
+    return g_rig != nullptr;
+}
 
 // The floor: hangs up every call the service adds, as soon as it says so.
 class InstantHangup : public QObject
@@ -82,8 +120,12 @@ double ringToHangup(AtModem::NumberComes comes)
 }
 
 // `floor`: the instant client hangs up, the daemon is stopped (SIGSTOP) meanwhile.
-void measure(benchmark::State &state, bool floor, AtModem::NumberComes comes)
+void measure(benchmark::State &state, const std::string &service, bool floor, AtModem::NumberComes comes)
 {
+    if (!use(service)) {
+        state.SkipWithError("the service, its modem or the daemon did not start");
+        return;
+    }
     const pid_t daemon = daemonprocess::running(g_storage + ".blacklist");
     InstantHangup instant(*g_rig);
     if (daemon < 0 || (floor && (!instant.listen(true) || ::kill(daemon, SIGSTOP) != 0))) {
@@ -106,58 +148,29 @@ void measure(benchmark::State &state, bool floor, AtModem::NumberComes comes)
     report(state, latencies);
 }
 
-// The benchmarks against the service CALLVANE_TELEPHONY names; false when it cannot be run.
-bool runWith(const std::string &service)
-{
-    g_storage = daemonprocess::temporaryStorage("/tmp/callvane-modem-XXXXXX");
-    if (g_storage.empty())
-        return false;
-    bool ran = false;
-    {
-        const std::unique_ptr<TelephonyRig> rig = TelephonyRig::make(QString::fromStdString(g_storage));
-        g_rig = rig.get();
-        control::writeFileAtomically(
-            g_storage + ".Callvane.cfg",
-            "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = 600112233\n");
-        if (!rig->start())
-            std::fprintf(stderr, "bench_modem: %s\n", qPrintable(rig->error()));
-        else if (std::system((g_storage + ".blacklist").c_str()) == 0) {
-            using Comes = AtModem::NumberComes;
-            benchmark::ClearRegisteredBenchmarks();
-            for (const auto &[name, floor, comes, iterations] :
-                 {std::tuple{"Daemon", false, Comes::WithRing, 50}, std::tuple{"Floor", true, Comes::WithRing, 50},
-                  std::tuple{"Daemon_Withheld", false, Comes::Withheld, 5}}) {
-                benchmark::RegisterBenchmark(("BM_RingToHangup_" + service + "_" + name).c_str(), measure, floor, comes)
-                    ->Iterations(iterations)
-                    ->Repetitions(3)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime();
-            }
-            benchmark::RunSpecifiedBenchmarks();
-            ran = true;
-        }
-        // Our daemon, found by its path.
-        if (const pid_t daemon = daemonprocess::running(g_storage + ".blacklist"); daemon > 0)
-            ::kill(daemon, SIGTERM);
-    }
-    std::error_code failed;
-    std::filesystem::remove_all(g_storage, failed);
-    return ran;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    bool ran = true;
-    for (const char *service : {"ModemManager", "oFono"}) {
-        qputenv("CALLVANE_TELEPHONY", service == std::string("oFono") ? "ofono" : "");
-        ran = runWith(service) && ran;
+    using Comes = AtModem::NumberComes;
+    for (const auto &[service, name] : {std::pair{"", "ModemManager"}, std::pair{"ofono", "oFono"}}) {
+        for (const auto &[kind, floor, comes, iterations] :
+             {std::tuple{"Daemon", false, Comes::WithRing, 50}, std::tuple{"Floor", true, Comes::WithRing, 50},
+              std::tuple{"Daemon_Withheld", false, Comes::Withheld, 5}}) {
+            benchmark::RegisterBenchmark((std::string("BM_RingToHangup_") + name + "_" + kind).c_str(), measure,
+                                         std::string(service), floor, comes)
+                ->Iterations(iterations)
+                ->Repetitions(3)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
     }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return ran ? 0 : 1;
+    tearDown();
+    return 0;
 }
 
 #include "bench_modem.moc"

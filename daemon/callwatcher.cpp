@@ -1,7 +1,5 @@
 #include "daemon/callwatcher.h"
 
-#include "daemon/reporter.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -201,10 +199,28 @@ void CallWatcher::setOwner(const std::string &owner)
         appeared();
 }
 
+bool CallWatcher::failed(sd_bus_message *reply, Fault fault, const char *did) const
+{
+    const sd_bus_error *error = sd_bus_message_get_error(reply);
+    if (error == nullptr || error->name == nullptr)
+        return false;
+    m_reporter.report(fault,
+                      m_service.label + std::string(" ") + did + ": " + error->name
+                          + (error->message != nullptr ? std::string(": ") + error->message : ""),
+                      error->name);
+    return true;
+}
+
 bool CallWatcher::fromOwner(sd_bus_message *message) const
 {
     const char *sender = sd_bus_message_get_sender(message);
     return !m_owner.empty() && sender != nullptr && m_owner == sender;
+}
+
+const char *CallWatcher::pathFromOwner(sd_bus_message *message) const
+{
+    const char *path = nullptr;
+    return fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0 ? path : nullptr;
 }
 
 bool CallWatcher::track(const std::string &callPath)
@@ -322,14 +338,8 @@ int CallWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * /
     CallWatcher &watcher = *asked->watcher;
     if (const auto found = watcher.m_calls.find(asked->callPath); found != watcher.m_calls.end())
         found->second.stage = Call::Stage::Done;
-    if (const sd_bus_error *error = sd_bus_message_get_error(message); error != nullptr && error->name != nullptr) {
-        watcher.m_reporter.report(Fault::Hangup,
-                                  watcher.m_service.label + std::string(" did not hang up a blocked call: ")
-                                      + error->name
-                                      + (error->message != nullptr ? std::string(": ") + error->message : ""),
-                                  error->name);
+    if (watcher.failed(message, Fault::Hangup, "did not hang up a blocked call"))
         return 0;
-    }
     watcher.m_reporter.resolved(Fault::Hangup);
     watcher.hungUp(asked->caller);
     return 0;

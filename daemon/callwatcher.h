@@ -11,11 +11,10 @@
 #include <vector>
 
 #include "daemon/eventloop.h"
+#include "daemon/reporter.h"
 #include "firewall/callerid.h"
 
 #include <systemd/sd-bus.h>
-
-class Reporter;
 
 // The incoming calls of one telephony service on the system D-Bus (DBUS_SYSTEM_BUS_ADDRESS
 // names another bus); a subclass speaks the service's interfaces. Only the current owner of
@@ -102,8 +101,12 @@ protected:
              const std::string &callPath, const char *types = nullptr, const char *argument = nullptr);
     // The query a reply belongs to, taken off the list; none when it is stale.
     static std::optional<Query> answered(void *query);
+    // Whether `reply` is an error; if so, says that the service `did` not, with the error, once.
+    bool failed(sd_bus_message *reply, Fault fault, const char *did) const;
     // Anyone on the bus may send a signal that looks like the service's.
     bool fromOwner(sd_bus_message *message) const;
+    // The object path a signal begins with, when the owner sent it; else null.
+    const char *pathFromOwner(sd_bus_message *message) const;
     // A call to screen; false when it is known already.
     bool track(const std::string &callPath);
     // Screens a tracked call by what the service says of it; a call stays unjudged until the

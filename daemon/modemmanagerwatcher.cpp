@@ -169,7 +169,9 @@ int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, 
 {
     const auto asked = answered(query);
     std::vector<std::string> calls;
-    if (!asked || sd_bus_message_is_method_error(message, nullptr))
+    if (!asked
+        || static_cast<ModemManagerWatcher *>(asked->watcher)
+               ->failed(message, Fault::Refused, "did not list its calls"))
         return 0;
     readVoiceCalls(message, calls); // those read before a malformed part still count
     for (const std::string &call : calls)
@@ -180,8 +182,7 @@ int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, 
 int ModemManagerWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<ModemManagerWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.track(path);
     return 0;
 }
@@ -189,8 +190,7 @@ int ModemManagerWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus
 int ModemManagerWatcher::onCallDeleted(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<ModemManagerWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.forget(path);
     return 0;
 }

@@ -123,7 +123,8 @@ bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
 int OfonoWatcher::onModems(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
 {
     const auto asked = answered(query);
-    if (!asked || sd_bus_message_is_method_error(message, nullptr))
+    if (!asked
+        || static_cast<OfonoWatcher *>(asked->watcher)->failed(message, Fault::Refused, "did not list its modems"))
         return 0;
     auto &watcher = *static_cast<OfonoWatcher *>(asked->watcher);
     forEachObject(message, [&](const char *modem) {
@@ -136,8 +137,7 @@ int OfonoWatcher::onModems(sd_bus_message *message, void *query, sd_bus_error * 
 int OfonoWatcher::onModemAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<OfonoWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.askCalls(path);
     return 0;
 }
@@ -145,8 +145,7 @@ int OfonoWatcher::onModemAdded(sd_bus_message *message, void *self, sd_bus_error
 int OfonoWatcher::onModemRemoved(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<OfonoWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.forgetUnder(path + std::string("/"));
     return 0;
 }
@@ -165,8 +164,7 @@ int OfonoWatcher::onCalls(sd_bus_message *message, void *query, sd_bus_error * /
 int OfonoWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<OfonoWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.found(path, message);
     return 0;
 }
@@ -174,8 +172,7 @@ int OfonoWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error 
 int OfonoWatcher::onCallRemoved(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<OfonoWatcher *>(self);
-    const char *path = nullptr;
-    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+    if (const char *path = watcher.pathFromOwner(message))
         watcher.forget(path);
     return 0;
 }

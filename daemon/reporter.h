@@ -12,7 +12,8 @@ enum class Fault {
     Socket, // cannot listen on the socket again
     Watch, // cannot watch the socket file
     Bus, // no system D-Bus
-    Hangup, // ModemManager did not hang up (one cause per error name)
+    Hangup, // the telephony service did not hang up (one cause per error name)
+    Refused, // the telephony service refuses to list its calls (one cause per error name)
     Installed, // the package was removed
 };
 
