@@ -179,8 +179,10 @@ int AtModem::ring(const QByteArray &number, NumberComes comes)
     m_ringing.append({call.index, comes});
     announce(call, comes);
     if (comes == NumberComes::AfterRing) {
+        // Only to this call: a call ended since, and another given its index, has its own number.
         QTimer::singleShot(300, this, [this, index = call.index, listed] {
-            if (hasCall(index))
+            if (std::any_of(m_calls.begin(), m_calls.end(),
+                            [&](const Call &c) { return c.index == index && c.number == listed; }))
                 send(clip(listed, NumberComes::WithRing));
         });
     }
