@@ -152,8 +152,9 @@ int main(int argc, char **argv)
     });
     const control::Region region = control::Region::fromEnvironment([] {
         // A phone runs one of the two.
-        std::string code = ModemManagerWatcher::operatorCode(kAskNetwork);
-        return control::Region::ofNetwork(code.empty() ? OfonoWatcher::operatorCode(kAskNetwork) : code);
+        const CallWatcher::Bus bus = CallWatcher::systemBus();
+        const std::string code = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
+        return control::Region::ofNetwork(code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork) : code);
     });
     reporter.inform(region.code.empty()
                         ? "no region is known: a national number matches the international ones of every country "

@@ -217,12 +217,6 @@ bool CallWatcher::fromOwner(sd_bus_message *message) const
     return !m_owner.empty() && sender != nullptr && m_owner == sender;
 }
 
-const char *CallWatcher::pathFromOwner(sd_bus_message *message) const
-{
-    const char *path = nullptr;
-    return fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0 ? path : nullptr;
-}
-
 bool CallWatcher::track(const std::string &callPath)
 {
     if (m_calls.count(callPath) != 0)
@@ -261,8 +255,9 @@ void CallWatcher::forget(const std::string &callPath)
     m_calls.erase(callPath);
 }
 
-void CallWatcher::forgetUnder(const std::string &prefix)
+void CallWatcher::forgetCallsOf(const std::string &modemPath)
 {
+    const std::string prefix = modemPath + "/";
     for (auto it = m_calls.lower_bound(prefix); it != m_calls.end() && it->first.rfind(prefix, 0) == 0;)
         it = m_calls.erase(it);
 }

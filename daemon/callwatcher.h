@@ -59,6 +59,11 @@ public:
         bool withheld = false;
     };
 
+    using Bus = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
+    using Reply = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
+    // A connection to the system bus of its own, null without one.
+    static Bus systemBus();
+
     virtual ~CallWatcher();
     CallWatcher(const CallWatcher &) = delete;
     CallWatcher &operator=(const CallWatcher &) = delete;
@@ -79,10 +84,6 @@ protected:
         control::CallerId caller; // of a call being hung up: the service may delete it before it replies
     };
 
-    using Bus = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
-    using Reply = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
-    // A connection to the system bus of its own, null without one.
-    static Bus systemBus();
     // Asks `service` on `bus` and waits at most `wait` for the answer: for what is asked once,
     // before the loop runs. A service that is not running is not started for it. Null on any
     // failure.
@@ -105,15 +106,24 @@ protected:
     bool failed(sd_bus_message *reply, Fault fault, const char *did) const;
     // Anyone on the bus may send a signal that looks like the service's.
     bool fromOwner(sd_bus_message *message) const;
-    // The object path a signal begins with, when the owner sent it; else null.
-    const char *pathFromOwner(sd_bus_message *message) const;
+    // A signal handler that gives `act`, a member of `Watcher`'s, the object path the signal
+    // begins with, when the service's owner sent it.
+    template <typename Watcher, auto act>
+    static int withPath(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+    {
+        auto &watcher = *static_cast<Watcher *>(self);
+        const char *path = nullptr;
+        if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
+            (watcher.*act)(path);
+        return 0;
+    }
     // A call to screen; false when it is known already.
     bool track(const std::string &callPath);
     // Screens a tracked call by what the service says of it; a call stays unjudged until the
     // service says whether it rings.
     void heard(const std::string &callPath, const News &news);
     void forget(const std::string &callPath);
-    void forgetUnder(const std::string &prefix);
+    void forgetCallsOf(const std::string &modemPath);
 
 private:
     using Clock = eventloop::Clock;

@@ -108,21 +108,21 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
 } // namespace
 
 ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter)
-    : CallWatcher(
-        loop, kModemManager,
-        {{"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallAdded'", onCallAdded},
-         {"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallDeleted'", onCallDeleted},
-         {"type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
-          "arg0='org.freedesktop.ModemManager1.Call'",
-          onPropertiesChanged}},
-        std::move(blocks), std::move(hungUp), reporter)
+    : CallWatcher(loop, kModemManager,
+                  {{"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallAdded'",
+                    withPath<ModemManagerWatcher, &ModemManagerWatcher::track>},
+                   {"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallDeleted'",
+                    withPath<ModemManagerWatcher, &ModemManagerWatcher::forget>},
+                   {"type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+                    "arg0='org.freedesktop.ModemManager1.Call'",
+                    onPropertiesChanged}},
+                  std::move(blocks), std::move(hungUp), reporter)
 {
     start();
 }
 
-std::string ModemManagerWatcher::operatorCode(std::chrono::milliseconds wait)
+std::string ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
-    const Bus bus = systemBus();
     const auto firstOf = [](const char *type, std::string &into) {
         return [type, &into](sd_bus_message *value) {
             const char *text = nullptr;
@@ -133,7 +133,7 @@ std::string ModemManagerWatcher::operatorCode(std::chrono::milliseconds wait)
             return true;
         };
     };
-    const Reply managed = askNow(bus.get(), kService, kRoot, kObjectManager, "GetManagedObjects", wait);
+    const Reply managed = askNow(bus, kService, kRoot, kObjectManager, "GetManagedObjects", wait);
     std::string network;
     std::string sim;
     if (!managed || !readManagedProperty(managed.get(), k3gpp, "OperatorCode", firstOf("s", network))
@@ -142,7 +142,7 @@ std::string ModemManagerWatcher::operatorCode(std::chrono::milliseconds wait)
         return network;
     const auto simProperty = [&](const char *name) {
         std::string value;
-        if (const Reply reply = askNow(bus.get(), kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
+        if (const Reply reply = askNow(bus, kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
             firstOf("s", value)(reply.get());
         return value;
     };
@@ -176,22 +176,6 @@ int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, 
     readVoiceCalls(message, calls); // those read before a malformed part still count
     for (const std::string &call : calls)
         static_cast<ModemManagerWatcher *>(asked->watcher)->track(call);
-    return 0;
-}
-
-int ModemManagerWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
-{
-    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
-        watcher.track(path);
-    return 0;
-}
-
-int ModemManagerWatcher::onCallDeleted(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
-{
-    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
-        watcher.forget(path);
     return 0;
 }
 

@@ -9,17 +9,15 @@ public:
     ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter);
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of
     // ModemManager's (a phone abroad reads its owner's numbers as its own country's), else of
-    // the network the modem is on; asked once, each answer waited for at most `wait`; "" when
+    // the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when
     // none is known.
-    static std::string operatorCode(std::chrono::milliseconds wait);
+    static std::string operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;
     void track(const std::string &callPath);
 
     static int onManagedObjects(sd_bus_message *message, void *query, sd_bus_error *error);
-    static int onCallAdded(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onCallDeleted(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onProperties(sd_bus_message *message, void *query, sd_bus_error *error);
 };

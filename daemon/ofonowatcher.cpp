@@ -69,20 +69,22 @@ template <typename Each> void forEachObject(sd_bus_message *message, Each each)
 
 OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter)
     : CallWatcher(loop, kOfono,
-                  {{"type='signal',interface='org.ofono.Manager',member='ModemAdded'", onModemAdded},
-                   {"type='signal',interface='org.ofono.Manager',member='ModemRemoved'", onModemRemoved},
+                  {{"type='signal',interface='org.ofono.Manager',member='ModemAdded'",
+                    withPath<OfonoWatcher, &OfonoWatcher::askCalls>},
+                   {"type='signal',interface='org.ofono.Manager',member='ModemRemoved'",
+                    withPath<OfonoWatcher, &OfonoWatcher::forgetCallsOf>},
                    {"type='signal',interface='org.ofono.VoiceCallManager',member='CallAdded'", onCallAdded},
-                   {"type='signal',interface='org.ofono.VoiceCallManager',member='CallRemoved'", onCallRemoved},
+                   {"type='signal',interface='org.ofono.VoiceCallManager',member='CallRemoved'",
+                    withPath<OfonoWatcher, &OfonoWatcher::forget>},
                    {"type='signal',interface='org.ofono.VoiceCall',member='PropertyChanged'", onPropertyChanged}},
                   std::move(blocks), std::move(hungUp), reporter)
 {
     start();
 }
 
-std::string OfonoWatcher::operatorCode(std::chrono::milliseconds wait)
+std::string OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
-    const Bus bus = systemBus();
-    const Reply modems = askNow(bus.get(), kService, "/", kManager, "GetModems", wait);
+    const Reply modems = askNow(bus, kService, "/", kManager, "GetModems", wait);
     std::string home;
     std::string network;
     if (!modems)
@@ -90,7 +92,7 @@ std::string OfonoWatcher::operatorCode(std::chrono::milliseconds wait)
     forEachObject(modems.get(), [&](const char *modem) {
         for (const char *interface : {"org.ofono.SimManager", "org.ofono.NetworkRegistration"}) {
             std::map<std::string, std::string> code{{"MobileCountryCode", ""}, {"MobileNetworkCode", ""}};
-            const Reply reply = askNow(bus.get(), kService, modem, interface, "GetProperties", wait);
+            const Reply reply = askNow(bus, kService, modem, interface, "GetProperties", wait);
             std::string &into = std::strcmp(interface, "org.ofono.SimManager") == 0 ? home : network;
             if (reply && readProperties(reply.get(), nullptr, &code) && into.empty())
                 into = code["MobileCountryCode"] + code["MobileNetworkCode"];
@@ -105,9 +107,9 @@ void OfonoWatcher::appeared()
     ask("/", kManager, "GetModems", onModems, {});
 }
 
-void OfonoWatcher::askCalls(const char *modemPath)
+void OfonoWatcher::askCalls(const std::string &modemPath)
 {
-    ask(modemPath, kCallManager, "GetCalls", onCalls, {});
+    ask(modemPath.c_str(), kCallManager, "GetCalls", onCalls, {});
 }
 
 bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
@@ -134,22 +136,6 @@ int OfonoWatcher::onModems(sd_bus_message *message, void *query, sd_bus_error * 
     return 0;
 }
 
-int OfonoWatcher::onModemAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
-{
-    auto &watcher = *static_cast<OfonoWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
-        watcher.askCalls(path);
-    return 0;
-}
-
-int OfonoWatcher::onModemRemoved(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
-{
-    auto &watcher = *static_cast<OfonoWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
-        watcher.forgetUnder(path + std::string("/"));
-    return 0;
-}
-
 int OfonoWatcher::onCalls(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
 {
     const auto asked = answered(query);
@@ -164,16 +150,9 @@ int OfonoWatcher::onCalls(sd_bus_message *message, void *query, sd_bus_error * /
 int OfonoWatcher::onCallAdded(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &watcher = *static_cast<OfonoWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
+    const char *path = nullptr;
+    if (watcher.fromOwner(message) && sd_bus_message_read(message, "o", &path) >= 0)
         watcher.found(path, message);
-    return 0;
-}
-
-int OfonoWatcher::onCallRemoved(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
-{
-    auto &watcher = *static_cast<OfonoWatcher *>(self);
-    if (const char *path = watcher.pathFromOwner(message))
-        watcher.forget(path);
     return 0;
 }
 

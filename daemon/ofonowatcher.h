@@ -8,21 +8,18 @@ class OfonoWatcher : public CallWatcher
 public:
     OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter);
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of oFono's,
-    // else of the network the modem is on; each answer waited for at most `wait`; "" when none
+    // else of the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when none
     // is known.
-    static std::string operatorCode(std::chrono::milliseconds wait);
+    static std::string operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;
-    void askCalls(const char *modemPath);
+    void askCalls(const std::string &modemPath);
     // A call, `properties` at its a{sv}; false on a malformed message.
     bool found(const char *callPath, sd_bus_message *properties);
 
     static int onModems(sd_bus_message *message, void *query, sd_bus_error *error);
-    static int onModemAdded(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onModemRemoved(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onCalls(sd_bus_message *message, void *query, sd_bus_error *error);
     static int onCallAdded(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onCallRemoved(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onPropertyChanged(sd_bus_message *message, void *self, sd_bus_error *error);
 };

@@ -3,7 +3,9 @@
 #include "telephonyrig.h"
 
 // ModemManager, with python3-dbusmock's polkit authority (which allows ModemManager's actions
-// unless told not to).
+// unless told not to). Not the real polkitd: it authorizes uid 0 whatever its rules say, and
+// the daemon under test runs as root (of a user namespace, for a normal user, where polkitd
+// cannot become its own user either).
 class ModemRig : public TelephonyRig
 {
 public:
