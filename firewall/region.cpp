@@ -104,10 +104,8 @@ std::string Region::countryOf(std::string_view providersXml, std::string_view op
     XML_SetStartElementHandler(parser.get(), onStart);
     if (XML_Parse(parser.get(), providersXml.data(), static_cast<int>(providersXml.size()), XML_TRUE) != XML_STATUS_OK)
         return {};
-    std::string country = search.ofNetwork.empty() ? search.ofMcc : search.ofNetwork;
-    for (char &c : country)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return country.size() == 2 ? country : std::string();
+    const std::string &country = search.ofNetwork.empty() ? search.ofMcc : search.ofNetwork;
+    return country.size() == 2 ? upper(country) : std::string();
 }
 
 Region Region::ofNetwork(const std::string &operatorCode, const std::string &providers)
