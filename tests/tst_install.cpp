@@ -1,3 +1,5 @@
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,10 +34,16 @@ private slots:
     void initTestCase()
     {
         m_prefix = m_dir.filePath("usr");
+        // An icon theme's cache from before: the install refreshes it.
+        const QString icons = m_prefix + "/share/icons/hicolor";
+        QVERIFY(QDir().mkpath(icons + "/scalable/apps"));
+        testfiles::writeFile(icons + "/scalable/apps/other.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
+        QCOMPARE(QProcess::execute("gtk-update-icon-cache", {"--quiet", "--ignore-theme-index", icons}), 0);
         QProcess install;
         install.start("cmake", {"--install", CALLVANE_BINARY_DIR, "--prefix", m_prefix});
         QVERIFY(install.waitForFinished(60000));
         QCOMPARE(install.exitCode(), 0);
+        QVERIFY(testfiles::readFile(icons + "/icon-theme.cache").contains("callvane"));
     }
 
     void optionsPrepareNothing_data()
@@ -184,12 +192,11 @@ private slots:
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         verify.setProcessEnvironment(env);
         verify.setProcessChannelMode(QProcess::MergedChannels);
-        // The unit names the programs where the build would install them: here, in the prefix.
-        QFile installed(m_prefix + "/lib/systemd/user/callvane-blacklist.service");
-        QFile unit(runtime.filePath("callvane-blacklist.service"));
-        QVERIFY(installed.open(QIODevice::ReadOnly) && unit.open(QIODevice::WriteOnly));
-        unit.write(installed.readAll().replace(CALLVANE_INSTALL_PREFIX "/", QFile::encodeName(m_prefix) + "/"));
-        unit.close();
+        // The unit names the launcher of this install, not of the build's prefix.
+        QFile unit(m_prefix + "/lib/systemd/user/callvane-blacklist.service");
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        QVERIFY(
+            unit.readAll().contains("\nExecStart=" + QFile::encodeName(m_prefix) + "/bin/callvane --start-daemon\n"));
         verify.start("systemd-analyze", {"--user", "verify", "--man=no", unit.fileName()});
         QVERIFY(verify.waitForFinished(30000));
         const QByteArray said = verify.readAll();
