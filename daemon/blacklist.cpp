@@ -12,6 +12,7 @@
 #include "daemon/reporter.h"
 #include "daemon/socketkeeper.h"
 #include "daemon/socketserver.h"
+#include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
 #include "firewall/callerid.h"
 #include "firewall/commandline.h"
@@ -50,6 +51,9 @@ Environment:
                     desktop notice is in the words of the settings' Language there
   CALLVANE_INSTALLED  the installed daemon it was deployed from: when that file is
                     removed (the package uninstalled), the daemon stops
+  CALLVANE_UNIT     the systemd user unit that serves this storage, set by the launcher
+                    for the window: a start restarts that unit instead, where the user
+                    manager runs, and returns once it has started
 
 Problems it meets (a damaged settings copy, a log it cannot write) are said once on
 stderr, when that is a file or a journal, and in the system log.
@@ -98,6 +102,13 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     // Whatever the starter left open (the window's files and sockets) is not ours.
     ::close_range(3, ~0U, 0);
+    if (const char *unit = std::getenv(UserUnit::kVariable); unit != nullptr && *unit != '\0') {
+        switch (UserUnit::restart(unit, Reporter())) {
+        case UserUnit::Outcome::Started: return 0;
+        case UserUnit::Outcome::Failed: return 1;
+        case UserUnit::Outcome::NotThere: break;
+        }
+    }
     Instance::runFromMemory(argv);
 
     const control::Storage storage = control::Storage::fromEnvironment();

@@ -129,6 +129,28 @@ private slots:
         QCOMPARE(QFile::symLinkTarget(QString("/proc/%1/fd/1").arg(pid)), QString("/dev/null"));
     }
 
+    // Told of a user unit where no user manager runs (a phone without systemd), it serves by
+    // itself.
+    void servesWithoutTheUnitsManager()
+    {
+        const QTemporaryDir runtime;
+        const QByteArray empty = QFile::encodeName(runtime.path());
+        const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
+        const auto restore = qScopeGuard([&saved] {
+            for (const char *name : {"CALLVANE_UNIT", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
+                if (saved.contains(name))
+                    qputenv(name, saved.value(name).toLocal8Bit());
+                else
+                    qunsetenv(name);
+            }
+        });
+        qputenv("CALLVANE_UNIT", "/usr/lib/systemd/user/callvane-blacklist.service");
+        qputenv("XDG_RUNTIME_DIR", empty);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + empty + "/bus");
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("600112233"), QString("block"));
+    }
+
     // The newest start serves, also when the one before it was stopped (SIGSTOP) and is
     // let go on later: exactly one daemon runs, on the settings of the newest start.
     void newestStartTakesOver_data()
