@@ -4,10 +4,11 @@
 #include "ezx/zkbmainwidget.h"
 
 #include <QApplication>
-
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -82,13 +83,84 @@ void ZPopup::keyPressEvent(QKeyEvent *event)
     }
 }
 
+namespace {
+
+QWidget *shownMainWidget()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<ZKbMainWidget *>(top) != nullptr && top->isVisible())
+            return top;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 void ZPopup::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (qobject_cast<ZKbMainWidget *>(top) != nullptr && top->isVisible()) {
-            move(top->geometry().center() - rect().center());
-            break;
+    const QWidget *main = isWindow() ? shownMainWidget() : nullptr;
+    if (main != nullptr)
+        move(main->geometry().center() - rect().center());
+}
+
+int ZPopup::exec()
+{
+    QWidget *main = shownMainWidget();
+    if (main == nullptr)
+        return QDialog::exec();
+    QList<QPointer<QWidget>> outOfReach;
+    for (QWidget *child : main->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child->isEnabled()) {
+            child->setEnabled(false);
+            outOfReach.append(child);
         }
     }
+    const QPointer<QWidget> focused = QApplication::focusWidget();
+    QWidget *first = focusWidget() != nullptr ? focusWidget() : this; // the reparenting forgets it
+    m_shade = new QWidget(main);
+    m_shade->setObjectName(QStringLiteral("shade"));
+    m_shade->setAttribute(Qt::WA_StyledBackground);
+    m_shade->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 96)"));
+    m_shade->show();
+    setParent(main, Qt::Widget);
+    setAutoFillBackground(true); // as a window it had the window system's
+    main->installEventFilter(this);
+    place();
+    show();
+    first->setFocus(Qt::PopupFocusReason);
+
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+
+    main->removeEventFilter(this);
+    delete m_shade;
+    m_shade = nullptr;
+    for (const QPointer<QWidget> &child : outOfReach) {
+        if (child)
+            child->setEnabled(true);
+    }
+    if (focused)
+        focused->setFocus(Qt::PopupFocusReason);
+    return result();
+}
+
+bool ZPopup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize && watched == parentWidget())
+        place();
+    return QDialog::eventFilter(watched, event);
+}
+
+void ZPopup::place()
+{
+    constexpr int kMargin = 10;
+    const QRect room = parentWidget()->rect();
+    m_shade->setGeometry(room);
+    setFixedWidth(room.width() - 2 * kMargin);
+    const int height = qMin(sizeHint().height(), room.height() - 2 * kMargin);
+    setGeometry(kMargin, room.height() - kMargin - height, width(), height);
+    m_shade->raise();
+    raise();
 }

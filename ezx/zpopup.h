@@ -20,14 +20,24 @@ public:
     // an empty one leaves the platform's own.
     static void setKeyTexts(const QString &accept, const QString &cancel);
 
+    // Modal over the shown main window, as the platform's popups were: a child of it at its
+    // foot, the rest of the window shaded and out of reach, so that a phone's shell sees no
+    // second window to lay out as an app. Without a shown main window, a window of its own.
+    int exec() override;
+
 protected:
     QVBoxLayout *contentLayout() const { return m_content; }
     QPushButton *button(int key) const { return m_buttons[key]; }
     void keyPressEvent(QKeyEvent *event) override;
-    // Over the phone's screen, not wherever the desktop puts a new window.
+    // A window of its own over the phone's screen, not wherever the desktop puts a new window.
     void showEvent(QShowEvent *event) override;
+    // Follows the main window's size (an on-screen keyboard shrinks it).
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void place();
+
+    QWidget *m_shade = nullptr;
     QLabel *m_title;
     QVBoxLayout *m_content;
     QPushButton *m_buttons[2];

@@ -2,11 +2,12 @@
 
 #include "ezx/zpopup.h"
 
+class QGridLayout;
 class QLabel;
 class ZLineEdit;
 
-// Asks for one line of text: a prompt and a field that has the focus. Enter or OK accepts,
-// Escape or Cancel cancels.
+// Asks for one line of text: a prompt, a field that has the focus and a dialer's keys below it.
+// Enter or OK accepts, Escape or Cancel cancels.
 class ZSingleCaptureDlg : public ZPopup
 {
     Q_OBJECT
@@ -20,6 +21,8 @@ public:
     QString prompt() const;
 
 private:
+    QGridLayout *makePad();
+
     QLabel *m_prompt;
     ZLineEdit *m_edit;
 };

@@ -7,6 +7,7 @@
 #include "ezx/zlistboxitem.h"
 #include "ezx/znavtabwidget.h"
 #include "ezx/zoptionsmenu.h"
+#include "ezx/zpopup.h"
 #include "ezx/zsoftkey.h"
 #include "firewall/storage.h"
 #include "firewall/textkeys.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <deque>
@@ -52,9 +54,19 @@ void copyTree(const QString &from, const QString &to)
     }
 }
 
+// The dialog shown over the window (or as a window of its own).
+QWidget *shownDialog()
+{
+    const QWidgetList widgets = QApplication::allWidgets();
+    const auto shown = std::find_if(widgets.begin(), widgets.end(), [](const QWidget *widget) {
+        return qobject_cast<const ZPopup *>(widget) != nullptr && widget->isVisible();
+    });
+    return shown != widgets.end() ? *shown : nullptr;
+}
+
 void watchDialogs()
 {
-    QWidget *dialog = QApplication::activeModalWidget();
+    QWidget *dialog = shownDialog();
     if (dialog == nullptr || !dialog->isVisible() || dialog == g_lastAnswered)
         return;
     if (!g_answers.empty()) {
@@ -279,3 +291,12 @@ int run(QObject *test, int argc, char **argv)
 }
 
 } // namespace guitest
+
+#ifdef __SANITIZE_ADDRESS__
+// Qt's Wayland platform leaves some of libwayland-client's allocations at exit; they are not
+// ours to free.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libwayland-client.so\n";
+}
+#endif

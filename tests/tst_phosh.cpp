@@ -1,0 +1,194 @@
+// The window in the phone's own shell: phoc (on its X11 backend, inside Xvfb as a 720x1440
+// screen at scale 2), phosh and squeekboard on a private session bus, and Qt's Wayland
+// platform. Touches are real pointer presses through phoc; the screen is read back from Xvfb.
+
+#include "app/zgui.h"
+#include "ezx/zlistbox.h"
+#include "ezx/zoptionsmenu.h"
+#include "ezx/zsoftkey.h"
+#include "guitest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+#include <QtEndian>
+
+using namespace guitest;
+
+namespace {
+
+constexpr int kScale = 2;
+const QColor kInk(0x1d, 0x35, 0x57); // the window's bars
+QString g_unavailable; // why the shell could not start
+QString g_screenFile; // Xvfb's screen, as an XWD file it keeps current
+
+QImage screen()
+{
+    QFile file(g_screenFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray xwd = file.readAll();
+    const auto field = [&xwd](int index) { return qFromBigEndian<quint32>(xwd.constData() + 4 * index); };
+    // The header's size, the picture's width and height, its line length and colour count.
+    const qsizetype start = field(0) + field(19) * 12;
+    const QImage shot(reinterpret_cast<const uchar *>(xwd.constData() + start), int(field(4)), int(field(5)),
+                      int(field(12)), QImage::Format_RGB32);
+    return shot.copy();
+}
+
+bool isInk(QRgb pixel)
+{
+    return qAbs(qRed(pixel) - kInk.red()) + qAbs(qGreen(pixel) - kInk.green()) + qAbs(qBlue(pixel) - kInk.blue()) < 12;
+}
+
+// The rows of the screen where the window's own bars begin and end: its header under the
+// shell's top bar, its soft keys above the shell's home bar.
+QPair<int, int> windowBars(const QImage &shot)
+{
+    int top = 0;
+    while (top < shot.height() && !isInk(shot.pixel(shot.width() / 2, top)))
+        ++top;
+    if (top == shot.height())
+        return {-1, -1};
+    int bottom = shot.height() - 1;
+    while (bottom > top && !isInk(shot.pixel(8, bottom)))
+        --bottom;
+    return {top, bottom};
+}
+
+// A finger on `widget` (at `point`, else its middle), through the compositor; the window's
+// top is at screen row `top` (device pixels).
+void tap(const QWidget *widget, int top, QPoint point = {-1, -1})
+{
+    QVERIFY(widget != nullptr);
+    if (point.x() < 0)
+        point = widget->rect().center();
+    const QPoint at = widget->mapTo(widget->window(), point) * kScale + QPoint(0, top);
+    QCOMPARE(
+        QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
+    QTest::qWait(150);
+}
+
+} // namespace
+
+class TestPhosh : public QObject
+{
+    Q_OBJECT
+
+    // The window sits between the shell's bars, its own header right below the top bar (no
+    // title bar of Qt's drawing), maximized, not fullscreen. `top`: the screen row of its top.
+    static void verifyAmongTheBars(ZGui &gui, int &top)
+    {
+        QString problem;
+        const auto among = [&] {
+            const QImage shot = screen();
+            const QPair<int, int> bars = windowBars(shot);
+            top = bars.first;
+            problem = bars.first < 0                                       ? "no window"
+                : qGray(shot.pixel(shot.width() / 2, bars.first - 1)) > 32 ? "no shell's bar right above the window"
+                : bars.first > 40 * kScale ? QStringLiteral("the window starts at row %1").arg(bars.first)
+                : bars.second > shot.height() - 32 * kScale             ? "the window covers the shell's home bar"
+                : gui.height() * kScale != bars.second + 1 - bars.first ? "the window is not between its bars"
+                : !gui.isMaximized() || gui.isFullScreen()              ? "not maximized"
+                                                                        : QString();
+            if (!problem.isEmpty())
+                shot.save(QDir::temp().filePath("tst_phosh.png"));
+            return problem.isEmpty();
+        };
+        QVERIFY2(QTest::qWaitFor(among, 20000), qPrintable(problem + " (the screen: tst_phosh.png in the temp dir)"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!g_unavailable.isEmpty())
+            QSKIP(qPrintable("Phosh cannot run here: " + g_unavailable));
+        QCOMPARE(QGuiApplication::platformName(), QString("wayland"));
+    }
+
+    // From the black list's menu to a number stored, by touch alone; the window is as it was.
+    void aNumberIsAddedByTouch()
+    {
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        int top = 0;
+        verifyAmongTheBars(*gui, top);
+        if (QTest::currentTestFailed())
+            return;
+        const QTabBar *tabs = gui->findChild<QTabBar *>();
+        tap(tabs, top, tabs->tabRect(1).center());
+        QTRY_COMPARE(tabs->currentIndex(), 1);
+        tap(gui->findChild<ZSoftKey *>()->findChild<QPushButton *>("key0"), top);
+        QTRY_VERIFY(menu(*gui)->isVisible());
+        bool typed = false;
+        onNextDialog([&](QWidget *dialog) {
+            // Over the window, not a window the shell would lay out as another app.
+            QCOMPARE(dialog->window(), gui.get());
+            for (const char key : QByteArray("+34600112233"))
+                tap(dialog->findChild<QPushButton *>(QStringLiteral("pad") + key), top);
+            tap(dialog->findChild<QPushButton *>("key0"), top);
+            typed = true;
+        });
+        const ZOptionsMenu *items = menu(*gui);
+        tap(items->viewport(), top, items->visualRect(items->model()->index(0, 0)).center());
+        QTRY_VERIFY(typed);
+        QCOMPARE(storedValue("Blacklist", "Num"), QString("+34600112233"));
+        int after = 0;
+        verifyAmongTheBars(*gui, after);
+        QCOMPARE(after, top);
+        QVERIFY(allDialogsAnswered());
+    }
+};
+
+// Xvfb, the session bus, phoc with phosh, and squeekboard run for the whole test.
+int main(int argc, char **argv)
+{
+    QTemporaryDir runtime;
+    testfiles::useAsRuntimeDir(runtime.path());
+    testfiles::writeFile(runtime.filePath("phoc.ini"), "[output:X11-1]\nmode = 720x1440\nscale = 2\n");
+    QProcess display;
+    QProcess bus;
+    QProcess shell;
+    QProcess keyboard;
+    display.start("Xvfb",
+                  {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24", "-fbdir", runtime.path()});
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
+        g_unavailable = "Xvfb or dbus-daemon did not start";
+    } else {
+        qputenv("DISPLAY", ":" + display.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+        qputenv("GSETTINGS_BACKEND", "memory");
+        qputenv("XDG_CURRENT_DESKTOP", "Phosh:GNOME");
+        g_screenFile = runtime.filePath("Xvfb_screen0");
+        shell.setStandardOutputFile(runtime.filePath("phosh.log"));
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start("phoc", {"-C", runtime.filePath("phoc.ini"), "-E", "/usr/libexec/phosh --unlocked"});
+        const QString socket = runtime.filePath("wayland-0");
+        for (int waited = 0; !QFile::exists(socket) && waited < 10000; waited += 20)
+            QTest::qSleep(20);
+        if (!QFile::exists(socket))
+            g_unavailable =
+                "phoc did not start: " + QString::fromLocal8Bit(testfiles::readFile(runtime.filePath("phosh.log")));
+        keyboard.setStandardOutputFile(QProcess::nullDevice());
+        keyboard.setStandardErrorFile(QProcess::nullDevice());
+        keyboard.start("squeekboard");
+    }
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    qputenv("QT_QPA_PLATFORM", g_unavailable.isEmpty() ? "wayland" : "offscreen");
+    TestPhosh test;
+    const int failed = guitest::run(&test, argc, argv);
+    for (QProcess *process : {&keyboard, &shell, &bus, &display}) {
+        process->terminate();
+        process->waitForFinished();
+    }
+    return failed;
+}
+#include "tst_phosh.moc"
