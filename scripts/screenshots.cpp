@@ -6,6 +6,7 @@
 #include "control/commands.h"
 #include "ezx/zapplication.h"
 #include "ezx/znavtabwidget.h"
+#include "ezx/zpopup.h"
 #include "ezx/zsoftkey.h"
 #include "firewall/storage.h"
 #include "tests/palettes.h"
@@ -82,11 +83,12 @@ int main(int argc, char **argv)
     gui.findChild<ZSoftKey *>()->pressKey(1);
 
     const auto grabDialog = [&](const char *name, const std::function<void()> &open) {
+        // The dialog opens over the window: the window shows both.
         QTimer::singleShot(0, [&, name] {
-            QWidget *dialog = QApplication::activeModalWidget();
+            auto *dialog = gui.findChild<ZPopup *>();
             QTest::keyClick(dialog->focusWidget() != nullptr ? dialog->focusWidget() : dialog, Qt::Key_Down);
-            save(dialog, name);
-            dialog->close();
+            save(&gui, name);
+            dialog->reject();
         });
         open();
     };
