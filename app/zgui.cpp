@@ -531,6 +531,7 @@ void ZGui::appendCalls(std::string_view log)
 {
     ZConfig language(m_languagePath, false);
     const QString unknownText = text(language, text::kUnknownNumber);
+    m_registerUnknownText = unknownText.toStdString();
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
     control::calllog::forEachEntry(log, [&](std::string_view number, std::string_view detail) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
@@ -556,8 +557,7 @@ void ZGui::removeCall()
     const std::string &lines = row->utf8();
     const size_t end = std::min(lines.find('\n'), lines.size());
     control::calllog::Entry shown{lines.substr(0, end), lines.substr(std::min(end + 1, lines.size()))};
-    ZConfig language(m_languagePath, false);
-    if (shown.number == text(language, text::kUnknownNumber).toStdString())
+    if (shown.number == m_registerUnknownText)
         shown.number = control::calllog::kUnknownCaller;
     control::calllog::RemoveResult result =
         control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), shown);

@@ -122,6 +122,9 @@ private:
     ZListBox *m_registerBox = nullptr;
     size_t m_blacklistReading = 0;
     size_t m_whitelistReading = 0;
+    // What the register's rows say for a withheld caller: the language they were made in,
+    // which a change of language does not remake.
+    std::string m_registerUnknownText;
     QString m_daemonState;
     control::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
     ZNavTabWidget *m_tabs = nullptr;

@@ -89,8 +89,12 @@ private slots:
         gui->ChangeList();
         QCOMPARE(keys, (QStringList{"en:MENU_SELECT", "en:MENU_CANCEL"}));
         QVERIFY(menu(*gui)->isHidden());
-        // The register keeps the text it was loaded with.
+        // The register keeps the text it was loaded with, and its withheld caller's row is
+        // still the log's entry.
         QCOMPARE(rows(box(*gui, "registerBox")), QStringList{"de:UNKNOWN_NUMBER|d"});
+        box(*gui, "registerBox")->setCurrentRow(0);
+        gui->removeCall();
+        QCOMPARE(readFile(storageDir() + ".blockedcalls"), QByteArray("\n"));
         // The change is not deployed and restarts nothing.
         QVERIFY((shell.commands.back() == "rm " + programDir().toStdString() + "/ltemp"));
         for (const std::string &command : shell.commands)
