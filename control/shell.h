@@ -49,7 +49,9 @@ protected:
 class SystemShell : public Shell
 {
 public:
-    static constexpr std::chrono::milliseconds kStderrWait{2000};
+    // Past the daemon's longest wait before it detaches or says why it gives up: 3 s for
+    // the holder of its lock to let go.
+    static constexpr std::chrono::milliseconds kStderrWait{4000};
 
     void run(const std::string &command) override;
     void run(const std::vector<std::string> &commands) override;

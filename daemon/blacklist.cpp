@@ -112,6 +112,8 @@ int main(int argc, char **argv)
     Instance::runFromMemory(argv);
 
     const control::Storage storage = control::Storage::fromEnvironment();
+    Instance instance;
+    instance.takeTicket(storage.daemonStarts());
     Reporter reporter;
     // Before the daemon that serves is stopped: a start that cannot serve leaves it.
     reporter.toSystemLog();
@@ -126,9 +128,8 @@ int main(int argc, char **argv)
                         std::string(installedVariable) + " is gone (the package was uninstalled): not starting");
         return 1;
     }
-    Instance instance;
     if (!instance.lock(storage.daemonLock()))
-        return 1;
+        return instance.superseded() ? 0 : 1; // a newer start serves
     // Listening before anything slow: calls that come meanwhile wait in the backlog.
     const std::string socketPath = storage.daemonSocket();
     const int listenFd = control::daemonsocket::listenAt(socketPath);
@@ -164,8 +165,9 @@ int main(int argc, char **argv)
     const control::Region region = control::Region::fromEnvironment([] {
         // A phone runs one of the two.
         const CallWatcher::Bus bus = CallWatcher::systemBus();
-        const std::string code = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
-        return control::Region::ofNetwork(code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork) : code);
+        const control::Region::Network network = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
+        return control::Region::ofNetwork(network.code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork)
+                                                               : network);
     });
     reporter.inform(region.code.empty()
                         ? "no region is known: a national number matches the international ones of every country "

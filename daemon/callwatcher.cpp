@@ -204,10 +204,18 @@ bool CallWatcher::failed(sd_bus_message *reply, Fault fault, const char *did) co
     const sd_bus_error *error = sd_bus_message_get_error(reply);
     if (error == nullptr || error->name == nullptr)
         return false;
-    m_reporter.report(fault,
-                      m_service.label + std::string(" ") + did + ": " + error->name
-                          + (error->message != nullptr ? std::string(": ") + error->message : ""),
-                      error->name);
+    const std::string what = m_service.label + std::string(" ") + did + ": ";
+    // The bus's refusal is many lines of its rules; the owner needs the one to add.
+    if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) != 0)
+        m_reporter.report(fault,
+                          what + "the system bus's policy does not let this user ask " + m_service.name
+                              + " (allow send_destination=\"" + m_service.name
+                              + "\" for the user in /etc/dbus-1/system.d/, as README says)",
+                          error->name);
+    else
+        m_reporter.report(fault,
+                          what + error->name + (error->message != nullptr ? std::string(": ") + error->message : ""),
+                          error->name);
     return true;
 }
 

@@ -65,6 +65,41 @@ pid_t lockHolder(int lockFd, const std::string &path)
 Instance::~Instance()
 {
     release();
+    if (m_ticketFd >= 0)
+        ::close(m_ticketFd);
+}
+
+namespace {
+
+// The number in the count of starts, read under a shared or exclusive lock.
+unsigned long long readCount(int fd)
+{
+    char text[24] = {};
+    return ::pread(fd, text, sizeof text - 1, 0) > 0 ? std::strtoull(text, nullptr, 10) : 0;
+}
+
+} // namespace
+
+void Instance::takeTicket(const std::string &path)
+{
+    m_ticketFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_ticketFd < 0 || ::flock(m_ticketFd, LOCK_EX) != 0)
+        return; // no count: the last to take over serves, as before
+    m_ticket = readCount(m_ticketFd) + 1;
+    const std::string text = std::to_string(m_ticket) + "\n";
+    if (::pwrite(m_ticketFd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())
+        || ::ftruncate(m_ticketFd, static_cast<off_t>(text.size())) != 0)
+        m_ticket = 0;
+    ::flock(m_ticketFd, LOCK_UN);
+}
+
+bool Instance::superseded() const
+{
+    if (m_ticket == 0 || ::flock(m_ticketFd, LOCK_SH) != 0)
+        return false;
+    const bool newer = readCount(m_ticketFd) > m_ticket;
+    ::flock(m_ticketFd, LOCK_UN);
+    return newer;
 }
 
 void Instance::release()
@@ -95,9 +130,18 @@ bool Instance::lock(const std::string &path)
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     int sent = 0; // the last signal sent to the holder
-    while (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            std::fprintf(stderr, "blacklist: cannot lock %s: %s\n", path.c_str(), std::strerror(errno));
+    for (;;) {
+        const bool locked = ::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0;
+        const int error = errno;
+        // Checked with the lock held too: a newer start may have served, and stopped, meanwhile.
+        if (superseded()) {
+            release();
+            return false;
+        }
+        if (locked)
+            break;
+        if (error != EWOULDBLOCK && error != EINTR) {
+            std::fprintf(stderr, "blacklist: cannot lock %s: %s\n", path.c_str(), std::strerror(error));
             return false;
         }
         const auto waited = Clock::now() - started;

@@ -19,9 +19,17 @@ public:
     // that cannot be done, it runs from the deployed file as it is.
     static void runFromMemory(char **argv);
 
+    // Of two starts under way the newer serves, whichever has read its settings first: each
+    // start takes the next number in `path` (the storage's count of starts) before it reads
+    // them, and gives way to any start with a higher one.
+    void takeTicket(const std::string &path);
+    // Whether a newer start is under way or serves.
+    bool superseded() const;
+
     // Takes the lock at `path`: this storage's daemon, when it holds it, is told to stop, and
     // killed when it does not let go in time (a stopped one cannot act on SIGTERM); nothing
-    // else is. False, said on stderr, when it cannot take over.
+    // else is. False, said on stderr, when it cannot take over; false, silently, when it is
+    // superseded.
     bool lock(const std::string &path);
     // Forks; the parent returns to its caller (status 0) once the child has detached and named
     // itself in the lock, so that a script that starts the daemon in the foreground goes on
@@ -36,4 +44,6 @@ private:
 
     int m_lockFd = -1;
     std::string m_lockPath;
+    int m_ticketFd = -1;
+    unsigned long long m_ticket = 0;
 };

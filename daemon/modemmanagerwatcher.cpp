@@ -121,7 +121,7 @@ ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp h
     start();
 }
 
-std::string ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
+control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
     const auto firstOf = [](const char *type, std::string &into) {
         return [type, &into](sd_bus_message *value) {
@@ -139,7 +139,7 @@ std::string ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::millisec
     if (!managed || !readManagedProperty(managed.get(), k3gpp, "OperatorCode", firstOf("s", network))
         || sd_bus_message_rewind(managed.get(), 1) < 0
         || !readManagedProperty(managed.get(), kModem, "Sim", firstOf("o", sim)) || sim.empty() || sim == "/")
-        return network;
+        return {network};
     const auto simProperty = [&](const char *name) {
         std::string value;
         if (const Reply reply = askNow(bus, kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
@@ -150,7 +150,7 @@ std::string ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::millisec
     std::string home = simProperty("OperatorIdentifier");
     if (home.empty())
         home = simProperty("Imsi").substr(0, 5);
-    return home.size() >= 5 ? home : network;
+    return home.size() >= 5 ? control::Region::Network{home, true} : control::Region::Network{network};
 }
 
 void ModemManagerWatcher::appeared()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/callwatcher.h"
+#include "firewall/region.h"
 
 // The calls of ModemManager's modems (org.freedesktop.ModemManager1).
 class ModemManagerWatcher : public CallWatcher
@@ -11,7 +12,7 @@ public:
     // ModemManager's (a phone abroad reads its owner's numbers as its own country's), else of
     // the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when
     // none is known.
-    static std::string operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
+    static control::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;

@@ -82,7 +82,7 @@ OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporte
     start();
 }
 
-std::string OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
+control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
     const Reply modems = askNow(bus, kService, "/", kManager, "GetModems", wait);
     std::string home;
@@ -99,7 +99,7 @@ std::string OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wa
         }
         return sd_bus_message_skip(modems.get(), "a{sv}") >= 0;
     });
-    return home.size() >= 5 ? home : network;
+    return home.size() >= 5 ? control::Region::Network{home, true} : control::Region::Network{network};
 }
 
 void OfonoWatcher::appeared()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/callwatcher.h"
+#include "firewall/region.h"
 
 // The calls of oFono's modems (org.ofono).
 class OfonoWatcher : public CallWatcher
@@ -10,7 +11,7 @@ public:
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of oFono's,
     // else of the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when none
     // is known.
-    static std::string operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
+    static control::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;

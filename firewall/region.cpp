@@ -108,15 +108,16 @@ std::string Region::countryOf(std::string_view providersXml, std::string_view op
     return country.size() == 2 ? upper(country) : std::string();
 }
 
-Region Region::ofNetwork(const std::string &operatorCode, const std::string &providers)
+Region Region::ofNetwork(const Network &network, const std::string &providers)
 {
     std::string xml;
-    if (operatorCode.empty() || !readFile(providers, xml))
+    if (network.code.empty() || !readFile(providers, xml))
         return {};
-    const std::string country = countryOf(xml, operatorCode);
+    const std::string country = countryOf(xml, network.code);
     if (country.empty())
         return {};
-    return {country, "the mobile network " + operatorCode + ", the SIM's home network if the modem tells it"};
+    return {country,
+            (network.home ? "the SIM's home network " : "the mobile network the phone is on, ") + network.code};
 }
 
 Region Region::fromEnvironment(const std::function<Region()> &ofNetwork, const std::string &zoneTable)

@@ -15,6 +15,14 @@ struct Region
     // is a link, such as Europe/Stockholm).
     static constexpr char kZoneTable[] = "/usr/share/zoneinfo/zone.tab";
 
+    // A mobile network's operator code (MCC and MNC, "21407"), and whether it is the SIM's home
+    // network or the network the phone is on.
+    struct Network
+    {
+        std::string code;
+        bool home = false;
+    };
+
     std::string code; // "ES", or empty for none
     std::string whence;
 
@@ -24,9 +32,9 @@ struct Region
     // `zoneTable`.
     static Region fromEnvironment(const std::function<Region()> &ofNetwork = {},
                                   const std::string &zoneTable = kZoneTable);
-    // The region of the network whose operator code (MCC and MNC) is given, as `providers`
-    // (mobile-broadband-provider-info's list) has it; an empty code for none.
-    static Region ofNetwork(const std::string &operatorCode, const std::string &providers = kProviders);
+    // The region of `network`, as `providers` (mobile-broadband-provider-info's list) has it;
+    // an empty code for none.
+    static Region ofNetwork(const Network &network, const std::string &providers = kProviders);
     // The country ("ES") of the network with `operatorCode` ("21407") in `providersXml`: that of
     // the network with the code, else of the first network with its MCC. "" when the code is
     // not 5 or 6 digits, no network has its MCC, or the list is not well-formed.

@@ -29,6 +29,7 @@ public:
     std::string blockedCalls() const { return m_dir + ".blockedcalls"; }
     std::string blockedCallsLock() const { return m_dir + ".blockedcalls.lock"; }
     std::string daemonLock() const { return m_dir + ".blacklist.lock"; }
+    std::string daemonStarts() const { return m_dir + ".blacklist.starts"; }
     std::string keyCache() const { return m_dir + ".blacklist.keys"; }
     std::string daemonSocket() const { return m_dir + ".blacklist.sock"; }
 

@@ -347,7 +347,7 @@ private slots:
         if (!providers.isEmpty())
             testfiles::writeFile(path, providers);
         const control::Region found =
-            control::Region::ofNetwork(operatorCode.toStdString(), QFile::encodeName(path).toStdString());
+            control::Region::ofNetwork({operatorCode.toStdString()}, QFile::encodeName(path).toStdString());
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(found.whence.empty(), expected.isEmpty());
     }

@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <cstdlib>
@@ -256,6 +257,54 @@ private slots:
     }
 
     // A restart runs to its end whenever the window that started it is killed.
+    // Of two starts under way the newer serves, also when the older one (stopped here, as a
+    // loaded phone may hold it) reads its long settings after the newer has taken over.
+    void theNewerOfTwoStartsServes()
+    {
+        QByteArray numbers = "600000000";
+        for (int i = 1; i < 100000; ++i)
+            numbers += ";" + QByteArray::number(600000000 + i);
+        writeFile(storage() + ".Callvane.cfg",
+                  "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + numbers + "\n");
+        QProcess older;
+        older.start(storage() + ".blacklist", QStringList());
+        // Stopped once it has taken its number, while it reads.
+        while (readFile(storage() + ".blacklist.starts") != "1\n")
+            QThread::usleep(50);
+        QCOMPARE(::kill(pid_t(older.processId()), SIGSTOP), 0);
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 611111111\n");
+        QVERIFY(startDaemon());
+        ::kill(pid_t(older.processId()), SIGCONT);
+        QVERIFY(older.waitForFinished(10000));
+        QCOMPARE(older.exitCode(), 0);
+        QCOMPARE(ring("611111111"), QString("block"));
+        QCOMPARE(ring("600000001"), QString("allow"));
+    }
+
+    // A switch-on whose daemon gives up says why on the window's stderr: here its lock is
+    // held by a process that is no daemon of ours, which it waits 3 s for.
+    void aStartThatGivesUpSaysWhy()
+    {
+        const QString program = m_dir.filePath("prog/");
+        QVERIFY(QDir().mkpath(program));
+        QFile::remove(program + "blacklist");
+        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
+        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
+        const control::Commands commands(QFile::encodeName(program).toStdString(),
+                                         control::Storage::fromEnvironment().dir());
+        QProcess holder;
+        holder.start("flock", {"--exclusive", storage() + ".blacklist.lock", "sleep", "30"});
+        QTRY_VERIFY(QProcess::execute("flock", {"--nonblock", storage() + ".blacklist.lock", "true"}) != 0);
+        control::SystemShell shell;
+        shell.runStart(commands, commands.switchOn());
+        const std::vector<std::string> said = shell.takeErrors();
+        QVERIFY(std::any_of(said.begin(), said.end(), [](const std::string &line) {
+            return line.find("is held by a process") != std::string::npos;
+        }));
+        holder.kill();
+        holder.waitForFinished();
+    }
+
     void restartOutlivesAKilledWindow()
     {
         const QString program = m_dir.filePath("prog/");
@@ -297,11 +346,24 @@ private slots:
     }
 
     // A restart's stop and start come right after each other: the new daemon takes over.
+    // The window's restart, also of a daemon that is stopped (SIGSTOP, a debugger, a frozen
+    // cgroup): the new settings serve.
+    void restartTakesOver_data()
+    {
+        QTest::addColumn<bool>("oldStopped");
+        QTest::newRow("running") << false;
+        QTest::newRow("stopped") << true;
+    }
+
     void restartTakesOver()
     {
+        QFETCH(bool, oldStopped);
         QVERIFY(startDaemon());
         QTRY_COMPARE(daemonPids().size(), size_t(1));
         const pid_t old = daemonPids().front();
+        if (oldStopped)
+            QCOMPARE(::kill(old, SIGSTOP), 0);
+        const auto resume = qScopeGuard([old] { ::kill(old, SIGCONT); });
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 600112233\n");
         QCOMPARE(std::system("busybox killall .blacklist"), 0);
         QVERIFY(startDaemon());

@@ -314,7 +314,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->networkCode(), operatorCode, 10000);
         QVERIFY(startDaemon("No", entry));
         QCOMPARE(e2etest::ring(caller), QString("block"));
-        QVERIFY2(errors().contains("from the mobile network " + imsi.left(5)), qPrintable(errors()));
+        QVERIFY2(errors().contains("from the SIM's home network " + imsi.left(5) + ")"), qPrintable(errors()));
     }
 
     void withoutABusTheSocketServes()
