@@ -132,7 +132,10 @@ int ZPopup::exec()
 
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    const QPointer<ZPopup> self(this);
     loop.exec(QEventLoop::DialogExec);
+    if (!self)
+        return Rejected; // the window went, and the dialog with it
 
     main->removeEventFilter(this);
     delete m_shade;

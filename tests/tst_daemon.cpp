@@ -77,6 +77,17 @@ class TestDaemon : public QObject
 
     QTemporaryDir m_dir;
 
+    // The window's commands, for a program directory of its own that blocks withheld callers.
+    control::Commands windowCommands() const
+    {
+        const QString program = m_dir.filePath("prog/");
+        QDir().mkpath(program);
+        QFile::remove(program + "blacklist");
+        QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist");
+        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
+        return {QFile::encodeName(program).toStdString(), control::Storage::fromEnvironment().dir()};
+    }
+
 private slots:
     void initTestCase()
     {
@@ -285,35 +296,20 @@ private slots:
     // held by a process that is no daemon of ours, which it waits 3 s for.
     void aStartThatGivesUpSaysWhy()
     {
-        const QString program = m_dir.filePath("prog/");
-        QVERIFY(QDir().mkpath(program));
-        QFile::remove(program + "blacklist");
-        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
-        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
-        const control::Commands commands(QFile::encodeName(program).toStdString(),
-                                         control::Storage::fromEnvironment().dir());
-        QProcess holder;
-        holder.start("flock", {"--exclusive", storage() + ".blacklist.lock", "sleep", "30"});
-        QTRY_VERIFY(QProcess::execute("flock", {"--nonblock", storage() + ".blacklist.lock", "true"}) != 0);
+        const control::Commands commands = windowCommands();
+        const int lock = holdLock(storage() + ".blacklist.lock");
         control::SystemShell shell;
         shell.runStart(commands, commands.switchOn());
+        ::close(lock);
         const std::vector<std::string> said = shell.takeErrors();
         QVERIFY(std::any_of(said.begin(), said.end(), [](const std::string &line) {
             return line.find("is held by a process") != std::string::npos;
         }));
-        holder.kill();
-        holder.waitForFinished();
     }
 
     void restartOutlivesAKilledWindow()
     {
-        const QString program = m_dir.filePath("prog/");
-        QVERIFY(QDir().mkpath(program));
-        QFile::remove(program + "blacklist");
-        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist"));
-        writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
-        const control::Commands commands(QFile::encodeName(program).toStdString(),
-                                         control::Storage::fromEnvironment().dir());
+        const control::Commands commands = windowCommands();
         QVERIFY(startDaemon());
         for (int round = 0; round < 20; ++round) {
             const pid_t window = ::fork();
