@@ -41,17 +41,44 @@ pid_t spawn(const std::string &command, int err, bool ownSession)
     return pid;
 }
 
+// Whether the process `pid` is in a frozen cgroup: cgroup v2's, or v1's freezer. Neither
+// SIGTERM nor SIGKILL ends it until it is thawed.
+bool frozen(const std::string &pid)
+{
+    std::string groups;
+    if (!readFile("/proc/" + pid + "/cgroup", groups))
+        return false;
+    // Lines of "id:controllers:path"; cgroup v2's has no controllers.
+    for (const std::string_view line : splitListViews(groups, '\n')) {
+        const size_t first = line.find(':');
+        const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos)
+            continue;
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        const std::string path(line.substr(second + 1));
+        std::string state;
+        if (controllers.empty() && readFile("/sys/fs/cgroup" + path + "/cgroup.events", state))
+            return state.find("frozen 1") != std::string::npos;
+        if (controllers == "freezer" && readFile("/sys/fs/cgroup/freezer" + path + "/freezer.state", state))
+            return state.compare(0, 6, "FROZEN") == 0;
+    }
+    return false;
+}
+
 // Whether the daemon that holds the instance lock is stopped (SIGSTOP, a debugger, a frozen
 // cgroup): it answers no call, and must not be shown as on.
 bool daemonStopped(const Commands &commands)
 {
     std::string holder;
     std::string stat;
-    if (!readFile(commands.daemonLockFile(), holder)
-        || !readFile("/proc/" + std::to_string(std::atol(holder.c_str())) + "/stat", stat))
+    if (!readFile(commands.daemonLockFile(), holder))
+        return false;
+    const std::string pid = std::to_string(std::atol(holder.c_str()));
+    if (!readFile("/proc/" + pid + "/stat", stat))
         return false;
     const size_t name = stat.rfind(") ");
-    return name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'T' || stat[name + 2] == 't');
+    return (name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'T' || stat[name + 2] == 't'))
+        || frozen(pid);
 }
 
 } // namespace

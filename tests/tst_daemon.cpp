@@ -292,6 +292,39 @@ private slots:
         QCOMPARE(ring("600000001"), QString("allow"));
     }
 
+    // The window's restart of a daemon in a frozen cgroup, which no signal ends: the new
+    // settings serve, or the window shows the firewall off, never on while nothing serves them.
+    void restartOfAFrozenDaemon()
+    {
+        const bool v1 = QDir("/sys/fs/cgroup/freezer").exists();
+        const QString group =
+            (v1 ? "/sys/fs/cgroup/freezer/" : "/sys/fs/cgroup/") + QString("callvane-frozen-%1").arg(::getppid());
+        if (!QDir().mkpath(group))
+            QSKIP("no cgroup can be made here to freeze the daemon in");
+        const auto write = [&group](const char *file, const QByteArray &text) {
+            QFile control(group + "/" + file);
+            return control.open(QIODevice::WriteOnly) && control.write(text) == text.size();
+        };
+        const auto remove = qScopeGuard([&] {
+            write(v1 ? "freezer.state" : "cgroup.freeze", v1 ? "THAWED" : "0");
+            stopDaemons();
+            QDir().rmdir(group);
+        });
+        const control::Commands commands = windowCommands();
+        control::SystemShell shell;
+        const std::string socket = control::Storage::fromEnvironment().daemonSocket();
+        QVERIFY(shell.runStart(commands, commands.switchOn()) && shell.awaitDaemon(socket, true));
+        QVERIFY(write(v1 ? "tasks" : "cgroup.procs", QByteArray::number(soleDaemon())));
+        QVERIFY(write(v1 ? "freezer.state" : "cgroup.freeze", v1 ? "FROZEN" : "1"));
+        writeFile(QString::fromStdString(commands.settingsFile()),
+                  "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 611111111\n");
+        shell.runStart(commands, commands.restart());
+        shell.awaitDaemon(socket, true);
+        const std::optional<bool> on = shell.probe(commands);
+        QVERIFY(on.has_value());
+        QVERIFY2(!*on || ring("611111111") == "block", "shown on while no daemon serves the new settings");
+    }
+
     // A switch-on whose daemon gives up says why on the window's stderr: here its lock is
     // held by a process that is no daemon of ours, which it waits 3 s for.
     void aStartThatGivesUpSaysWhy()
