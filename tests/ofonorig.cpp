@@ -49,15 +49,16 @@ bool OfonoRig::start()
     if (!m_modem->listening() || !QDir(m_dir).mkpath("etc-ofono") || !QDir(m_dir).mkpath("var-lib-ofono")
         || !write(m_dir + "/etc-ofono/phonesim.conf",
                   "[phonesim]\nAddress=127.0.0.1\nPort=" + QByteArray::number(m_modem->tcpPort()) + "\n")
-        || !write(m_dir + "/bus.conf",
-                  "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                  " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
-                  "  <listen>unix:path="
-                      + dir
-                      + "/bus</listen>\n  <auth>EXTERNAL</auth>\n"
-                        "  <policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
-                        "  <include>/etc/dbus-1/system.d/ofono.conf</include>\n</busconfig>\n")) {
+        || !write(
+            m_dir + "/bus.conf",
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
+            "  <listen>unix:path="
+                + dir
+                + "/bus</listen>\n  <auth>EXTERNAL</auth>\n"
+                  "  <policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
+                  "  <include>/etc/dbus-1/system.d/ofono.conf</include>\n</busconfig>\n")) {
         m_error = "cannot lay out the modem and oFono's files in " + m_dir;
         return false;
     }

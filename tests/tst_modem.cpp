@@ -9,9 +9,15 @@
 #include "tests/testfiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace e2etest;
 using Comes = AtModem::NumberComes;
@@ -315,6 +321,38 @@ private slots:
         QVERIFY(startDaemon("No", entry));
         QCOMPARE(e2etest::ring(caller), QString("block"));
         QVERIFY2(errors().contains("from the SIM's home network " + imsi.left(5) + ")"), qPrintable(errors()));
+    }
+
+    // Debian's policy admits only root to oFono: another user is told in one line what to
+    // allow, not the bus's rules.
+    void aRefusalSaysWhatToAllow()
+    {
+        if (m_rig->service() != "org.ofono" || ::geteuid() != 0)
+            QSKIP("oFono's refusal of a second user, which needs root to be one");
+        QTemporaryDir storage;
+        const QString errors = storage.filePath("errors");
+        testfiles::writeFile(storage.filePath(".Callvane.cfg"), "[Callvane]\nFirewall = Blacklist\n");
+        testfiles::writeFile(errors, "");
+        QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage.filePath(".blacklist")));
+        for (const QString &file : {storage.path(), errors, storage.filePath(".Callvane.cfg")})
+            QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        // The bus's socket lies in the rig's private directory.
+        const QString bus = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS").section('=', 1).section(',', 0, 0);
+        QCOMPARE(::chmod(QFile::encodeName(QFileInfo(bus).path()).constData(), 0711), 0);
+        const QByteArray start = "CALLVANE_STORAGE=" + QFile::encodeName(storage.path())
+            + "/ setpriv --reuid=65534 "
+              "--regid=65534 --clear-groups "
+            + QFile::encodeName(storage.filePath(".blacklist")) + " 2>>" + QFile::encodeName(errors);
+        QCOMPARE(std::system(start.constData()), 0);
+        const auto stop = qScopeGuard([&storage] {
+            const int pid = testfiles::readFile(storage.filePath(".blacklist.lock")).split('\n').front().toInt();
+            if (pid > 1)
+                ::kill(pid, SIGTERM);
+        });
+        QTRY_VERIFY2_WITH_TIMEOUT(testfiles::readFile(errors).contains("did not list its modems"),
+                                  testfiles::readFile(errors).constData(), 5000);
+        const QByteArray said = testfiles::readFile(errors);
+        QVERIFY2(said.contains("allow send_destination=\"org.ofono\"") && !said.contains("Rejected"), said.constData());
     }
 
     void withoutABusTheSocketServes()
