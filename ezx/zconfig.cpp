@@ -9,9 +9,8 @@ std::string utf8(const QString &s)
 }
 } // namespace
 
-ZConfig::ZConfig(const QString &path, bool writable)
+ZConfig::ZConfig(const QString &path, bool /*writable*/)
     : m_store(QFile::encodeName(path).toStdString())
-    , m_writable(writable)
 {
 }
 
@@ -19,9 +18,4 @@ QString ZConfig::readEntry(const QString &group, const QString &key, const QStri
 {
     const auto value = m_store.value(utf8(group), utf8(key));
     return value ? QString::fromStdString(*value) : fallback;
-}
-
-bool ZConfig::writeEntry(const QString &group, const QString &key, const QString &value)
-{
-    return m_writable && m_store.setValue(utf8(group), utf8(key), utf8(value));
 }

@@ -4,18 +4,16 @@
 
 #include <QString>
 
-// The platform's INI reader and writer, on control's settings store: UTF-8, every write
-// reaches the disk (atomically) before writeEntry() returns, a missing file reads as empty.
+// The platform's INI reader, on control's settings store: UTF-8, a missing file reads as
+// empty. The window writes its settings through the store itself.
 class ZConfig
 {
 public:
-    // `writable` false: writeEntry() refuses.
+    // The platform's `writable` flag; the window opens every file read-only.
     ZConfig(const QString &path, bool writable);
 
     QString readEntry(const QString &group, const QString &key, const QString &fallback = QString());
-    bool writeEntry(const QString &group, const QString &key, const QString &value);
 
 private:
     control::SettingsStore m_store;
-    bool m_writable;
 };

@@ -8,8 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType type, QWidget *parent,
-                                     const char *name, bool modal, unsigned int flags, unsigned int /*flags2*/)
+ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType /*type*/,
+                                     QWidget *parent, const char *name, bool modal, unsigned int flags,
+                                     unsigned int /*flags2*/)
     : ZPopup(parent, name, modal, flags)
     , m_prompt(new QLabel(prompt, this))
     , m_edit(new ZLineEdit(this))
@@ -19,8 +20,6 @@ ZSingleCaptureDlg::ZSingleCaptureDlg(const QString &title, const QString &prompt
     m_prompt->setWordWrap(true);
     m_edit->setObjectName(QStringLiteral("edit"));
     m_edit->setAccessibleName(prompt.isEmpty() ? title : prompt);
-    if (type == TypePassword)
-        m_edit->setEchoMode(QLineEdit::Password);
     // Numbers are what a phone asks for most; an on-screen keyboard that reads the hint offers
     // its digits first, letters still one key away.
     m_edit->setInputMethodHints(Qt::ImhPreferNumbers);

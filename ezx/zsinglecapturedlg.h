@@ -12,7 +12,7 @@ class ZSingleCaptureDlg : public ZPopup
 {
     Q_OBJECT
 public:
-    enum CaptureDlgType { TypeLineEdit = 0, TypePassword = 1 };
+    enum CaptureDlgType { TypeLineEdit = 0 };
 
     ZSingleCaptureDlg(const QString &title, const QString &prompt, CaptureDlgType type, QWidget *parent,
                       const char *name, bool modal, unsigned int flags, unsigned int flags2);
