@@ -10,7 +10,6 @@
 #include "daemon/notifier.h"
 #include "daemon/ofonowatcher.h"
 #include "daemon/reporter.h"
-#include "daemon/socketkeeper.h"
 #include "daemon/socketserver.h"
 #include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
@@ -188,7 +187,6 @@ int main(int argc, char **argv)
     };
     const control::CallScreen &screen = index.screen();
     SocketServer server(made, listenFd, screen, logBlocked);
-    SocketKeeper keeper(made, socketPath, server, reporter);
     const auto blocks = [&screen](const control::CallerId &caller) { return screen.blocks(caller.number()); };
     ModemManagerWatcher modemManager(made, blocks, logBlocked, reporter);
     OfonoWatcher ofono(made, blocks, logBlocked, reporter);

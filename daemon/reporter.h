@@ -9,8 +9,6 @@ enum class Fault {
     Settings, // the settings copy is damaged
     Log, // the blocked-call log cannot be written
     Lost, // blocked calls were dropped from the log
-    Socket, // cannot listen on the socket again
-    Watch, // cannot watch the socket file
     Bus, // no system D-Bus
     Hangup, // the telephony service did not hang up (one cause per error name)
     Refused, // the telephony service refuses to list its calls (one cause per error name)

@@ -40,14 +40,6 @@ SocketServer::~SocketServer()
         ::close(client.fd);
 }
 
-void SocketServer::listenOn(int fd)
-{
-    while (acceptClient()) { }
-    ::close(m_listenFd);
-    m_listenFd = fd;
-    sd_event_source_set_io_fd(m_listening.get(), fd);
-}
-
 bool SocketServer::acceptClient()
 {
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

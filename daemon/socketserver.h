@@ -31,9 +31,6 @@ public:
     SocketServer(const SocketServer &) = delete;
     SocketServer &operator=(const SocketServer &) = delete;
 
-    // Answers the calls already queued, then listens on `fd` (taken over) instead.
-    void listenOn(int fd);
-
 private:
     struct Client
     {

@@ -715,43 +715,6 @@ private slots:
         QVERIFY(!kWallClockBounds || timer.elapsed() < 900); // sooner than a silent client's timeout
     }
 
-    void lostSocketFileIsReplaced_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("removed") << "rm";
-        QTest::newRow("replaced by a file") << "rm+file";
-        QTest::newRow("renamed away") << "mv";
-        QTest::newRow("directory moved away and made again") << "mvdir";
-    }
-
-    void lostSocketFileIsReplaced()
-    {
-        QFETCH(QString, how);
-        QVERIFY(startDaemon());
-        const QString socket = storage() + ".blacklist.sock";
-        const QString dir = m_dir.path();
-        const auto restoreDir = qScopeGuard([&] {
-            if (how == "mvdir" && QDir(dir + ".old").exists()) {
-                stopDaemons(); // before its directory goes: it would make its socket there again
-                QVERIFY(QDir(dir).removeRecursively() && QDir().rename(dir + ".old", dir));
-            }
-        });
-        if (how == "mvdir") {
-            QCOMPARE(ring("600112233"), QString("block")); // the daemon is past its start
-            QVERIFY(QDir().rename(dir, dir + ".old"));
-            QCOMPARE(ring("600112233"), QString());
-            QVERIFY(QDir().mkdir(dir));
-        } else if (how == "mv")
-            QVERIFY(QFile::rename(socket, storage() + "elsewhere"));
-        else
-            QVERIFY(QFile::remove(socket));
-        if (how == "rm+file")
-            writeFile(socket, "not a socket");
-        QTRY_COMPARE(ring("600112233"), QString("block"));
-        QCOMPARE(daemonPids().size(), size_t(1));
-    }
-
-    // An uninstalled firewall has no window left to switch it off; an upgrade keeps it on.
     void stopsWhenItsPackageIsRemoved_data()
     {
         QTest::addColumn<QString>("change");
