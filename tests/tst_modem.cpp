@@ -334,8 +334,10 @@ private slots:
         testfiles::writeFile(storage.filePath(".Callvane.cfg"), "[Callvane]\nFirewall = Blacklist\n");
         testfiles::writeFile(errors, "");
         QVERIFY(QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage.filePath(".blacklist")));
-        for (const QString &file : {storage.path(), errors, storage.filePath(".Callvane.cfg")})
-            QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        for (const QString &file : {storage.path(), errors, storage.filePath(".Callvane.cfg")}) {
+            if (::chown(QFile::encodeName(file).constData(), 65534, 65534) != 0)
+                QSKIP("no second user here (a user namespace that maps root alone)");
+        }
         // The bus's socket lies in the rig's private directory.
         const QString bus = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS").section('=', 1).section(',', 0, 0);
         QCOMPARE(::chmod(QFile::encodeName(QFileInfo(bus).path()).constData(), 0711), 0);
