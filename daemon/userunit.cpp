@@ -50,7 +50,16 @@ Bus userManager()
         bus = sd_bus_flush_close_unref(bus);
     }
     if (sd_bus_open_user(&bus) < 0)
-        bus = nullptr;
+        return {nullptr, sd_bus_flush_close_unref};
+    // Asked, not activated: a session without systemd may have a stand-in that only fails.
+    sd_bus_message *reply = nullptr;
+    int owned = 0;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+                           nullptr, &reply, "s", kManager)
+            < 0
+        || sd_bus_message_read(reply, "b", &owned) < 0 || owned == 0)
+        bus = sd_bus_flush_close_unref(bus);
+    sd_bus_message_unref(reply);
     return {bus, sd_bus_flush_close_unref};
 }
 

@@ -143,10 +143,23 @@ private slots:
 
     // Told of a user unit where no user manager runs (a phone without systemd), it serves by
     // itself.
+    void servesWithoutTheUnitsManager_data()
+    {
+        QTest::addColumn<bool>("sessionBus");
+        QTest::newRow("no session bus") << false;
+        QTest::newRow("a session bus without systemd") << true;
+    }
+
     void servesWithoutTheUnitsManager()
     {
+        QFETCH(bool, sessionBus);
         const QTemporaryDir runtime;
         const QByteArray empty = QFile::encodeName(runtime.path());
+        QProcess bus;
+        if (sessionBus) {
+            bus.start("dbus-daemon", {"--session", "--nofork", "--address=unix:path=" + runtime.filePath("bus")});
+            QTRY_VERIFY(QFile::exists(runtime.filePath("bus")));
+        }
         const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
         const auto restore = qScopeGuard([&saved] {
             for (const char *name : {"CALLVANE_UNIT", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
@@ -159,8 +172,12 @@ private slots:
         qputenv("CALLVANE_UNIT", "/usr/lib/systemd/user/callvane-blacklist.service");
         qputenv("XDG_RUNTIME_DIR", empty);
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + empty + "/bus");
-        QVERIFY(startDaemon());
+        QVERIFY(startDaemon(runtime.filePath("errors")));
         QCOMPARE(ring("600112233"), QString("block"));
+        // Nothing to say where no user manager runs: the daemon serves as it always did.
+        QVERIFY2(!readFile(runtime.filePath("errors")).contains("user manager"), readFile(runtime.filePath("errors")));
+        bus.terminate();
+        bus.waitForFinished();
     }
 
     // The newest start serves, also when the one before it was stopped (SIGSTOP) and is
