@@ -20,6 +20,9 @@
 #include <QWindow>
 #include <QtEndian>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace guitest;
 
 namespace {
@@ -157,6 +160,9 @@ int main(int argc, char **argv)
     QProcess bus;
     QProcess shell;
     QProcess keyboard;
+    // None outlives a test that crashes: phoc without its X server logs without end.
+    for (QProcess *process : {&display, &bus, &shell, &keyboard})
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     display.start("Xvfb",
                   {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24", "-fbdir", runtime.path()});
     bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
