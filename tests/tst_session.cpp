@@ -4,6 +4,7 @@
 #include "guitest.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,12 +38,15 @@ public:
     {
         m_runtimeDir = runtimeDir;
         const QString hierarchy = QDir("/sys/fs/cgroup/systemd").exists() ? "/sys/fs/cgroup/systemd" : "/sys/fs/cgroup";
-        m_cgroup = QStringLiteral("%1/callvane-session-%2").arg(hierarchy).arg(::getppid());
+        // Named by the runtime directory: in a PID namespace every test's pid is the same.
+        m_cgroup = hierarchy + "/callvane-session-" + QFileInfo(runtimeDir).dir().dirName();
         if ((::mkdir("/run/systemd", 0755) != 0 && errno != EEXIST)
             || ::mount("tmpfs", "/run/systemd", "tmpfs", 0, "mode=755") != 0
             || ::mkdir("/run/systemd/system", 0755) != 0)
             return "cannot lay a tmpfs over /run/systemd: " + QString::fromLocal8Bit(std::strerror(errno));
-        return QDir().mkpath(m_cgroup) ? QString() : "cannot make a cgroup in " + hierarchy + " (none delegated)";
+        if (!QDir().mkpath(m_cgroup) || ::access(QFile::encodeName(m_cgroup + "/cgroup.procs").constData(), W_OK) != 0)
+            return "cannot make a cgroup of its own in " + hierarchy + " (none delegated)";
+        return {};
     }
 
     bool boot()
@@ -62,10 +66,12 @@ public:
         return m_process.waitForStarted() && QTest::qWaitFor(answered, 10000) && state == "running";
     }
 
+    // As at a reboot or a logout: the manager stops its units, removes its cgroup and exits.
     void shutDown()
     {
         m_process.terminate();
         m_process.waitForFinished(30000);
+        QDir().rmdir(m_cgroup); // where it could not
     }
 
     QString systemctl(const QStringList &arguments) const
