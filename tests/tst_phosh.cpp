@@ -186,6 +186,21 @@ int main(int argc, char **argv)
         keyboard.setStandardOutputFile(QProcess::nullDevice());
         keyboard.setStandardErrorFile(QProcess::nullDevice());
         keyboard.start("squeekboard");
+        // A window that comes before phosh has drawn its bar (its clock) stays behind the
+        // overview phosh opens with, as an app's card.
+        const auto shellDrawn = [] {
+            const QImage shot = screen();
+            for (int x = 0; !shot.isNull() && x < shot.width(); ++x) {
+                if (qGray(shot.pixel(x, 16 * kScale)) > 200)
+                    return true;
+            }
+            return false;
+        };
+        for (int waited = 0; g_unavailable.isEmpty() && !shellDrawn(); waited += 50) {
+            if (waited > 30000)
+                g_unavailable = "phosh drew no top bar in 30 s";
+            QTest::qSleep(50);
+        }
     }
     qputenv("WAYLAND_DISPLAY", "wayland-0");
     qputenv("QT_QPA_PLATFORM", g_unavailable.isEmpty() ? "wayland" : "offscreen");
