@@ -69,37 +69,22 @@ Instance::~Instance()
         ::close(m_ticketFd);
 }
 
-namespace {
-
-// The number in the count of starts, read under a shared or exclusive lock.
-unsigned long long readCount(int fd)
-{
-    char text[24] = {};
-    return ::pread(fd, text, sizeof text - 1, 0) > 0 ? std::strtoull(text, nullptr, 10) : 0;
-}
-
-} // namespace
-
+// Each start appends one byte, which the kernel places atomically: the file's length after it
+// is the start's number. No lock is held, so a start stopped anywhere (SIGSTOP, a frozen
+// cgroup) holds up no other. The file grows by a byte a start, some kilobytes a year.
 void Instance::takeTicket(const std::string &path)
 {
-    m_ticketFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (m_ticketFd < 0 || ::flock(m_ticketFd, LOCK_EX) != 0)
-        return; // no count: the last to take over serves, as before
-    m_ticket = readCount(m_ticketFd) + 1;
-    const std::string text = std::to_string(m_ticket) + "\n";
-    if (::pwrite(m_ticketFd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())
-        || ::ftruncate(m_ticketFd, static_cast<off_t>(text.size())) != 0)
-        m_ticket = 0;
-    ::flock(m_ticketFd, LOCK_UN);
+    m_ticketFd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_ticketFd < 0 || ::write(m_ticketFd, "\n", 1) != 1)
+        return; // no number: the last to take over serves, as before
+    const off_t end = ::lseek(m_ticketFd, 0, SEEK_CUR);
+    m_ticket = end > 0 ? end : 0;
 }
 
 bool Instance::superseded() const
 {
-    if (m_ticket == 0 || ::flock(m_ticketFd, LOCK_SH) != 0)
-        return false;
-    const bool newer = readCount(m_ticketFd) > m_ticket;
-    ::flock(m_ticketFd, LOCK_UN);
-    return newer;
+    struct stat st = {};
+    return m_ticket > 0 && ::fstat(m_ticketFd, &st) == 0 && st.st_size > m_ticket;
 }
 
 void Instance::release()

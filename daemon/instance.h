@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include <sys/types.h>
+
 // The one daemon of a storage directory. It holds an exclusive lock with its pid in it; the
 // newest start takes over from a daemon that runs, so that a switch-on takes up what changed
 // while the firewall was off.
@@ -21,7 +23,8 @@ public:
 
     // Of two starts under way the newer serves, whichever has read its settings first: each
     // start takes the next number in `path` (the storage's count of starts) before it reads
-    // them, and gives way to any start with a higher one.
+    // them, and gives way to any start with a higher one. Without a number (the file cannot
+    // be written), the last to take over serves.
     void takeTicket(const std::string &path);
     // Whether a newer start is under way or serves.
     bool superseded() const;
@@ -45,5 +48,5 @@ private:
     int m_lockFd = -1;
     std::string m_lockPath;
     int m_ticketFd = -1;
-    unsigned long long m_ticket = 0;
+    off_t m_ticket = 0;
 };
