@@ -1,6 +1,7 @@
 #include "ezx/zkbmainwidget.h"
 
 #include "ezx/zglobal.h"
+#include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
 
 #include <QAccessibleWidget>
@@ -10,11 +11,47 @@
 
 namespace {
 
-// A screen reader tells an application's window by its role; a plain widget's is "filler".
+// A screen reader tells an application's window by its role (a plain widget's is "filler"),
+// and finds the options menu among its children: QAccessibleWidget leaves menus out, as they
+// are popups elsewhere, while this one is shown inside the window.
+class MainWindowAccessible : public QAccessibleWidget
+{
+public:
+    explicit MainWindowAccessible(QWidget *window)
+        : QAccessibleWidget(window, QAccessible::Window)
+    {
+    }
+
+    int childCount() const override { return QAccessibleWidget::childCount() + (menu() != nullptr ? 1 : 0); }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        QWidget *shown = menu();
+        return shown != nullptr && index == QAccessibleWidget::childCount()
+            ? QAccessible::queryAccessibleInterface(shown)
+            : QAccessibleWidget::child(index);
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        const QObject *shown = menu();
+        return shown != nullptr && child->object() == shown ? QAccessibleWidget::childCount()
+                                                            : QAccessibleWidget::indexOfChild(child);
+    }
+
+private:
+    QWidget *menu() const
+    {
+        const auto *softKey = widget()->findChild<ZSoftKey *>();
+        QWidget *shown = softKey != nullptr ? softKey->optMenu(0) : nullptr;
+        return shown != nullptr && shown->isVisible() ? shown : nullptr;
+    }
+};
+
 QAccessibleInterface *mainWindowAccessible(const QString & /*className*/, QObject *object)
 {
     auto *widget = qobject_cast<ZKbMainWidget *>(object);
-    return widget != nullptr ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+    return widget != nullptr ? new MainWindowAccessible(widget) : nullptr;
 }
 
 } // namespace

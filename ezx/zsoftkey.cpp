@@ -130,10 +130,10 @@ void ZSoftKey::showMenu()
     // Shown over the screen, not clipped to the bar.
     if (m_menu->parentWidget() != screen)
         m_menu->setParent(screen);
-    const int height = m_menu->fittingHeight();
+    m_menu->setMinimumWidth(qMin(220, screen->width())); // the rows' width too
+    const QSize size = m_menu->sizeHint();
     const QPoint barTop = mapTo(screen, QPoint(0, 0));
-    const int width = qMin(220, screen->width());
-    m_menu->setGeometry(barTop.x(), barTop.y() - height, width, height);
+    m_menu->setGeometry(barTop.x(), barTop.y() - size.height(), size.width(), size.height());
     m_menu->raise();
     m_menu->show();
 }

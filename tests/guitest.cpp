@@ -254,9 +254,8 @@ void runMenuItem(ZGui &gui, int position)
     QTest::keyClick(&gui, Qt::Key_F1);
     ZOptionsMenu *shown = menu(gui);
     QVERIFY(shown != nullptr && shown->isVisible());
-    const QList<int> ids = shown->itemIds();
     for (int row = 0; row < position; ++row) {
-        if (!shown->isSeparator(ids.at(row)))
+        if (!shown->actions().at(row)->isSeparator())
             QTest::keyClick(shown, Qt::Key_Down);
     }
     QTest::keyClick(shown, Qt::Key_Return);

@@ -140,7 +140,7 @@ private slots:
             typed = true;
         });
         const ZOptionsMenu *items = menu(*gui);
-        tap(items->viewport(), top, items->visualRect(items->model()->index(0, 0)).center());
+        tap(items, top, items->actionGeometry(items->actions().at(0)).center());
         QTRY_VERIFY(typed);
         QCOMPARE(storedValue("Blacklist", "Num"), QString("+34600112233"));
         int after = 0;

@@ -173,14 +173,17 @@ private slots:
         QTRY_VERIFY(menu(*gui)->hasFocus());
         for (int step = 0; step < std::abs(steps); ++step)
             QTest::keyClick(menu(*gui), steps > 0 ? Qt::Key_Down : Qt::Key_Up);
-        QTRY_COMPARE(menu(*gui)->currentItem()->text(), focused); // keys pass through the registry first
+        QTRY_COMPARE(menu(*gui)->activeAction()->text(), focused); // keys pass through the registry first
         QTRY_VERIFY_WITH_TIMEOUT(!m_reader->applications().isEmpty(), 10000); // Qt joins with its first window
         const ScreenReader::Node read = m_reader->find("popup menu");
         QVERIFY2(!read.path.isEmpty(), "no popup menu");
         QStringList names;
         QString focusedItem;
         for (const ScreenReader::Node &item : m_reader->children(read)) {
-            QCOMPARE(m_reader->role(item), QString("menu item"));
+            const QString role = m_reader->role(item);
+            if (role == "separator")
+                continue;
+            QCOMPARE(role, QString("menu item"));
             names.append(m_reader->name(item));
             if (m_reader->isFocused(item))
                 focusedItem = names.constLast();
