@@ -71,7 +71,7 @@ private:
         const char *group;
         ZListBox *ZGui::*box;
         void (ZGui::*loader)();
-        size_t ZGui::*reading; // the settings' reading the box shows
+        size_t ZGui::*timesRead; // the settings' read that the box shows
     };
     static const NumberList kBlacklist;
     static const NumberList kWhitelist;
@@ -120,8 +120,8 @@ private:
     ZListBox *m_blacklistBox = nullptr;
     ZListBox *m_whitelistBox = nullptr;
     ZListBox *m_registerBox = nullptr;
-    size_t m_blacklistReading = 0;
-    size_t m_whitelistReading = 0;
+    size_t m_blacklistRead = 0;
+    size_t m_whitelistRead = 0;
     // What the register's rows say for a withheld caller: the language they were made in,
     // which a change of language does not remake.
     std::string m_registerUnknownText;

@@ -92,8 +92,8 @@ enum Edit : int64_t { Add, Remove };
 void runEdit(Window &window, int64_t edit)
 {
     if (edit == Add) {
-        QTimer::singleShot(0, [] {
-            auto *dialog = qobject_cast<ZSingleCaptureDlg *>(QApplication::activeModalWidget());
+        QTimer::singleShot(0, [&window] {
+            auto *dialog = window.gui->findChild<ZSingleCaptureDlg *>(); // over the window, not one of its own
             dialog->getLineEdit()->setText("+34911234567");
             dialog->accept();
         });

@@ -6,45 +6,31 @@
 
 namespace control {
 
-bool SettingsStore::Stamp::operator==(const Stamp &o) const
-{
-    return exists == o.exists && device == o.device && inode == o.inode && size == o.size && mtimeSec == o.mtimeSec
-        && mtimeNsec == o.mtimeNsec && ctimeSec == o.ctimeSec && ctimeNsec == o.ctimeNsec;
-}
-
 SettingsStore::SettingsStore(std::string path)
     : m_path(std::move(path))
 {
 }
 
-SettingsStore::Stamp SettingsStore::currentStamp() const
+SettingsStore::FileVersion SettingsStore::fileVersion() const
 {
-    Stamp stamp;
     struct stat st = {};
     if (::stat(m_path.c_str(), &st) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = static_cast<unsigned long long>(st.st_size);
-    stamp.mtimeSec = st.st_mtim.tv_sec;
-    stamp.mtimeNsec = st.st_mtim.tv_nsec;
-    stamp.ctimeSec = st.st_ctim.tv_sec;
-    stamp.ctimeNsec = st.st_ctim.tv_nsec;
-    return stamp;
+        return {};
+    return {st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
 void SettingsStore::refresh()
 {
-    const Stamp stamp = currentStamp();
-    if (m_read == stamp)
+    const FileVersion version = fileVersion();
+    if (m_versionRead == version)
         return;
     std::string text;
-    if (!stamp.exists || !readFile(m_path, text))
-        text.clear();
+    if (!readFile(m_path, text))
+        text.clear(); // none, or unreadable: empty
     m_document = IniDocument::parse(text);
-    m_read = stamp;
-    ++m_readings;
+    m_versionRead = version;
+    ++m_timesRead;
 }
 
 std::optional<std::string> SettingsStore::value(const std::string &group, const std::string &key)
@@ -69,10 +55,10 @@ bool SettingsStore::setValue(const std::string &group, const std::string &key, c
     refresh();
     m_document.setValue(group, key, value);
     if (!writeFileAtomically(m_path, m_document.serialize())) {
-        m_read.reset(); // the next read shows the disk, not the unsaved edit
+        m_versionRead.reset(); // the next read shows the disk, not the unsaved edit
         return false;
     }
-    m_read = currentStamp();
+    m_versionRead = fileVersion();
     return true;
 }
 

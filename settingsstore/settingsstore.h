@@ -4,6 +4,9 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
+
+#include <sys/types.h>
 
 namespace control {
 
@@ -25,25 +28,22 @@ public:
     std::optional<std::string_view> valueView(const std::string &group, const std::string &key);
     // False when the file could not be replaced; the file on disk is then as it was.
     bool setValue(const std::string &group, const std::string &key, const std::string &value);
-    // How often the file was read. A value read at reading N is what is stored while this is
+
+    // How often the file was read. A value read at read N is what is stored while this is
     // still N, this store's own writes included.
-    size_t readings() const { return m_readings; }
+    size_t timesRead() const { return m_timesRead; }
 
 private:
-    struct Stamp
-    {
-        bool exists = false;
-        unsigned long long device = 0, inode = 0, size = 0;
-        long long mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
-        bool operator==(const Stamp &o) const;
-    };
-    Stamp currentStamp() const;
+    // What tells one version of the file from another: its identity, size and times (all
+    // zero: no file).
+    using FileVersion = std::tuple<dev_t, ino_t, off_t, time_t, long, time_t, long>;
+    FileVersion fileVersion() const;
     void refresh();
 
     std::string m_path;
-    std::optional<Stamp> m_read; // of the file m_document was read from
+    std::optional<FileVersion> m_versionRead; // of the file m_document was read from
     IniDocument m_document;
-    size_t m_readings = 0;
+    size_t m_timesRead = 0;
 };
 
 } // namespace control
