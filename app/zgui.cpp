@@ -99,7 +99,6 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
     m_settings = control::SettingsStore(QFile::encodeName(settingsPath()).toStdString());
     m_languagePath = languageFile(setting(keys::kLanguageKey));
     m_shell->run(commands().startup());
-    m_shell->takeErrors(); // said on stderr; a start has no one to tell otherwise
     CreateWindow(parent);
     // What the start read (the settings, the log) lies freed among the rows: given back before
     // the window shows.
@@ -390,7 +389,6 @@ void ZGui::ChangeState()
     if (choice < 0)
         return;
     const bool on = choice == 0;
-    m_shell->takeErrors(); // what earlier commands said is on stderr already
     bool started = false;
     if (on)
         started = m_shell->runStart(commands(), commands().switchOn());

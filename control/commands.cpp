@@ -152,7 +152,7 @@ std::string Commands::languageListFile() const
     return m_programDir + "/ltemp";
 }
 
-bool Commands::isExpectedNoise(const std::string &command, const std::string &line)
+bool Commands::isExpectedNoise(const std::string &command, std::string_view line)
 {
     const auto endsWith = [&line](const std::string &tail) {
         return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace control {
@@ -50,7 +51,7 @@ public:
 
     // Whether `line`, said on stderr by `command`, is what the command says on a healthy
     // set-up: an rm of a file that is not there, a stop when no daemon runs.
-    static bool isExpectedNoise(const std::string &command, const std::string &line);
+    static bool isExpectedNoise(const std::string &command, std::string_view line);
 
 private:
     std::string m_programDir;

@@ -16,7 +16,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 namespace control {
 
@@ -89,23 +88,6 @@ void Shell::run(const std::vector<std::string> &commands)
         run(command);
 }
 
-bool Shell::runStart(const Commands &commands, const std::vector<std::string> &sequence)
-{
-    // A copy of a settings file that is there, said to fail, was cut short (a full disk). One of
-    // a file that is not there leaves the deployed copy as it was, which serves where it is.
-    const auto deployCut = [&commands] {
-        return ::access(commands.settingsFile().c_str(), F_OK) == 0
-            || ::access(commands.deployedSettingsFile().c_str(), F_OK) != 0;
-    };
-    bool deployFailed = false;
-    for (const std::string &command : sequence) {
-        const size_t said = m_errors.size();
-        run(deployFailed && command == commands.daemonStart() ? commands.daemonStop() : command);
-        deployFailed = deployFailed || (command == commands.deploySettings() && m_errors.size() > said && deployCut());
-    }
-    return !deployFailed;
-}
-
 std::optional<bool> Shell::probe(const Commands &commands)
 {
     run(commands.probe());
@@ -119,11 +101,6 @@ std::optional<bool> Shell::probe(const Commands &commands)
     }
     run(commands.removeProbeFile());
     return running;
-}
-
-std::vector<std::string> Shell::takeErrors()
-{
-    return std::exchange(m_errors, {});
 }
 
 bool Shell::awaitDaemon(const std::string &socketPath, bool running)
@@ -201,12 +178,10 @@ int SystemShell::runScript(const std::string &script, const std::vector<std::str
     if (!ended)
         ::waitpid(shell, &status, 0);
 
-    for (std::string &line : splitList(said, '\n')) {
-        if (std::any_of(commands.begin(), commands.end(),
-                        [&line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
-            continue;
-        std::fprintf(stderr, "%s\n", line.c_str());
-        m_errors.push_back(std::move(line));
+    for (const std::string_view line : splitListViews(said, '\n')) {
+        if (std::none_of(commands.begin(), commands.end(),
+                         [line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
+            std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
     }
     return spawned && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -11,7 +11,7 @@ class Commands;
 
 // Where the window's shell commands go. Exit statuses are never looked at; what a command
 // says on stderr that is not expected noise (Commands::isExpectedNoise) is passed on to the
-// window's stderr and kept for takeErrors().
+// window's stderr, the one place a window without message boxes says it.
 class Shell
 {
 public:
@@ -21,25 +21,17 @@ public:
     virtual void run(const std::string &command) = 0;
     // In order, as run() one by one would.
     virtual void run(const std::vector<std::string> &commands);
-    // Runs a sequence that ends in the daemon start (a switch-on, a restart). When the
-    // settings deploy says an error (a full disk cuts the copy), the start becomes a stop:
-    // no daemon serves a cut or stale copy while the window shows the firewall on. A deploy
-    // of a settings file that is not there leaves a deployed copy that is, and the start
-    // stays. True when the daemon was started.
-    virtual bool runStart(const Commands &commands, const std::vector<std::string> &sequence);
+    // Runs a sequence that ends in the daemon start (a switch-on, a restart) as
+    // Commands::startScript() says. True when the daemon was started.
+    virtual bool runStart(const Commands &commands, const std::vector<std::string> &sequence) = 0;
     // Runs the process probe: whether this storage's daemon runs (and is not stopped), or
     // nothing when the probe left no answer to read.
     std::optional<bool> probe(const Commands &commands);
-    // The unexpected stderr lines since the last call.
-    std::vector<std::string> takeErrors();
     // After a start or a stop: waits, at most kDaemonWait, until a daemon answers on
     // `socketPath` (running) or none does, so that a process probe that follows sees the
     // outcome and not the moment between.
     // True when it saw what it waited for.
     virtual bool awaitDaemon(const std::string &socketPath, bool running);
-
-protected:
-    std::vector<std::string> m_errors;
 };
 
 // Runs each command as system() does, with "sh -c", waiting for it. Its stderr is read until

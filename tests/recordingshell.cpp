@@ -12,3 +12,9 @@ bool RecordingShell::awaitDaemon(const std::string & /*socketPath*/, bool runnin
     awaited.push_back(running);
     return onAwait ? onAwait(running) : true;
 }
+
+bool RecordingShell::runStart(const control::Commands & /*commands*/, const std::vector<std::string> &sequence)
+{
+    run(sequence);
+    return !startFails;
+}

@@ -12,6 +12,8 @@ class RecordingShell : public control::Shell
 public:
     using Shell::run;
     void run(const std::string &command) override;
+    // Runs the sequence as run() does; the daemon is started unless `startFails`.
+    bool runStart(const control::Commands &commands, const std::vector<std::string> &sequence) override;
 
     // Waits nothing; the outcome each wait was for, and `onAwait`, when set, plays it and
     // says whether it came.
@@ -21,6 +23,5 @@ public:
     std::vector<bool> awaited;
     std::function<void(const std::string &)> effect;
     std::function<bool(bool running)> onAwait;
-    // Said on stderr by the next commands, as if by the shell.
-    void sayError(const std::string &line) { m_errors.push_back(line); }
+    bool startFails = false;
 };

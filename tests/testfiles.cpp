@@ -1,9 +1,12 @@
 #include "tests/testfiles.h"
 
 #include <QFile>
+#include <QTemporaryFile>
 #include <QtGlobal>
 
 #include <csignal>
+#include <cstdio>
+#include <unistd.h>
 
 namespace testfiles {
 
@@ -30,6 +33,21 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray saidOnStderr(const std::function<void()> &action)
+{
+    QTemporaryFile said;
+    if (!said.open())
+        qFatal("cannot make a file for stderr");
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(said.handle(), STDERR_FILENO);
+    action();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    return readFile(said.fileName());
 }
 
 void useAsRuntimeDir(const QString &dir)

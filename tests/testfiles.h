@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <sys/resource.h>
 
 // The files a test lays out and reads back, and the checked-in ones under tests/fixtures and
@@ -21,6 +23,9 @@ void useAsRuntimeDir(const QString &dir);
 // A session bus's configuration: it listens on `socket` and has no service files, so only
 // what a test starts answers on it.
 QByteArray privateBusConfig(const QString &socket);
+
+// What `action` writes to this process's stderr, its commands' included.
+QByteArray saidOnStderr(const std::function<void()> &action);
 
 QString fixturePath(const QString &name);
 QByteArray fixture(const QString &name);
