@@ -61,19 +61,19 @@ public:
         : socket(program == TheDaemon ? control::Storage::fromEnvironment().daemonSocket()
                                       : g_storage + "peer" + std::to_string(program) + ".sock")
     {
-        std::vector<std::string> list;
+        std::string list; // each entry ends in ';', which the list's reader skips
         for (int64_t i = 0; i < numbers; ++i)
-            list.push_back(kind == Long ? std::string(230, '9') + std::to_string(1000000000 + i)
-                                        : "+346" + std::to_string(10000000 + i));
+            list += (kind == Long ? std::string(230, '9') + std::to_string(1000000000 + i)
+                                  : "+346" + std::to_string(10000000 + i))
+                + ";";
         for (int64_t i = 0; kind == WithPrefixes && i < 1000; ++i)
-            list.push_back("+34 8" + std::to_string(1000 + i) + "*");
+            list += "+34 8" + std::to_string(1000 + i) + "*;";
         if (edited)
-            list.push_back("+34 911 00 00 00");
+            list += "+34 911 00 00 00";
         if (!cached)
             std::remove((g_storage + ".blacklist.keys").c_str());
         control::writeFileAtomically(g_storage + ".Callvane.cfg",
-                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + control::joinList(list)
-                                         + "\n");
+                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + list + "\n");
         const std::string path = program == TheDaemon ? g_storage + ".blacklist" : std::string(PEER_SERVER);
         const std::string arguments = program == AllowPeer ? " allow " + socket
             : program == HashSetPeer                       ? " hashset " + socket + " " + g_storage + ".Callvane.cfg"

@@ -38,10 +38,10 @@ std::string settingsPath()
 
 std::string settingsWith(int64_t numbers)
 {
-    std::vector<std::string> list;
+    std::string list;
     for (int64_t i = 0; i < numbers; ++i)
-        list.push_back("+346" + std::to_string(10000000 + i));
-    return "[Callvane]\nFirewall = Blacklist\n\n[Blacklist]\nNum = " + control::joinList(list) + "\n";
+        list += (i > 0 ? ";+346" : "+346") + std::to_string(10000000 + i);
+    return "[Callvane]\nFirewall = Blacklist\n\n[Blacklist]\nNum = " + list + "\n";
 }
 
 struct Window

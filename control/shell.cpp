@@ -48,13 +48,13 @@ bool frozen(const std::string &pid)
     if (!readFile("/proc/" + pid + "/cgroup", groups))
         return false;
     // Lines of "id:controllers:path"; cgroup v2's has no controllers.
-    for (const std::string_view line : splitListViews(groups, '\n')) {
+    for (const std::string &line : splitList(groups, '\n')) {
         const size_t first = line.find(':');
-        const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
-        if (second == std::string_view::npos)
+        const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos)
             continue;
-        const std::string_view controllers = line.substr(first + 1, second - first - 1);
-        const std::string path(line.substr(second + 1));
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
         std::string state;
         if (controllers.empty() && readFile("/sys/fs/cgroup" + path + "/cgroup.events", state))
             return state.find("frozen 1") != std::string::npos;
@@ -95,7 +95,7 @@ std::optional<bool> Shell::probe(const Commands &commands)
     std::optional<bool> running;
     // Any line: another storage's daemon, or a program of that name, may be listed first.
     if (readFile(commands.probeFile(), state)) {
-        const std::vector<std::string_view> lines = splitListViews(state, '\n');
+        const std::vector<std::string> lines = splitList(state, '\n');
         running =
             std::find(lines.begin(), lines.end(), commands.daemonMark()) != lines.end() && !daemonStopped(commands);
     }
@@ -178,10 +178,10 @@ int SystemShell::runScript(const std::string &script, const std::vector<std::str
     if (!ended)
         ::waitpid(shell, &status, 0);
 
-    for (const std::string_view line : splitListViews(said, '\n')) {
+    for (const std::string &line : splitList(said, '\n')) {
         if (std::none_of(commands.begin(), commands.end(),
-                         [line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
-            std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+                         [&line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
+            std::fprintf(stderr, "%s\n", line.c_str());
     }
     return spawned && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -12,9 +12,6 @@ inline constexpr char kListSeparator = ';';
 // A number list as stored in one settings value: the entries joined by ';', not quoted.
 // Splitting drops empty fields, so "1;;2;" reads as 1, 2 (the platform's split does so).
 std::vector<std::string> splitList(std::string_view value, char separator = kListSeparator);
-// The same entries, as views into `value`.
-std::vector<std::string_view> splitListViews(std::string_view value, char separator = kListSeparator);
-std::string joinList(const std::vector<std::string> &entries);
 
 // Calls `take` with each entry, as a view into `value`, without a list of them between.
 template <class Take> void forEachListEntry(std::string_view value, Take take, char separator = kListSeparator)
@@ -27,8 +24,8 @@ template <class Take> void forEachListEntry(std::string_view value, Take take, c
     }
 }
 
-// The value after an edit, as joinList(splitList(value)) with `entry` added at the end, or
-// with the entry at `index` left out (none when the list is shorter).
+// The value after an edit: the entries joined again, with `entry` added at the end, or with
+// the entry at `index` left out (none when the list is shorter).
 std::string listWithAdded(std::string_view value, std::string_view entry);
 std::string listWithout(std::string_view value, size_t index);
 

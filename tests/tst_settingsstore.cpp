@@ -297,9 +297,11 @@ private slots:
         QTemporaryDir dir;
         const std::string file = path(dir, "Callvane.cfg");
         std::vector<std::string> numbers;
-        for (int i = 0; i < 100000; ++i)
+        std::string value;
+        for (int i = 0; i < 100000; ++i) {
             numbers.push_back("+346" + std::to_string(10000000 + i));
-        const std::string value = control::joinList(numbers);
+            value += numbers.back() + ";";
+        }
         QVERIFY(value.size() > 1000000);
         QVERIFY(SettingsStore(file).setValue("Blacklist", "Num", value));
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "English"));
@@ -419,8 +421,6 @@ private slots:
         for (const std::string &entry : control::splitList(value.toStdString()))
             split.append(QString::fromStdString(entry));
         QCOMPARE(split, entries);
-        if (!value.contains(QLatin1String(";;")) && !value.startsWith(';') && !value.endsWith(';'))
-            QCOMPARE(QString::fromStdString(control::joinList(control::splitList(value.toStdString()))), value);
     }
 
     // An edit of the stored value leaves it as a split, the change and a join would.
