@@ -46,6 +46,24 @@ CallWatcher::Reply CallWatcher::askNow(sd_bus *bus, const char *service, const c
     return {reply, sd_bus_message_unref};
 }
 
+bool CallWatcher::readDictionary(sd_bus_message *message, const std::function<int(const char *key)> &value)
+{
+    if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
+        return false;
+    int entered = 0;
+    while ((entered = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
+        const char *key = nullptr;
+        if (sd_bus_message_read(message, "s", &key) < 0)
+            return false;
+        int read = value(key);
+        if (read == 0)
+            read = sd_bus_message_skip(message, "v");
+        if (read < 0 || sd_bus_message_exit_container(message) < 0)
+            return false;
+    }
+    return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
+}
+
 void CallWatcher::start()
 {
     connect();
@@ -235,27 +253,27 @@ bool CallWatcher::track(const std::string &callPath)
     return true;
 }
 
-void CallWatcher::heard(const std::string &callPath, const News &news)
+void CallWatcher::updateCall(const std::string &callPath, const CallProperties &said)
 {
     const auto found = m_calls.find(callPath);
     if (found == m_calls.end())
         return;
     Call &call = found->second;
     if (call.stage == Call::Stage::Asking) {
-        if (!news.ringing || !*news.ringing) {
-            if (news.ringing)
+        if (!said.ringing || !*said.ringing) {
+            if (said.ringing)
                 call.stage = Call::Stage::Done; // outgoing, answered, or gone already
             return;
         }
         call.stage = Call::Stage::AwaitingNumber;
-        call.waiting = news.waiting;
+        call.waiting = said.waiting;
         call.due = call.added + kNumberWait;
     }
     const bool undecided = call.stage == Call::Stage::AwaitingNumber || call.stage == Call::Stage::ToHangUp;
-    if (undecided && !news.ringing.value_or(true))
+    if (undecided && !said.ringing.value_or(true))
         call.stage = Call::Stage::Done; // answered or ended meanwhile
-    else if (call.stage == Call::Stage::AwaitingNumber && (news.withheld || !news.number.empty()))
-        decide(callPath, call, news.withheld ? std::string() : news.number);
+    else if (call.stage == Call::Stage::AwaitingNumber && (said.withheld || !said.number.empty()))
+        decide(callPath, call, said.withheld ? std::string() : said.number);
 }
 
 void CallWatcher::forget(const std::string &callPath)

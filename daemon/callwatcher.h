@@ -51,7 +51,7 @@ public:
     };
 
     // What the service says of a call; it may leave any of it unsaid.
-    struct News
+    struct CallProperties
     {
         std::optional<bool> ringing; // incoming and not yet answered: ringing, or waiting
         bool waiting = false; // beside an active call
@@ -63,6 +63,10 @@ public:
     using Reply = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
     // A connection to the system bus of its own, null without one.
     static Bus systemBus();
+    // Reads a property dictionary (a{sv}): `value` is given each key, the message at its
+    // variant, and returns what reading the variant returned, or 0 to leave it (it is skipped).
+    // False on a malformed message.
+    static bool readDictionary(sd_bus_message *message, const std::function<int(const char *key)> &value);
 
     virtual ~CallWatcher();
     CallWatcher(const CallWatcher &) = delete;
@@ -121,7 +125,7 @@ protected:
     bool track(const std::string &callPath);
     // Screens a tracked call by what the service says of it; a call stays unjudged until the
     // service says whether it rings.
-    void heard(const std::string &callPath, const News &news);
+    void updateCall(const std::string &callPath, const CallProperties &said);
     void forget(const std::string &callPath);
     void forgetCallsOf(const std::string &modemPath);
 

@@ -27,9 +27,9 @@ InstallWatch::InstallWatch(sd_event *loop, std::string path, std::function<void(
                                IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR)
             < 0)
         return;
-    m_changes = eventloop::io(loop, m_fd, [this] { look(); });
+    m_changes = eventloop::io(loop, m_fd, [this] { checkRemoved(); });
     m_recheck = eventloop::timer(loop, [this] { recheck(); });
-    look(); // gone since it was resolved
+    checkRemoved(); // gone since it was resolved
 }
 
 InstallWatch::~InstallWatch()
@@ -45,11 +45,11 @@ void InstallWatch::recheck()
         m_removed();
 }
 
-void InstallWatch::look()
+void InstallWatch::checkRemoved()
 {
     char events[4096];
     while (::read(m_fd, events, sizeof events) > 0) { }
-    int rechecking = SD_EVENT_OFF; // a second look is due already
+    int rechecking = SD_EVENT_OFF; // a recheck is due already
     if (m_recheck == nullptr
         || (sd_event_source_get_enabled(m_recheck.get(), &rechecking) >= 0 && rechecking != SD_EVENT_OFF)
         || ::access(m_path.c_str(), F_OK) == 0)

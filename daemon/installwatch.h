@@ -28,7 +28,7 @@ public:
     const std::string &path() const { return m_path; }
 
 private:
-    void look();
+    void checkRemoved();
     void recheck();
 
     std::string m_path;

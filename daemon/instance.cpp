@@ -196,9 +196,9 @@ bool Instance::detach()
     // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
     // Reports also go to the system log.
     struct stat err = {};
-    const bool keepErr = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
+    const bool errIsAFile = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fd < 2 || !keepErr)
+        if (fd < 2 || !errIsAFile)
             ::dup2(null, fd);
     }
     ::close(null);

@@ -23,38 +23,29 @@ constexpr int kRingingIn = 3;
 constexpr int kWaiting = 6;
 
 // Reads an a{sv} of Call properties; false on a malformed message.
-bool readProperties(sd_bus_message *message, CallWatcher::News &out)
+bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
 {
-    if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
-        return false;
-    int entered = 0;
-    while ((entered = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
-        const char *key = nullptr;
-        if (sd_bus_message_read(message, "s", &key) < 0)
-            return false;
-        int read = 0;
+    return CallWatcher::readDictionary(message, [message, &out](const char *key) {
         if (std::strcmp(key, "Number") == 0) {
             const char *number = nullptr;
-            read = sd_bus_message_read(message, "v", "s", &number);
+            const int read = sd_bus_message_read(message, "v", "s", &number);
             out.number = number != nullptr ? number : "";
-        } else if (std::strcmp(key, "State") == 0) {
-            int state = 0;
-            read = sd_bus_message_read(message, "v", "i", &state);
-            out.ringing = state == kRingingIn || state == kWaiting;
-            out.waiting = state == kWaiting;
-        } else {
-            read = sd_bus_message_skip(message, "v");
+            return read;
         }
-        if (read < 0 || sd_bus_message_exit_container(message) < 0)
-            return false;
-    }
-    return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
+        if (std::strcmp(key, "State") != 0)
+            return 0;
+        int state = 0;
+        const int read = sd_bus_message_read(message, "v", "i", &state);
+        out.ringing = state == kRingingIn || state == kWaiting;
+        out.waiting = state == kWaiting;
+        return read;
+    });
 }
 
 // Reads, with `readValue`, the variant of `property` of every object's `interface` in a
 // GetManagedObjects reply (a{oa{sa{sv}}}); false on a malformed message.
 bool readManagedProperty(sd_bus_message *message, const char *interface, const char *property,
-                         const std::function<bool(sd_bus_message *)> &readValue)
+                         const std::function<int(sd_bus_message *)> &readValue)
 {
     if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
         return false;
@@ -65,25 +56,11 @@ bool readManagedProperty(sd_bus_message *message, const char *interface, const c
             const char *name = nullptr;
             if (sd_bus_message_read(message, "s", &name) < 0)
                 return false;
-            if (std::strcmp(name, interface) != 0) {
-                if (sd_bus_message_skip(message, "a{sv}") < 0)
-                    return false;
-            } else {
-                if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
-                    return false;
-                while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
-                    const char *key = nullptr;
-                    if (sd_bus_message_read(message, "s", &key) < 0)
-                        return false;
-                    const bool read =
-                        std::strcmp(key, property) != 0 ? sd_bus_message_skip(message, "v") >= 0 : readValue(message);
-                    if (!read || sd_bus_message_exit_container(message) < 0)
-                        return false;
-                }
-                if (sd_bus_message_exit_container(message) < 0)
-                    return false;
-            }
-            if (sd_bus_message_exit_container(message) < 0)
+            const bool read = std::strcmp(name, interface) != 0
+                ? sd_bus_message_skip(message, "a{sv}") >= 0
+                : CallWatcher::readDictionary(
+                    message, [&](const char *key) { return std::strcmp(key, property) == 0 ? readValue(message) : 0; });
+            if (!read || sd_bus_message_exit_container(message) < 0)
                 return false;
         }
         if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
@@ -97,11 +74,11 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
 {
     return readManagedProperty(message, kVoice, "Calls", [&calls](sd_bus_message *value) {
         if (sd_bus_message_enter_container(value, 'v', "ao") < 0 || sd_bus_message_enter_container(value, 'a', "o") < 0)
-            return false;
+            return -1;
         const char *call = nullptr;
         while (sd_bus_message_read(value, "o", &call) > 0)
             calls.emplace_back(call);
-        return sd_bus_message_exit_container(value) >= 0 && sd_bus_message_exit_container(value) >= 0;
+        return sd_bus_message_exit_container(value) >= 0 && sd_bus_message_exit_container(value) >= 0 ? 1 : -1;
     });
 }
 
@@ -126,11 +103,10 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
     const auto firstOf = [](const char *type, std::string &into) {
         return [type, &into](sd_bus_message *value) {
             const char *text = nullptr;
-            if (sd_bus_message_read(value, "v", type, &text) < 0)
-                return false;
-            if (into.empty() && text != nullptr)
+            const int read = sd_bus_message_read(value, "v", type, &text);
+            if (read > 0 && into.empty() && text != nullptr)
                 into = text;
-            return true;
+            return read;
         };
     };
     const Reply managed = askNow(bus, kService, kRoot, kObjectManager, "GetManagedObjects", wait);
@@ -162,7 +138,7 @@ void ModemManagerWatcher::track(const std::string &callPath)
 {
     if (CallWatcher::track(callPath)
         && !ask(callPath.c_str(), kProperties, "GetAll", onProperties, callPath, "s", kCall))
-        heard(callPath, News{false, false, {}, false});
+        updateCall(callPath, CallProperties{false, false, {}, false});
 }
 
 int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
@@ -182,12 +158,12 @@ int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, 
 int ModemManagerWatcher::onProperties(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
 {
     const auto asked = answered(query);
-    News news;
+    CallProperties said;
     if (!asked)
         return 0;
-    if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, news) || !news.ringing)
-        news.ringing = false; // gone already
-    static_cast<ModemManagerWatcher *>(asked->watcher)->heard(asked->callPath, news);
+    if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, said) || !said.ringing)
+        said.ringing = false; // gone already
+    static_cast<ModemManagerWatcher *>(asked->watcher)->updateCall(asked->callPath, said);
     return 0;
 }
 
@@ -196,9 +172,9 @@ int ModemManagerWatcher::onPropertiesChanged(sd_bus_message *message, void *self
     auto &watcher = *static_cast<ModemManagerWatcher *>(self);
     const char *path = sd_bus_message_get_path(message);
     const char *interface = nullptr;
-    News changed;
+    CallProperties changed;
     if (watcher.fromOwner(message) && path != nullptr && sd_bus_message_read(message, "s", &interface) >= 0
         && readProperties(message, changed))
-        watcher.heard(path, changed);
+        watcher.updateCall(path, changed);
     return 0;
 }

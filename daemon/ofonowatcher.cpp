@@ -12,45 +12,25 @@ constexpr char kCallManager[] = "org.ofono.VoiceCallManager";
 // oFono ends a waiting call with AT+CHLD=0 (busy to the caller), which keeps the active call.
 constexpr CallWatcher::Service kOfono{kService, "oFono", "org.ofono.VoiceCall", std::chrono::seconds(0)};
 
-// Reads the variant of `key`, of an a{sv} or a PropertyChanged, into `news`.
-bool readProperty(sd_bus_message *message, const char *key, CallWatcher::News &news)
+// Reads the variant of `key` of a call, of an a{sv} or a PropertyChanged, into `said`: what
+// reading it returned, or 0 for a key left unread.
+int readCallProperty(sd_bus_message *message, const char *key, CallWatcher::CallProperties &said)
 {
     const bool state = std::strcmp(key, "State") == 0;
-    if (!state && std::strcmp(key, "LineIdentification") != 0)
-        return sd_bus_message_skip(message, "v") >= 0;
     const char *value = nullptr;
-    if (sd_bus_message_read(message, "v", "s", &value) < 0)
-        return false;
+    if (!state && std::strcmp(key, "LineIdentification") != 0)
+        return 0;
+    const int read = sd_bus_message_read(message, "v", "s", &value);
+    if (read <= 0)
+        return -1;
     if (state) {
-        news.ringing = std::strcmp(value, "incoming") == 0 || std::strcmp(value, "waiting") == 0;
-        news.waiting = std::strcmp(value, "waiting") == 0;
+        said.ringing = std::strcmp(value, "incoming") == 0 || std::strcmp(value, "waiting") == 0;
+        said.waiting = std::strcmp(value, "waiting") == 0;
     } else {
-        news.withheld = std::strcmp(value, "withheld") == 0;
-        news.number = news.withheld ? "" : value;
+        said.withheld = std::strcmp(value, "withheld") == 0;
+        said.number = said.withheld ? "" : value;
     }
-    return true;
-}
-
-// Reads an a{sv}: with `news`, a call's; else the string values of `strings`' keys.
-bool readProperties(sd_bus_message *message, CallWatcher::News *news, std::map<std::string, std::string> *strings)
-{
-    if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
-        return false;
-    int entered = 0;
-    while ((entered = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
-        const char *key = nullptr;
-        const char *text = nullptr;
-        bool read = sd_bus_message_read(message, "s", &key) >= 0;
-        if (read && news != nullptr)
-            read = readProperty(message, key, *news);
-        else if (read && strings->count(key) != 0 && sd_bus_message_read(message, "v", "s", &text) >= 0)
-            (*strings)[key] = text;
-        else if (read)
-            read = sd_bus_message_skip(message, "v") >= 0;
-        if (!read || sd_bus_message_exit_container(message) < 0)
-            return false;
-    }
-    return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
+    return read;
 }
 
 // Calls `each` with every object path of an a(oa{sv}), the message at its properties.
@@ -94,7 +74,14 @@ control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::mi
             std::map<std::string, std::string> code{{"MobileCountryCode", ""}, {"MobileNetworkCode", ""}};
             const Reply reply = askNow(bus, kService, modem, interface, "GetProperties", wait);
             std::string &into = std::strcmp(interface, "org.ofono.SimManager") == 0 ? home : network;
-            if (reply && readProperties(reply.get(), nullptr, &code) && into.empty())
+            const auto readCode = [&reply, &code](const char *key) {
+                const char *text = nullptr;
+                const int read = code.count(key) != 0 ? sd_bus_message_read(reply.get(), "v", "s", &text) : 0;
+                if (read > 0)
+                    code[key] = text;
+                return read;
+            };
+            if (reply && CallWatcher::readDictionary(reply.get(), readCode) && into.empty())
                 into = code["MobileCountryCode"] + code["MobileNetworkCode"];
         }
         return sd_bus_message_skip(modems.get(), "a{sv}") >= 0;
@@ -114,11 +101,11 @@ void OfonoWatcher::askCalls(const std::string &modemPath)
 
 bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
 {
-    News news;
-    if (!readProperties(properties, &news, nullptr))
+    CallProperties said;
+    if (!readDictionary(properties, [&](const char *key) { return readCallProperty(properties, key, said); }))
         return false;
     if (track(callPath))
-        heard(callPath, news);
+        updateCall(callPath, said);
     return true;
 }
 
@@ -161,9 +148,9 @@ int OfonoWatcher::onPropertyChanged(sd_bus_message *message, void *self, sd_bus_
     auto &watcher = *static_cast<OfonoWatcher *>(self);
     const char *path = sd_bus_message_get_path(message);
     const char *key = nullptr;
-    News changed;
+    CallProperties changed;
     if (watcher.fromOwner(message) && path != nullptr && sd_bus_message_read(message, "s", &key) >= 0
-        && readProperty(message, key, changed))
-        watcher.heard(path, changed);
+        && readCallProperty(message, key, changed) > 0)
+        watcher.updateCall(path, changed);
     return 0;
 }
