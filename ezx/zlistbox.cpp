@@ -12,9 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <limits>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -103,29 +101,26 @@ public:
 
 } // namespace
 
-// The rows, as their text one after another and where each starts, with the icons they
-// show: a row is 12 bytes beside its text. Rows appended, and the first rows removed, are told
-// to the view together when it is next asked or shown, so that emptying and filling a long
-// list costs what the rows cost and not what telling the view of each would; any other change
-// is told at once. Emptied and filled again, the box keeps the cursor on its row, as far as
-// the rows reach.
+// The rows. Rows appended are told to the view together when it is next asked or shown, so
+// that filling a long list costs what the rows cost and not what telling the view of each
+// would; any other change is told at once. Emptied and filled again, the box keeps the
+// cursor on its row, as far as the rows reach.
 class ZListBoxRows : public QAbstractListModel
 {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    // The view's rows are the first m_shown of m_rows: removed ones it has not been told of
-    // yet included.
+    // The view's rows are the first m_shown.
     int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_shown; }
 
     QVariant data(const QModelIndex &index, int role) const override
     {
         if (!index.isValid() || index.row() >= rowCount())
             return {};
-        const auto row = size_t(index.row());
+        const ZListBoxItem &row = m_rows[size_t(index.row())];
         switch (role) {
-        case Qt::DisplayRole: return QString::fromUtf8(text(row));
-        case Qt::DecorationRole: return m_rows[row].icon < 0 ? QVariant() : QIcon(m_icons[size_t(m_rows[row].icon)]);
+        case Qt::DisplayRole: return QString::fromStdString(row.utf8());
+        case Qt::DecorationRole: return row.pixmap().isNull() ? QVariant() : QIcon(row.pixmap());
         case Qt::CheckStateRole:
             if (!m_checkMode)
                 return {};
@@ -139,39 +134,26 @@ public:
         return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
     }
 
-    // Rows are counted from the first one not removed.
-    size_t size() const { return m_rows.size() - m_removed; }
-    bool changing() const { return m_removed > 0 || size_t(m_shown) < m_rows.size(); }
+    size_t size() const { return m_rows.size(); }
+    bool changing() const { return size_t(m_shown) < m_rows.size(); }
+    ZListBoxItem &at(size_t row) { return m_rows[row]; }
 
-    std::unique_ptr<ZListBoxItem> item(size_t row) const
-    {
-        const Row &r = m_rows[m_removed + row];
-        return std::make_unique<ZListBoxItem>(std::string(text(m_removed + row)), r.lines,
-                                              r.icon < 0 ? QPixmap() : m_icons[size_t(r.icon)]);
-    }
+    void append(ZListBoxItem &&item) { m_rows.push_back(std::move(item)); }
 
-    void append(const ZListBoxItem &item) { store(m_rows.size(), item); }
-
-    void insert(size_t at, const ZListBoxItem &item)
+    void insert(size_t at, ZListBoxItem &&item)
     {
         showChanges();
         beginInsertRows({}, int(at), int(at));
-        store(at, item);
+        m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), std::move(item));
         ++m_shown;
         endInsertRows();
     }
 
     void remove(size_t at)
     {
-        if (at == 0) {
-            // Emptied, it is a box to fill again from its first row.
-            if (++m_removed == m_rows.size())
-                clear();
-            return;
-        }
         showChanges();
         beginRemoveRows({}, int(at), int(at));
-        erase(at, at + 1);
+        m_rows.erase(m_rows.begin() + std::ptrdiff_t(at));
         --m_shown;
         endRemoveRows();
     }
@@ -181,28 +163,13 @@ public:
         if (m_cursor->currentIndex().isValid())
             m_cursorRow = m_cursor->currentIndex().row();
         beginResetModel();
-        m_text.clear();
         m_rows.clear();
-        m_icons.clear();
         m_shown = 0;
-        m_removed = 0;
         endResetModel();
     }
 
     void showChanges()
     {
-        if (m_removed > 0) {
-            const int told = int(qMin(m_removed, size_t(m_shown)));
-            if (told > 0 && told == m_shown && m_cursor->currentIndex().isValid())
-                m_cursorRow = m_cursor->currentIndex().row(); // emptied
-            if (told > 0)
-                beginRemoveRows({}, 0, told - 1);
-            erase(0, m_removed);
-            m_removed = 0;
-            m_shown -= told;
-            if (told > 0)
-                endRemoveRows();
-        }
         if (size_t(m_shown) < m_rows.size()) {
             beginInsertRows({}, m_shown, int(m_rows.size()) - 1);
             m_shown = int(m_rows.size());
@@ -230,59 +197,8 @@ public:
     QItemSelectionModel *m_cursor = nullptr; // the view's
 
 private:
-    struct Row
-    {
-        uint32_t start; // in m_text
-        ZListBoxItem::LineCounts lines;
-        int16_t icon; // in m_icons, or -1
-    };
-
-    uint32_t end(size_t row) const { return row + 1 < m_rows.size() ? m_rows[row + 1].start : uint32_t(m_text.size()); }
-    std::string_view text(size_t row) const
-    {
-        return std::string_view(m_text).substr(m_rows[row].start, end(row) - m_rows[row].start);
-    }
-
-    // Rows [first, last) of m_rows.
-    void erase(size_t first, size_t last)
-    {
-        const uint32_t start = m_rows[first].start;
-        const uint32_t length = (last < m_rows.size() ? m_rows[last].start : uint32_t(m_text.size())) - start;
-        m_text.erase(start, length);
-        m_rows.erase(m_rows.begin() + std::ptrdiff_t(first), m_rows.begin() + std::ptrdiff_t(last));
-        for (size_t row = first; row < m_rows.size(); ++row)
-            m_rows[row].start -= length;
-    }
-
-    void store(size_t at, const ZListBoxItem &item)
-    {
-        const std::string &text = item.utf8();
-        const uint32_t start = at < m_rows.size() ? m_rows[at].start : uint32_t(m_text.size());
-        m_text.insert(start, text);
-        for (size_t row = at; row < m_rows.size(); ++row)
-            m_rows[row].start += uint32_t(text.size());
-        m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), Row{start, item.lineCounts(), icon(item.pixmap())});
-    }
-
-    int16_t icon(const QPixmap &pixmap)
-    {
-        if (pixmap.isNull())
-            return -1;
-        const auto same = [&pixmap](const QPixmap &icon) { return icon.cacheKey() == pixmap.cacheKey(); };
-        auto found = std::find_if(m_icons.begin(), m_icons.end(), same);
-        if (found == m_icons.end()) {
-            if (m_icons.size() > size_t(std::numeric_limits<int16_t>::max()))
-                return -1;
-            found = m_icons.insert(m_icons.end(), pixmap);
-        }
-        return int16_t(found - m_icons.begin());
-    }
-
-    std::string m_text;
-    std::vector<Row> m_rows;
-    std::vector<QPixmap> m_icons; // those this box's rows show since it was last emptied
+    std::vector<ZListBoxItem> m_rows;
     int m_shown = 0; // the rows the view knows of: the first ones
-    size_t m_removed = 0; // the first rows, removed
     std::optional<int> m_cursorRow; // the cursor's, from before the box was emptied
 };
 
@@ -320,31 +236,23 @@ void ZListBox::showChanges() const
         m_rows->showChanges();
 }
 
-void ZListBox::changing()
-{
-    // Told at the latest when the event loop runs again.
-    if (!m_rows->changing())
-        QTimer::singleShot(0, this, [this] { showChanges(); });
-}
-
 void ZListBox::insertItem(ZListBoxItem *item, int index, bool /*autoHighlight*/)
 {
     const std::unique_ptr<ZListBoxItem> taken(item);
     if (index >= 0 && index < count()) {
-        m_rows->insert(size_t(index), *taken);
+        m_rows->insert(size_t(index), std::move(*taken));
         return;
     }
-    changing();
-    m_rows->append(*taken);
+    // Told at the latest when the event loop runs again.
+    if (!m_rows->changing())
+        QTimer::singleShot(0, this, [this] { showChanges(); });
+    m_rows->append(std::move(*taken));
 }
 
 void ZListBox::removeItem(int index)
 {
-    if (index < 0 || index >= count())
-        return;
-    if (index == 0)
-        changing();
-    m_rows->remove(size_t(index));
+    if (index >= 0 && index < count())
+        m_rows->remove(size_t(index));
 }
 
 void ZListBox::clear()
@@ -359,8 +267,7 @@ int ZListBox::count() const
 
 ZListBoxItem *ZListBox::item(int index) const
 {
-    m_item = index >= 0 && index < count() ? m_rows->item(size_t(index)) : nullptr;
-    return m_item.get();
+    return index >= 0 && index < count() ? &m_rows->at(size_t(index)) : nullptr;
 }
 
 int ZListBox::currentItem() const

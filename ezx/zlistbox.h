@@ -2,8 +2,6 @@
 
 #include <QListView>
 
-#include <memory>
-
 class ZListBoxItem;
 class ZListBoxRows;
 
@@ -15,9 +13,8 @@ class ZListBoxRows;
 // moves the cursor (keys, a click) moves the check. There a click only checks; Enter or a
 // double click emits returnPressed().
 //
-// The box keeps its rows' text and icons, not the items: item() makes one from its row, valid
-// until the next call of item() or change of the rows. Emptied by clear() and filled again,
-// the cursor stays on the row it was on, as far as the rows reach.
+// item() is valid until the rows change. Emptied by clear() and filled again, the cursor
+// stays on the row it was on, as far as the rows reach.
 class ZListBox : public QListView
 {
     Q_OBJECT
@@ -54,12 +51,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    // Tells the view of the rows appended, and the first ones removed, since it was last told.
+    // Tells the view of the rows appended since it was last told.
     void showChanges() const;
-    // Before such a change.
-    void changing();
 
     ZListBoxRows *m_rows = nullptr;
-    mutable std::unique_ptr<ZListBoxItem> m_item; // the last one item() made
     bool m_checkMode = false;
 };

@@ -4,13 +4,6 @@
 
 ZListBoxItem::ZListBoxItem(ZListBox * /*box*/, const QString & /*layout*/) { }
 
-ZListBoxItem::ZListBoxItem(std::string text, LineCounts lines, QPixmap pixmap)
-    : m_text(std::move(text))
-    , m_lines(lines)
-    , m_pixmap(std::move(pixmap))
-{
-}
-
 void ZListBoxItem::setPixmap(int /*column*/, const QPixmap &pixmap, bool /*autoResize*/, bool /*reserved*/)
 {
     m_pixmap = pixmap;

@@ -22,7 +22,6 @@ public:
     using LineCounts = std::array<uint16_t, kColumns>;
 
     ZListBoxItem(ZListBox *box, const QString &layout);
-    ZListBoxItem(std::string text, LineCounts lines, QPixmap pixmap);
 
     void setPixmap(int column, const QPixmap &pixmap, bool autoResize = true, bool reserved = false);
     // A text with line ends is taken as that many lines.
@@ -36,8 +35,6 @@ public:
     const QPixmap &pixmap() const { return m_pixmap; }
     // Every text line, column by column, joined by line ends, in UTF-8.
     const std::string &utf8() const { return m_text; }
-    QString text() const { return QString::fromStdString(m_text); }
-    const LineCounts &lineCounts() const { return m_lines; }
 
 private:
     int firstLine(int column) const;

@@ -525,7 +525,7 @@ private slots:
             QCOMPARE(row.getSubItemText(column, 0), row.subItems(column).value(0));
         }
         QCOMPARE(read, columns);
-        QCOMPARE(row.text(), all.join(QLatin1Char('\n')));
+        QCOMPARE(QString::fromStdString(row.utf8()), all.join(QLatin1Char('\n')));
     }
 
     // The cursor keeps its place through edits, and in check mode the checked row is the
