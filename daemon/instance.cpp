@@ -94,9 +94,6 @@ void Instance::release()
     m_lockFd = -1;
 }
 
-// The newest start serves, so that a switch-on takes up what changed while the firewall was
-// off: a daemon already running is told to stop, and killed when it does not let go in time
-// (a stopped one cannot act on SIGTERM). False, said on stderr, when it cannot take over.
 bool Instance::lock(const std::string &path)
 {
     m_lockPath = path;
@@ -152,7 +149,6 @@ bool Instance::lock(const std::string &path)
     return true;
 }
 
-// Names the detached daemon in the lock file, for the start that will take over from it.
 void Instance::recordHolder()
 {
     const std::string pid = std::to_string(::getpid()) + "\n" + m_lockPath + "\n";
@@ -160,10 +156,8 @@ void Instance::recordHolder()
         std::fprintf(stderr, "blacklist: cannot write its pid to the instance lock: %s\n", std::strerror(errno));
 }
 
-// Forks; the parent returns to its caller (status 0) once the child has detached, so that a
-// script that starts the daemon in the foreground goes on when calls can be answered. The
-// parent is gone (or a zombie, which the probe passes over) by the time a probe that waited
-// for the daemon to answer lists the processes.
+// The parent is gone (or a zombie, which the probe passes over) by the time a probe that
+// waited for the daemon to answer lists the processes.
 bool Instance::detach()
 {
     int ready[2];
@@ -210,10 +204,6 @@ bool Instance::detach()
     return told;
 }
 
-// cp cannot write over a running executable ("Text file busy"), so an upgrade deployed while
-// the daemon runs would never reach it. The daemon runs from a sealed copy in memory instead,
-// and the deployed file stays free for the next deploy; where that cannot be done, it runs
-// from the deployed file as it is.
 void Instance::runFromMemory(char **argv)
 {
     char self[32] = {};

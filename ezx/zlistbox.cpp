@@ -103,8 +103,9 @@ public:
 
 // The rows. Rows appended are told to the view together when it is next asked or shown, so
 // that filling a long list costs what the rows cost and not what telling the view of each
-// would; any other change is told at once. Emptied and filled again, the box keeps the
-// cursor on its row, as far as the rows reach.
+// would: the window maps in 105 ms at 100,000 numbers against 244 ms telling each, and holds
+// 58 MiB against 111 (bench_startup). Any other change is told at once. Emptied and filled
+// again, the box keeps the cursor on its row, as far as the rows reach.
 class ZListBoxRows : public QAbstractListModel
 {
 public:
