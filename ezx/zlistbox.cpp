@@ -283,12 +283,6 @@ void ZListBox::setCurrentRow(int row)
     setCurrentIndex(m_rows->index(row));
 }
 
-QRect ZListBox::itemRect(int index) const
-{
-    showChanges();
-    return visualRect(m_rows->index(index));
-}
-
 void ZListBox::setCheckMode(bool on)
 {
     m_checkMode = on;

@@ -31,8 +31,6 @@ public:
     // The current row, or -1.
     int currentItem() const;
     void setCurrentRow(int row);
-    // Where row `index` is drawn, in viewport coordinates.
-    QRect itemRect(int index) const;
 
     void setCheckMode(bool on);
     bool itemChecked(int index) const;

@@ -403,7 +403,7 @@ private slots:
         const auto gui = makeGui(shell);
         ZListBox *status = box(*gui, "statusBox");
         cancelNextDialog();
-        const QPoint row = status->itemRect(1).center();
+        const QPoint row = status->visualRect(status->model()->index(1, 0)).center();
         QTest::mouseClick(status->viewport(), Qt::LeftButton, {}, row);
         if (doubleClick)
             QTest::mouseDClick(status->viewport(), Qt::LeftButton, {}, row);
@@ -417,7 +417,8 @@ private slots:
         onNextDialog([](QWidget *dialog) {
             auto *choices = dialog->findChild<ZListBox *>();
             QCOMPARE(choices->checkedItem(), 0);
-            QTest::mouseClick(choices->viewport(), Qt::LeftButton, {}, choices->itemRect(1).center());
+            QTest::mouseClick(choices->viewport(), Qt::LeftButton, {},
+                              choices->visualRect(choices->model()->index(1, 0)).center());
             QCOMPARE(choices->checkedItem(), 1);
             QTest::mouseClick(dialog->findChild<QWidget *>("key0"), Qt::LeftButton);
         });

@@ -395,7 +395,7 @@ private slots:
         }
         choices.resize(200, 120);
         const QImage shown = choices.grab().toImage();
-        const QRect row = choices.itemRect(1);
+        const QRect row = choices.visualRect(choices.model()->index(1, 0));
         const QRect box(row.left() + 2, row.center().y() - 9, 22, 18); // before the text
         double strongest = 0;
         for (int y = box.top(); y <= box.bottom(); ++y) {
