@@ -106,23 +106,22 @@ void CallWatcher::connect()
     m_bus = bus;
     m_reporter.resolved(Fault::Bus);
     // Asked after the match is set, so that no change of owner falls between the two.
-    Query &query = m_queries.emplace_back(Query{this, {}, m_epoch, {}});
-    if (sd_bus_call_method_async(m_bus, nullptr, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
-                                 onNameOwner, &query, "s", m_service.name)
-        < 0)
-        m_queries.pop_back();
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_call_method_async(m_bus, &slot, kBusDriver, "/org/freedesktop/DBus", kBusDriver, "GetNameOwner",
+                                 onNameOwner, this, "s", m_service.name)
+        >= 0)
+        m_questions.emplace_back(slot, sd_bus_slot_unref);
 }
 
 void CallWatcher::disconnect(const std::string &why)
 {
     if (m_bus == nullptr)
         return;
+    m_questions.clear();
+    m_calls.clear();
     m_bus = sd_bus_flush_close_unref(m_bus);
     m_lost = false;
-    m_queries.clear();
-    m_calls.clear();
     m_owner.clear();
-    ++m_epoch;
     m_reconnectAt = Clock::now() + std::chrono::seconds(1);
     if (!why.empty())
         m_reporter.report(Fault::Bus, "lost the system D-Bus (" + why + "); connecting again");
@@ -179,23 +178,24 @@ void CallWatcher::handleDue()
 bool CallWatcher::ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
                       const std::string &callPath, const char *types, const char *argument)
 {
-    Query &query = m_queries.emplace_back(Query{this, callPath, m_epoch, {}});
-    if (sd_bus_call_method_async(m_bus, nullptr, m_service.name, path, interface, member, onReply, &query, types,
-                                 argument)
-        >= 0)
-        return true;
-    m_queries.pop_back();
-    return false;
+    const auto call = m_calls.find(callPath);
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_call_method_async(m_bus, &slot, m_service.name, path, interface, member, onReply, this, types, argument)
+        < 0)
+        return false;
+    if (call != m_calls.end())
+        call->second.question.reset(slot);
+    else
+        m_questions.emplace_back(slot, sd_bus_slot_unref);
+    return true;
 }
 
-std::optional<CallWatcher::Query> CallWatcher::answered(void *query)
+std::optional<std::string> CallWatcher::askedAbout(sd_bus_message *reply) const
 {
-    auto *pending = static_cast<Query *>(query);
-    const Query taken = *pending;
-    taken.watcher->m_queries.remove_if([pending](const Query &q) { return &q == pending; });
-    if (taken.epoch != taken.watcher->m_epoch)
-        return std::nullopt;
-    return taken;
+    const sd_bus_slot *asked = sd_bus_get_current_slot(sd_bus_message_get_bus(reply));
+    const auto call = std::find_if(m_calls.begin(), m_calls.end(),
+                                   [asked](const auto &each) { return each.second.question.get() == asked; });
+    return call == m_calls.end() ? std::nullopt : std::optional<std::string>(call->first);
 }
 
 void CallWatcher::setOwner(const std::string &owner)
@@ -212,7 +212,7 @@ void CallWatcher::setOwner(const std::string &owner)
     m_ownerKnown = true;
     m_owner = owner;
     m_calls.clear();
-    ++m_epoch;
+    m_questions.clear();
     if (!m_owner.empty())
         appeared();
 }
@@ -276,16 +276,25 @@ void CallWatcher::updateCall(const std::string &callPath, const CallProperties &
         decide(callPath, call, said.withheld ? std::string() : said.number);
 }
 
+std::map<std::string, CallWatcher::Call>::iterator CallWatcher::drop(std::map<std::string, Call>::iterator call)
+{
+    if (call->second.stage != Call::Stage::HangingUp)
+        return m_calls.erase(call);
+    call->second.removed = true; // the service may remove a call before it says it hung up
+    return std::next(call);
+}
+
 void CallWatcher::forget(const std::string &callPath)
 {
-    m_calls.erase(callPath);
+    if (const auto call = m_calls.find(callPath); call != m_calls.end())
+        drop(call);
 }
 
 void CallWatcher::forgetCallsOf(const std::string &modemPath)
 {
     const std::string prefix = modemPath + "/";
     for (auto it = m_calls.lower_bound(prefix); it != m_calls.end() && it->first.rfind(prefix, 0) == 0;)
-        it = m_calls.erase(it);
+        it = drop(it);
 }
 
 void CallWatcher::decide(const std::string &callPath, Call &call, std::string_view number)
@@ -307,9 +316,7 @@ void CallWatcher::hangUp(const std::string &callPath, Call &call)
     if (!ask(callPath.c_str(), m_service.callInterface, "Hangup", onHangup, callPath)) {
         call.stage = Call::Stage::Done;
         m_reporter.report(Fault::Hangup, std::string("cannot ask ") + m_service.label + " to hang up " + callPath);
-        return;
     }
-    m_queries.back().caller = call.caller;
 }
 
 void CallWatcher::hungUp(const control::CallerId &caller)
@@ -325,15 +332,12 @@ void CallWatcher::hungUp(const control::CallerId &caller)
         m_hungUp(caller);
 }
 
-int CallWatcher::onNameOwner(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int CallWatcher::onNameOwner(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
     const char *owner = nullptr;
-    if (!asked)
-        return 0;
     if (sd_bus_message_is_method_error(message, nullptr) || sd_bus_message_read(message, "s", &owner) < 0)
         owner = "";
-    asked->watcher->setOwner(owner);
+    static_cast<CallWatcher *>(self)->setOwner(owner);
     return 0;
 }
 
@@ -351,17 +355,19 @@ int CallWatcher::onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_
     return 0;
 }
 
-int CallWatcher::onHangup(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int CallWatcher::onHangup(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
-    if (!asked)
+    auto &watcher = *static_cast<CallWatcher *>(self);
+    const auto found = watcher.m_calls.find(watcher.askedAbout(message).value_or(std::string()));
+    if (found == watcher.m_calls.end())
         return 0;
-    CallWatcher &watcher = *asked->watcher;
-    if (const auto found = watcher.m_calls.find(asked->callPath); found != watcher.m_calls.end())
-        found->second.stage = Call::Stage::Done;
+    const control::CallerId caller = found->second.caller;
+    found->second.stage = Call::Stage::Done;
+    if (found->second.removed)
+        watcher.m_calls.erase(found);
     if (watcher.failed(message, Fault::Hangup, "did not hang up a blocked call"))
         return 0;
     watcher.m_reporter.resolved(Fault::Hangup);
-    watcher.hungUp(asked->caller);
+    watcher.hungUp(caller);
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,6 +60,8 @@ public:
 
     using Bus = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
     using Reply = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
+    // A method call on its way; let go, its reply is never handled.
+    using Slot = std::unique_ptr<sd_bus_slot, decltype(&sd_bus_slot_unref)>;
     // A connection to the system bus of its own, null without one.
     static Bus systemBus();
     // Reads a property dictionary (a{sv}): `value` is given each key, the message at its
@@ -79,15 +80,6 @@ protected:
         sd_bus_message_handler_t handler; // given the watcher
     };
 
-    // A method call on its way: replies to a former owner of the name are dropped.
-    struct Query
-    {
-        CallWatcher *watcher;
-        std::string callPath;
-        uint64_t epoch;
-        control::CallerId caller; // of a call being hung up: the service may delete it before it replies
-    };
-
     // Asks `service` on `bus` and waits at most `wait` for the answer: for what is asked once,
     // before the loop runs. A service that is not running is not started for it. Null on any
     // failure.
@@ -102,10 +94,12 @@ protected:
     // The service's owner appeared: find the calls it has.
     virtual void appeared() = 0;
 
+    // Asks the service's owner; `onReply` is given the watcher. A question about a tracked call
+    // (`callPath`) is let go with the call, any other with the owner.
     bool ask(const char *path, const char *interface, const char *member, sd_bus_message_handler_t onReply,
-             const std::string &callPath, const char *types = nullptr, const char *argument = nullptr);
-    // The query a reply belongs to, taken off the list; none when it is stale.
-    static std::optional<Query> answered(void *query);
+             const std::string &callPath = {}, const char *types = nullptr, const char *argument = nullptr);
+    // The call whose question `reply` answers; none for a question of the owner's.
+    std::optional<std::string> askedAbout(sd_bus_message *reply) const;
     // Whether `reply` is an error; if so, says that the service `did` not, with the error, once.
     bool failed(sd_bus_message *reply, Fault fault, const char *did) const;
     // Anyone on the bus may send a signal that looks like the service's.
@@ -140,6 +134,8 @@ private:
         Clock::time_point added;
         Clock::time_point due; // of the number, or of the hang-up
         control::CallerId caller;
+        Slot question{nullptr, sd_bus_slot_unref};
+        bool removed = false; // by the service, while it hangs up: kept for the reply
     };
 
     void connect();
@@ -154,11 +150,12 @@ private:
     void decide(const std::string &callPath, Call &call, std::string_view number);
     void hangUp(const std::string &callPath, Call &call);
     void hungUp(const control::CallerId &caller);
+    std::map<std::string, Call>::iterator drop(std::map<std::string, Call>::iterator call);
 
     static int onDisconnected(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onNameOwner(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onNameOwner(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onNameOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onHangup(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onHangup(sd_bus_message *message, void *self, sd_bus_error *error);
 
     const Service &m_service;
     std::vector<Match> m_matches;
@@ -173,8 +170,7 @@ private:
     Clock::time_point m_reconnectAt;
     std::string m_owner; // unique name of the service; empty while it is not there
     bool m_ownerKnown = false; // whether the owner was ever asked for and told
-    uint64_t m_epoch = 0; // counts the owners seen
-    std::list<Query> m_queries;
+    std::vector<Slot> m_questions; // of the owner's, let go with it
     std::map<std::string, Call> m_calls; // by D-Bus path, until the service deletes them
     std::map<std::string, Clock::time_point> m_recentlyHungUp; // by number
 };

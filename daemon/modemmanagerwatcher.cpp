@@ -131,7 +131,7 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
 
 void ModemManagerWatcher::appeared()
 {
-    ask(kRoot, kObjectManager, "GetManagedObjects", onManagedObjects, {});
+    ask(kRoot, kObjectManager, "GetManagedObjects", onManagedObjects);
 }
 
 void ModemManagerWatcher::track(const std::string &callPath)
@@ -141,29 +141,28 @@ void ModemManagerWatcher::track(const std::string &callPath)
         updateCall(callPath, CallProperties{false, false, {}, false});
 }
 
-int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
+    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
     std::vector<std::string> calls;
-    if (!asked
-        || static_cast<ModemManagerWatcher *>(asked->watcher)
-               ->failed(message, Fault::Refused, "did not list its calls"))
+    if (watcher.failed(message, Fault::Refused, "did not list its calls"))
         return 0;
     readVoiceCalls(message, calls); // those read before a malformed part still count
     for (const std::string &call : calls)
-        static_cast<ModemManagerWatcher *>(asked->watcher)->track(call);
+        watcher.track(call);
     return 0;
 }
 
-int ModemManagerWatcher::onProperties(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int ModemManagerWatcher::onProperties(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
+    auto &watcher = *static_cast<ModemManagerWatcher *>(self);
+    const std::optional<std::string> call = watcher.askedAbout(message);
     CallProperties said;
-    if (!asked)
+    if (!call)
         return 0;
     if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, said) || !said.ringing)
         said.ringing = false; // gone already
-    static_cast<ModemManagerWatcher *>(asked->watcher)->updateCall(asked->callPath, said);
+    watcher.updateCall(*call, said);
     return 0;
 }
 

@@ -18,7 +18,7 @@ private:
     void appeared() override;
     void track(const std::string &callPath);
 
-    static int onManagedObjects(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onManagedObjects(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *error);
-    static int onProperties(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onProperties(sd_bus_message *message, void *self, sd_bus_error *error);
 };

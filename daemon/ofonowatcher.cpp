@@ -91,12 +91,12 @@ control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::mi
 
 void OfonoWatcher::appeared()
 {
-    ask("/", kManager, "GetModems", onModems, {});
+    ask("/", kManager, "GetModems", onModems);
 }
 
 void OfonoWatcher::askCalls(const std::string &modemPath)
 {
-    ask(modemPath.c_str(), kCallManager, "GetCalls", onCalls, {});
+    ask(modemPath.c_str(), kCallManager, "GetCalls", onCalls);
 }
 
 bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
@@ -109,13 +109,11 @@ bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
     return true;
 }
 
-int OfonoWatcher::onModems(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int OfonoWatcher::onModems(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
-    if (!asked
-        || static_cast<OfonoWatcher *>(asked->watcher)->failed(message, Fault::Refused, "did not list its modems"))
+    auto &watcher = *static_cast<OfonoWatcher *>(self);
+    if (watcher.failed(message, Fault::Refused, "did not list its modems"))
         return 0;
-    auto &watcher = *static_cast<OfonoWatcher *>(asked->watcher);
     forEachObject(message, [&](const char *modem) {
         watcher.askCalls(modem);
         return sd_bus_message_skip(message, "a{sv}") >= 0;
@@ -123,14 +121,12 @@ int OfonoWatcher::onModems(sd_bus_message *message, void *query, sd_bus_error * 
     return 0;
 }
 
-int OfonoWatcher::onCalls(sd_bus_message *message, void *query, sd_bus_error * /*error*/)
+int OfonoWatcher::onCalls(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
-    const auto asked = answered(query);
     // A modem that cannot make calls yet says so: its calls will be added.
-    if (asked && !sd_bus_message_is_method_error(message, nullptr))
-        forEachObject(message, [&](const char *call) {
-            return static_cast<OfonoWatcher *>(asked->watcher)->found(call, message);
-        });
+    if (!sd_bus_message_is_method_error(message, nullptr))
+        forEachObject(message,
+                      [&](const char *call) { return static_cast<OfonoWatcher *>(self)->found(call, message); });
     return 0;
 }
 

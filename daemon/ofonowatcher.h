@@ -19,8 +19,8 @@ private:
     // A call, `properties` at its a{sv}; false on a malformed message.
     bool found(const char *callPath, sd_bus_message *properties);
 
-    static int onModems(sd_bus_message *message, void *query, sd_bus_error *error);
-    static int onCalls(sd_bus_message *message, void *query, sd_bus_error *error);
+    static int onModems(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onCalls(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onCallAdded(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onPropertyChanged(sd_bus_message *message, void *self, sd_bus_error *error);
 };
