@@ -488,7 +488,7 @@ void ZGui::editNumbers(const NumberList &list, const std::function<std::string(s
 {
     const std::string before = m_settings.value(list.group, keys::kNumKey, {});
     // Where the box shows the list as stored, the edit's own rows are all that change: at
-    // 100,000 numbers an edit takes 2.7-3.0x one fsync'd write of the file, a refill 4.7-5.3x
+    // 100,000 numbers an edit takes 1.9-2.8x one fsync'd write of the file, a refill 4.4-5.4x
     // (bench_lists, BM_EditBesidePeer).
     const bool shown = m_settings.timesRead() == this->*list.timesRead;
     const bool saved = m_settings.setValue(list.group, keys::kNumKey, edit(before));

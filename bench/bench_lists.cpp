@@ -56,9 +56,7 @@ struct Window
     void restore() const
     {
         control::writeFileAtomically(settingsPath(), text);
-        ZListBox *box = gui->findChild<ZListBox *>("blacklistBox");
-        while (box->count() != 0)
-            box->removeItem(0);
+        gui->findChild<ZListBox *>("blacklistBox")->clear();
         gui->CargarBlacklist();
         // The reload's own deferred work (the view's layout) is not the next edit's.
         QApplication::processEvents();
