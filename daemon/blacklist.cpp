@@ -2,6 +2,7 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: the newest start takes over from a running one.
 
+#include "daemon/contactbook.h"
 #include "daemon/index.h"
 #include "daemon/installwatch.h"
 #include "daemon/instance.h"
@@ -173,6 +174,7 @@ int main(int argc, char **argv)
                           "with that national number (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
+    const bool contactsCount = !settings->blacklistMode && settings->allowContacts;
     Index index(*settings, region.code, storage.keyCache());
     control::BlockedNotice notice =
         control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
@@ -185,9 +187,14 @@ int main(int argc, char **argv)
         log.add(caller);
         notifier.post(caller);
     };
+    std::optional<ContactBook> contacts;
+    if (contactsCount)
+        contacts.emplace(made, ContactBook::kpeopleDirectory(), region.code, reporter);
     const control::CallScreen &screen = index.screen();
-    SocketServer server(made, listenFd, screen, logBlocked);
-    const auto blocks = [&screen](const control::CallerId &caller) { return screen.blocks(caller.number()); };
+    const auto blocks = [&screen, &contacts](const control::CallerId &caller) {
+        return screen.blocks(caller.number()) && !(contacts && contacts->has(caller.number()));
+    };
+    SocketServer server(made, listenFd, blocks, logBlocked);
     ModemManagerWatcher modemManager(made, blocks, logBlocked, reporter);
     OfonoWatcher ofono(made, blocks, logBlocked, reporter);
     sd_event_loop(made);

@@ -9,7 +9,6 @@
 
 namespace control {
 class CallerId;
-class CallScreen;
 } // namespace control
 
 // Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
@@ -24,8 +23,8 @@ public:
     static constexpr std::chrono::milliseconds kRequestTimeout{1000};
     static constexpr size_t kMaxClients = 256;
 
-    // `blocked` is told of each call answered "block", after the answer.
-    SocketServer(sd_event *loop, int listenFd, const control::CallScreen &screen,
+    // `blocks` decides; `blocked` is told of each call answered "block", after the answer.
+    SocketServer(sd_event *loop, int listenFd, std::function<bool(const control::CallerId &caller)> blocks,
                  std::function<void(const control::CallerId &caller)> blocked);
     ~SocketServer();
     SocketServer(const SocketServer &) = delete;
@@ -51,7 +50,7 @@ private:
 
     sd_event *m_loop;
     int m_listenFd;
-    const control::CallScreen &m_screen;
+    std::function<bool(const control::CallerId &)> m_blocks;
     std::function<void(const control::CallerId &)> m_blocked;
     eventloop::Source m_listening;
     std::list<Client> m_clients;

@@ -12,6 +12,7 @@ FirewallSettings FirewallSettings::read(const IniDocument &document)
     FirewallSettings result;
     result.blacklistMode = isBlacklistMode(document.value(kCallvaneGroup, kFirewallKey).value_or(""));
     result.blockUnknown = blocksUnknown(document.value(kCallvaneGroup, kBlockUnknownKey).value_or(""));
+    result.allowContacts = allowsContacts(document.value(kCallvaneGroup, kAllowContactsKey).value_or(""));
     result.blacklist = splitList(document.valueView(kBlacklistGroup, kNumKey).value_or(""));
     result.whitelist = splitList(document.valueView(kWhitelistGroup, kNumKey).value_or(""));
     result.language = document.value(kCallvaneGroup, kLanguageKey).value_or("");

@@ -13,6 +13,7 @@ struct FirewallSettings
 {
     bool blacklistMode = false;
     bool blockUnknown = false;
+    bool allowContacts = true; // in white-list mode, the owner's contacts are let through
     std::vector<std::string> blacklist;
     std::vector<std::string> whitelist;
     std::string language; // the name of the window's language file

@@ -12,6 +12,8 @@ inline constexpr char kCallvaneGroup[] = "Callvane";
 inline constexpr char kLanguageKey[] = "Language";
 inline constexpr char kFirewallKey[] = "Firewall";
 inline constexpr char kBlockUnknownKey[] = "BlockUnknown";
+// The daemon's alone; the window keeps it as it keeps any key it does not know.
+inline constexpr char kAllowContactsKey[] = "AllowContacts";
 
 inline constexpr char kBlacklistGroup[] = "Blacklist";
 inline constexpr char kWhitelistGroup[] = "Whitelist";
@@ -30,6 +32,11 @@ inline bool isBlacklistMode(const std::string &firewall)
 inline bool blocksUnknown(const std::string &blockUnknown)
 {
     return blockUnknown == kYes;
+}
+// Missing means yes.
+inline bool allowsContacts(const std::string &allowContacts)
+{
+    return allowContacts != kNo;
 }
 
 } // namespace control::settings

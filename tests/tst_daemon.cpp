@@ -831,6 +831,51 @@ private slots:
         QTRY_VERIFY(!QFile::exists(keys)); // beside the first answers
     }
 
+    // In white-list mode the owner's contacts (KPeople's vCards, in any of their forms) are let
+    // through as the white list's numbers are, in the written form they come in; nobody else is,
+    // nor a contact removed, nor anyone where the owner said no or in black-list mode.
+    void contactsComeThroughTheWhiteList_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("allowed");
+        QTest::addColumn<QStringList>("blocked");
+        const QByteArray whitelist = "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n";
+        QTest::newRow("white list") << whitelist << QStringList{"600112233", "+34 611 22 33 44", "0034622334455"}
+                                    << QStringList{"633445566", "+33 6 11 22 33 44", "*"};
+        QTest::newRow("AllowContacts = No") << whitelist + "[Callvane]\nAllowContacts = No\n"
+                                            << QStringList{"699000000"} << QStringList{"600112233", "611223344"};
+        QTest::newRow("black list") << QByteArray("[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = 600112233\n")
+                                    << QStringList{"611223344"} << QStringList{"600112233"};
+    }
+
+    void contactsComeThroughTheWhiteList()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, allowed);
+        QFETCH(QStringList, blocked);
+        const QString book = m_dir.filePath("data/kpeoplevcard");
+        QDir(book).removeRecursively();
+        QVERIFY(QDir().mkpath(book + "/sub"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data")));
+        const auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        writeFile(book + "/a.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL;TYPE=CELL:+34 600 11 22 33\r\nEND:VCARD\r\n");
+        writeFile(book + "/sub/b.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:B\nitem1.tel;VALUE=uri:tel:+34-611-\n 22-33-44;ext=1\n"
+                                       "TEL:*\nEND:VCARD\nBEGIN:VCARD\nVERSION:2.1\nTEL;HOME:622 33 44 55\nEND:VCARD\n");
+        writeFile(book + "/c.txt", "BEGIN:VCARD\nTEL:633445566\nEND:VCARD\n");
+        writeFile(storage() + ".Callvane.cfg", settings);
+        QVERIFY(startDaemon());
+        for (const QString &number : allowed)
+            QCOMPARE(ring(number.toUtf8()), QString("allow"));
+        for (const QString &number : blocked)
+            QCOMPARE(ring(number.toUtf8()), QString("block"));
+        if (allowed.size() < 3)
+            return;
+        QVERIFY(QFile::remove(book + "/a.vcf")); // a contact removed
+        QTRY_COMPARE(ring("600112233"), QString("block"));
+        writeFile(book + "/d.vcf", "BEGIN:VCARD\nTEL:633445566\nEND:VCARD\n"); // and one added
+        QTRY_COMPARE(ring("633445566"), QString("allow"));
+    }
+
     void regionFromTheTimeZone()
     {
         const auto restore = qScopeGuard([] {

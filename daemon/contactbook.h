@@ -1,0 +1,45 @@
+#pragma once
+
+#include "daemon/eventloop.h"
+#include "firewall/callscreen.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class Reporter;
+
+// The phone numbers of the owner's contacts, which white-list mode lets through: the vCards
+// that Plasma Mobile's address book keeps for KPeople, the *.vcf files in `directory` and its
+// folders. Read at the start, and again kSettle after the last change inotify tells of (the
+// folder made, removed or renamed too), so that a contact added or removed counts from the
+// next call after that; idle, it wakes the daemon never. Numbers compare as list entries do.
+class ContactBook
+{
+public:
+    static constexpr std::chrono::milliseconds kSettle{100};
+
+    // $XDG_DATA_HOME/kpeoplevcard, by default under ~/.local/share.
+    static std::string kpeopleDirectory();
+
+    ContactBook(sd_event *loop, std::string directory, std::string region, Reporter &reporter);
+    ~ContactBook();
+    ContactBook(const ContactBook &) = delete;
+    ContactBook &operator=(const ContactBook &) = delete;
+
+    bool has(std::string_view number) const;
+
+private:
+    void read();
+    void watch();
+
+    std::string m_directory;
+    std::string m_region;
+    Reporter &m_reporter;
+    int m_inotify = -1;
+    eventloop::Source m_changes;
+    eventloop::Source m_settle;
+    std::optional<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
+    bool m_told = false; // which book is read: once
+};
