@@ -55,9 +55,10 @@ class Daemon
 {
 public:
     // `cached`: the key cache of an earlier start is kept (a restart), else removed (a first
-    // start). `edited`: one number more than `numbers`, as after adding one.
+    // start). `edited`: one number more than `numbers`, as after adding one. `settings`, when
+    // given, is the settings copy instead of a black list of `numbers`.
     explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers,
-                    Program program = TheDaemon)
+                    Program program = TheDaemon, const std::string &settings = {})
         : socket(program == TheDaemon ? control::Storage::fromEnvironment().daemonSocket()
                                       : g_storage + "peer" + std::to_string(program) + ".sock")
     {
@@ -72,8 +73,9 @@ public:
             list += "+34 911 00 00 00";
         if (!cached)
             std::remove((g_storage + ".blacklist.keys").c_str());
-        control::writeFileAtomically(g_storage + ".Callvane.cfg",
-                                     "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + list + "\n");
+        control::writeFileAtomically(
+            g_storage + ".Callvane.cfg",
+            settings.empty() ? "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + list + "\n" : settings);
         const std::string path = program == TheDaemon ? g_storage + ".blacklist" : std::string(PEER_SERVER);
         const std::string arguments = program == AllowPeer ? " allow " + socket
             : program == HashSetPeer                       ? " hashset " + socket + " " + g_storage + ".Callvane.cfg"
@@ -208,6 +210,42 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// Strangers calling in white-list mode, the owner's 10,000 contacts read (KPeople's vCards,
+// a file each) and not read, in turns: what the contacts add to a blocked call's decision.
+void BM_ContactsBesideNone(benchmark::State &state)
+{
+    const std::string data = g_storage + "data";
+    std::filesystem::create_directories(data + "/kpeoplevcard");
+    for (int i = 0; i < 10000; ++i)
+        control::writeFileAtomically(data + "/kpeoplevcard/" + std::to_string(i) + ".vcf",
+                                     "BEGIN:VCARD\nVERSION:3.0\nFN:Contact " + std::to_string(i)
+                                         + "\nTEL;TYPE=CELL:+34 6" + std::to_string(10000000 + i) + "\nEND:VCARD\n");
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    std::vector<double> decisions[2]; // in microseconds: without contacts, with them
+    std::vector<double> startups[2];
+    for (auto _ : state) {
+        for (const int contacts : {0, 1}) {
+            const Daemon daemon(0, false, false, Numbers, TheDaemon,
+                                std::string("[Callvane]\nFirewall = Whitelist\nAllowContacts = ")
+                                    + (contacts != 0 ? "Yes" : "No") + "\n[Whitelist]\nNum = 699000000\n");
+            startups[contacts].push_back(daemon.startup);
+            for (int64_t i = 0; i < 200; ++i) {
+                const auto begin = Clock::now();
+                daemon.ask("+34 7" + std::to_string(10000000 + i));
+                decisions[contacts].push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+            }
+        }
+    }
+    ::unsetenv("XDG_DATA_HOME");
+    std::filesystem::remove_all(data);
+    std::remove((g_storage + ".blockedcalls").c_str());
+    state.counters["without_us"] = median(decisions[0]);
+    state.counters["with_us"] = median(decisions[1]);
+    state.counters["added_ms"] = (median(decisions[1]) - median(decisions[0])) / 1000;
+    state.counters["startup_without_ms"] = median(startups[0]);
+    state.counters["startup_with_ms"] = median(startups[1]);
+}
+
 // Calls not on a list of 100,000, to the daemon and to the "allow" peer in turns of 500 each;
 // beside them the screening peer, which decides as the daemon does (one parse of each caller
 // with the phone-number library) on the allow peer's loop: what is left to the daemon's loop.
@@ -311,6 +349,7 @@ void BM_EmptiedBesideEmpty(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_EmptiedBesideEmpty)->Iterations(7)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ContactsBesideNone)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DecisionsBesidePeer)->Iterations(21)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StartupBesidePeer)
     ->ArgNames({"numbers", "restart"})

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr uint32_t kChanges = IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF
-    | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kChanges =
+    IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // A folder tree deeper than this is no address book's.
 constexpr int kMaxDepth = 8;
 
@@ -24,8 +24,8 @@ std::string ContactBook::kpeopleDirectory()
     const char *data = std::getenv("XDG_DATA_HOME");
     const char *home = std::getenv("HOME");
     const std::string base = data != nullptr && *data == '/' ? data
-        : home != nullptr                                   ? std::string(home) + "/.local/share"
-                                                            : std::string();
+        : home != nullptr                                    ? std::string(home) + "/.local/share"
+                                                             : std::string();
     return base.empty() ? std::string() : base + "/kpeoplevcard";
 }
 
@@ -98,8 +98,8 @@ void ContactBook::read()
                           + " numbers of the vCards of KPeople (Plasma Mobile's address book) in " + m_directory);
     else
         m_reporter.inform("white-list mode lets the owner's contacts through, but no address book is there to read: "
-                          "the vCards of KPeople (Plasma Mobile's address book) are read once " + m_directory
-                          + " is made");
+                          "the vCards of KPeople (Plasma Mobile's address book) are read once "
+                          + m_directory + " is made");
 }
 
 bool ContactBook::has(std::string_view number) const

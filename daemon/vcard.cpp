@@ -48,8 +48,8 @@ std::vector<std::string> telephoneNumbers(std::string_view text)
             continue;
         std::string_view value = std::string_view(line).substr(colon + 1);
         if (equalsIgnoringCase(value.substr(0, 4), "tel:"))
-            value = value.substr(4, value.find(';') == std::string_view::npos ? std::string_view::npos
-                                                                               : value.find(';') - 4);
+            value = value.substr(
+                4, value.find(';') == std::string_view::npos ? std::string_view::npos : value.find(';') - 4);
         const size_t first = value.find_first_not_of(" \t");
         const size_t last = value.find_last_not_of(" \t");
         if (first == std::string_view::npos || value[last] == '*')

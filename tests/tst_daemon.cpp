@@ -858,9 +858,11 @@ private slots:
         QVERIFY(QDir().mkpath(book + "/sub"));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data")));
         const auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
-        writeFile(book + "/a.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL;TYPE=CELL:+34 600 11 22 33\r\nEND:VCARD\r\n");
-        writeFile(book + "/sub/b.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:B\nitem1.tel;VALUE=uri:tel:+34-611-\n 22-33-44;ext=1\n"
-                                       "TEL:*\nEND:VCARD\nBEGIN:VCARD\nVERSION:2.1\nTEL;HOME:622 33 44 55\nEND:VCARD\n");
+        writeFile(book + "/a.vcf",
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL;TYPE=CELL:+34 600 11 22 33\r\nEND:VCARD\r\n");
+        writeFile(book + "/sub/b.vcf",
+                  "BEGIN:VCARD\nVERSION:4.0\nFN:B\nitem1.tel;VALUE=uri:tel:+34-611-\n 22-33-44;ext=1\n"
+                  "TEL:*\nEND:VCARD\nBEGIN:VCARD\nVERSION:2.1\nTEL;HOME:622 33 44 55\nEND:VCARD\n");
         writeFile(book + "/c.txt", "BEGIN:VCARD\nTEL:633445566\nEND:VCARD\n");
         writeFile(storage() + ".Callvane.cfg", settings);
         QVERIFY(startDaemon());
