@@ -20,7 +20,8 @@ RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox pr
 PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-14-dev dpkg-dev file clang-format clang-tidy systemd \
                   dbus-daemon python3-dbusmock modemmanager ofono dunst dbus-bin weston qt6-wayland at-spi2-core \
                   appstream desktop-file-utils gtk-update-icon-cache lintian \
-                  phosh phoc squeekboard gnome-settings-daemon-common xdotool
+                  phosh phoc squeekboard gnome-settings-daemon-common xdotool \
+                  evolution-data-server python3-gi gir1.2-ebook-1.2
 
 PREFIX   ?= /usr/local
 # The build types and directories are CMakePresets.json's; CI makes warnings errors.

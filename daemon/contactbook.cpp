@@ -33,10 +33,22 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
     : m_directory(std::move(directory))
     , m_region(std::move(region))
     , m_reporter(reporter)
-    , m_settle(eventloop::timer(loop, [this] {
-        watch();
-        read();
-    }))
+    , m_settle(eventloop::timer(loop,
+                                [this] {
+                                    watch();
+                                    read();
+                                }))
+    , m_eds(loop, [this](bool running, const std::vector<std::string> &names) {
+        std::string books;
+        for (const std::string &name : names)
+            books += (books.empty() ? "" : ", ") + name;
+        m_reporter.inform(!running ? "evolution-data-server is not running: its address books are read once it starts"
+                              : books.empty()
+                              ? "evolution-data-server has no address book to read"
+                              : "white-list mode lets the owner's contacts through: those of the address "
+                                "books of evolution-data-server ("
+                                  + books + ")");
+    })
 {
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify >= 0)
@@ -104,5 +116,10 @@ void ContactBook::read()
 
 bool ContactBook::has(std::string_view number) const
 {
-    return m_numbers && m_numbers->blocks(number);
+    if (m_numbers && m_numbers->blocks(number))
+        return true;
+    // The international form where there is one: the service reads national ones by its locale.
+    const std::string key = m_numbers ? m_numbers->key(number) : std::string();
+    return !control::CallScreen::isUnknownCaller(number)
+        && m_eds.has(key.compare(0, 1, "+") == 0 ? key : std::string(number));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "daemon/edsaddressbooks.h"
 #include "daemon/eventloop.h"
 #include "firewall/callscreen.h"
 
@@ -10,11 +11,15 @@
 
 class Reporter;
 
-// The phone numbers of the owner's contacts, which white-list mode lets through: the vCards
-// that Plasma Mobile's address book keeps for KPeople, the *.vcf files in `directory` and its
-// folders. Read at the start, and again kSettle after the last change inotify tells of (the
-// folder made, removed or renamed too), so that a contact added or removed counts from the
-// next call after that; idle, it wakes the daemon never. Numbers compare as list entries do.
+// The owner's contacts, which white-list mode lets through. Two address books are read, none
+// written to:
+// - the vCards that Plasma Mobile's address book keeps for KPeople, the *.vcf files in
+//   `directory` and its folders: read at the start, and again kSettle after the last change
+//   inotify tells of (the folder made, removed or renamed too), so that a contact added or
+//   removed counts from the next call after that; idle, it wakes the daemon never. Their
+//   numbers compare as list entries do;
+// - evolution-data-server's (EdsAddressBooks), asked at each call.
+// Which are read is said once, and again when evolution-data-server starts or stops.
 class ContactBook
 {
 public:
@@ -42,4 +47,5 @@ private:
     eventloop::Source m_settle;
     std::optional<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
     bool m_told = false; // which book is read: once
+    EdsAddressBooks m_eds;
 };

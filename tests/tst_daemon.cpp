@@ -96,6 +96,8 @@ private slots:
             QSKIP("runs only as PID 1 of a private PID namespace (unshare --pid --fork --mount-proc)");
         qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
+        // No session bus: the owner's own address books are no test's.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
     }
 
     void init()
@@ -876,6 +878,67 @@ private slots:
         QTRY_COMPARE(ring("600112233"), QString("block"));
         writeFile(book + "/d.vcf", "BEGIN:VCARD\nTEL:633445566\nEND:VCARD\n"); // and one added
         QTRY_COMPARE(ring("633445566"), QString("allow"));
+    }
+
+    // evolution-data-server's contacts, added and removed through its own API, come through
+    // the white list; a hung address book holds no call up past its bound.
+    void contactsOfEvolutionDataServer()
+    {
+        const QString libexec = "/usr/libexec/";
+        if (!QFile::exists(libexec + "evolution-source-registry")
+            || QProcess::execute("/usr/bin/python3", {"-c", "import gi"}) != 0)
+            QSKIP("no evolution-data-server, or no python3-gi, here");
+        const QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        for (const char *xdg : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            environment.remove(xdg);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.filePath("bus"));
+        writeFile(home.filePath("bus.conf"), testfiles::privateBusConfig(home.filePath("bus")));
+        QProcess bus;
+        QProcess registry;
+        QProcess factory;
+        bus.start("dbus-daemon", {"--nofork", "--config-file=" + home.filePath("bus.conf")});
+        QTRY_VERIFY(QFile::exists(home.filePath("bus")));
+        for (QProcess *service : {&registry, &factory})
+            service->setProcessEnvironment(environment);
+        registry.start(libexec + "evolution-source-registry", QStringList());
+        factory.start(libexec + "evolution-addressbook-factory", {"--keep-running"});
+        // What the helper printed; null when it failed.
+        const auto contacts = [&environment](const QStringList &arguments) {
+            QProcess helper;
+            helper.setProcessEnvironment(environment);
+            helper.start(QStringLiteral(CALLVANE_SOURCE_DIR "/tests/eds-contacts.py"), arguments);
+            const bool done = helper.waitForFinished(30000) && helper.exitCode() == 0;
+            return done ? helper.readAllStandardOutput().trimmed() + " " : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!contacts({}).isNull(), 20000); // the services are up
+        const QByteArray uid = contacts({"add", "BEGIN:VCARD\nVERSION:3.0\nFN:Ana\nTEL:+34 600 11 22 33\nEND:VCARD"});
+        QVERIFY(!uid.isNull());
+
+        qputenv("DBUS_SESSION_BUS_ADDRESS", environment.value("DBUS_SESSION_BUS_ADDRESS").toLocal8Bit());
+        const auto noBus = qScopeGuard([this] {
+            qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
+        });
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n");
+        QVERIFY(startDaemon());
+        QTRY_COMPARE(ring("600112233"), QString("allow")); // the books open beside the first calls
+        QCOMPARE(ring("633445566"), QString("block"));
+        QVERIFY(!contacts({"remove", QString::fromUtf8(uid.trimmed())}).isNull());
+        QTRY_COMPARE(ring("600112233"), QString("block"));
+
+        QCOMPARE(::kill(pid_t(factory.processId()), SIGSTOP), 0); // hung
+        QElapsedTimer held;
+        held.start();
+        QCOMPARE(ring("633445566"), QString("block"));
+        QVERIFY2(held.elapsed() < 1000, qPrintable(QString::number(held.elapsed()) + " ms"));
+        ::kill(pid_t(factory.processId()), SIGCONT);
+
+        QVERIFY(!contacts({"add", "BEGIN:VCARD\nVERSION:3.0\nFN:Bo\nTEL:611223344\nEND:VCARD"}).isEmpty());
+        QTRY_COMPARE(ring("+34 611 22 33 44"), QString("allow"));
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\nAllowContacts = No\n");
+        QVERIFY(startDaemon());
+        QCOMPARE(ring("611223344"), QString("block"));
     }
 
     void regionFromTheTimeZone()

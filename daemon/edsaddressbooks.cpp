@@ -1,0 +1,183 @@
+#include "daemon/edsaddressbooks.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kRegistry[] = "org.gnome.evolution.dataserver.Sources5";
+constexpr char kFactory[] = "org.gnome.evolution.dataserver.AddressBook10";
+constexpr char kBook[] = "org.gnome.evolution.dataserver.AddressBook";
+
+// The value of `key` in the group `group` of a source's key file, or "".
+std::string keyOf(const std::string &data, const std::string &group, const std::string &key)
+{
+    size_t at = data.find("[" + group + "]\n");
+    if (at == std::string::npos)
+        return {};
+    for (at = data.find('\n', at) + 1; at < data.size() && data[at] != '['; at = data.find('\n', at) + 1) {
+        if (data.compare(at, key.size() + 1, key + "=") == 0)
+            return data.substr(at + key.size() + 1, data.find('\n', at) - at - key.size() - 1);
+        if (data.find('\n', at) == std::string::npos)
+            break;
+    }
+    return {};
+}
+
+} // namespace
+
+EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened)
+    : m_opened(std::move(opened))
+{
+    sd_bus *bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) {
+        m_opened(false, {});
+        return;
+    }
+    m_bus.reset(bus);
+    for (const char *name : {kRegistry, kFactory}) {
+        const std::string rule = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                                 "member='NameOwnerChanged',arg0='"
+            + std::string(name) + "'";
+        sd_bus_add_match_async(bus, nullptr, rule.c_str(), onOwnerChanged, nullptr, this);
+    }
+    if (sd_bus_attach_event(bus, loop, SD_EVENT_PRIORITY_NORMAL) < 0) {
+        m_bus.reset();
+        m_opened(false, {});
+        return;
+    }
+    list();
+}
+
+void EdsAddressBooks::list()
+{
+    m_books.clear();
+    sd_bus_message *call = nullptr;
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_message_new_method_call(m_bus.get(), &call, kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
+                                       "org.freedesktop.DBus.ObjectManager", "GetManagedObjects")
+            >= 0
+        && sd_bus_message_set_auto_start(call, 0) >= 0 && sd_bus_call_async(m_bus.get(), &slot, call, onSources, this, 0) >= 0)
+        m_sources.reset(slot);
+    sd_bus_message_unref(call);
+}
+
+int EdsAddressBooks::onOwnerChanged(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
+{
+    static_cast<EdsAddressBooks *>(self)->list(); // started, stopped or restarted: open again
+    return 0;
+}
+
+// Each source (a{oa{sa{sv}}}) whose key file has an enabled address book is opened.
+int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &books = *static_cast<EdsAddressBooks *>(self);
+    books.m_sources.reset();
+    if (sd_bus_message_is_method_error(message, nullptr) || sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0) {
+        books.m_opened(false, {});
+        return 0;
+    }
+    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
+        std::string uid;
+        std::string data;
+        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
+            return 0;
+        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
+            const char *interface = nullptr;
+            if (sd_bus_message_read(message, "s", &interface) < 0
+                || !CallWatcher::readDictionary(message, [&](const char *key) {
+                       const bool wanted = std::strcmp(interface, "org.gnome.evolution.dataserver.Source") == 0
+                           && (std::strcmp(key, "UID") == 0 || std::strcmp(key, "Data") == 0);
+                       const char *text = nullptr;
+                       const int read = wanted ? sd_bus_message_read(message, "v", "s", &text) : 0;
+                       if (read > 0)
+                           (std::strcmp(key, "UID") == 0 ? uid : data) = text;
+                       return read;
+                   })
+                || sd_bus_message_exit_container(message) < 0)
+                return 0;
+        }
+        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
+            return 0;
+        if (data.find("\n[Address Book]\n") == std::string::npos || keyOf(data, "Data Source", "Enabled") == "false")
+            continue;
+        Book &book = books.m_books.emplace_back();
+        book.books = &books;
+        book.name = keyOf(data, "Data Source", "DisplayName");
+        sd_bus_slot *slot = nullptr;
+        if (sd_bus_call_method_async(books.m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
+                                     "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook,
+                                     &book, "s", uid.c_str())
+            >= 0)
+            book.question.reset(slot);
+    }
+    books.tellOpened();
+    return 0;
+}
+
+int EdsAddressBooks::onBook(sd_bus_message *message, void *book, sd_bus_error * /*error*/)
+{
+    auto &opening = *static_cast<Book *>(book);
+    const char *path = nullptr;
+    const char *service = nullptr;
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_message_is_method_error(message, nullptr) || sd_bus_message_read(message, "ss", &path, &service) < 0
+        || sd_bus_call_method_async(sd_bus_message_get_bus(message), &slot, service, path, kBook, "Open", onOpen, book,
+                                    nullptr)
+            < 0) {
+        opening.question.reset(); // sd-bus holds it until the handler returns
+        opening.books->tellOpened();
+        return 0;
+    }
+    opening.path = path;
+    opening.service = service;
+    opening.question.reset(slot);
+    return 0;
+}
+
+int EdsAddressBooks::onOpen(sd_bus_message *message, void *book, sd_bus_error * /*error*/)
+{
+    auto &opening = *static_cast<Book *>(book);
+    if (sd_bus_message_is_method_error(message, nullptr))
+        opening.path.clear();
+    opening.question.reset(); // sd-bus holds it until the handler returns
+    opening.books->tellOpened();
+    return 0;
+}
+
+void EdsAddressBooks::tellOpened()
+{
+    std::vector<std::string> names;
+    for (const Book &book : m_books) {
+        if (book.question != nullptr)
+            return;
+        if (!book.path.empty())
+            names.push_back(book.name);
+    }
+    m_opened(true, names);
+}
+
+bool EdsAddressBooks::has(const std::string &number) const
+{
+    // Only what a phone number may hold goes into the query's quotes.
+    if (m_bus == nullptr || number.empty() || number.find_first_not_of("+0123456789 -.()#*") != std::string::npos)
+        return false;
+    const std::string query = "(eqphone_national \"phone\" \"" + number + "\")";
+    for (const Book &book : m_books) {
+        sd_bus_message *call = nullptr;
+        sd_bus_message *reply = nullptr;
+        const bool asked = !book.path.empty() && book.question == nullptr
+            && sd_bus_message_new_method_call(m_bus.get(), &call, book.service.c_str(), book.path.c_str(), kBook,
+                                              "GetContactListUids")
+                >= 0
+            && sd_bus_message_append(call, "s", query.c_str()) >= 0
+            && sd_bus_call(m_bus.get(), call, std::chrono::microseconds(kAnswerWait).count(), nullptr, &reply) >= 0;
+        const char *uid = nullptr;
+        const bool found = asked && sd_bus_message_enter_container(reply, 'a', "s") >= 0
+            && sd_bus_message_read(reply, "s", &uid) > 0;
+        sd_bus_message_unref(reply);
+        sd_bus_message_unref(call);
+        if (found)
+            return true;
+    }
+    return false;
+}
