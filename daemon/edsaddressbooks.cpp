@@ -56,7 +56,8 @@ void EdsAddressBooks::list()
     if (sd_bus_message_new_method_call(m_bus.get(), &call, kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
                                        "org.freedesktop.DBus.ObjectManager", "GetManagedObjects")
             >= 0
-        && sd_bus_message_set_auto_start(call, 0) >= 0 && sd_bus_call_async(m_bus.get(), &slot, call, onSources, this, 0) >= 0)
+        && sd_bus_message_set_auto_start(call, 0) >= 0
+        && sd_bus_call_async(m_bus.get(), &slot, call, onSources, this, 0) >= 0)
         m_sources.reset(slot);
     sd_bus_message_unref(call);
 }
@@ -72,7 +73,8 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
 {
     auto &books = *static_cast<EdsAddressBooks *>(self);
     books.m_sources.reset();
-    if (sd_bus_message_is_method_error(message, nullptr) || sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0) {
+    if (sd_bus_message_is_method_error(message, nullptr)
+        || sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0) {
         books.m_opened(false, {});
         return 0;
     }
@@ -84,15 +86,17 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
         while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
             const char *interface = nullptr;
             if (sd_bus_message_read(message, "s", &interface) < 0
-                || !CallWatcher::readDictionary(message, [&](const char *key) {
-                       const bool wanted = std::strcmp(interface, "org.gnome.evolution.dataserver.Source") == 0
-                           && (std::strcmp(key, "UID") == 0 || std::strcmp(key, "Data") == 0);
-                       const char *text = nullptr;
-                       const int read = wanted ? sd_bus_message_read(message, "v", "s", &text) : 0;
-                       if (read > 0)
-                           (std::strcmp(key, "UID") == 0 ? uid : data) = text;
-                       return read;
-                   })
+                || !CallWatcher::readDictionary(
+                    message,
+                    [&](const char *key) {
+                        const bool wanted = std::strcmp(interface, "org.gnome.evolution.dataserver.Source") == 0
+                            && (std::strcmp(key, "UID") == 0 || std::strcmp(key, "Data") == 0);
+                        const char *text = nullptr;
+                        const int read = wanted ? sd_bus_message_read(message, "v", "s", &text) : 0;
+                        if (read > 0)
+                            (std::strcmp(key, "UID") == 0 ? uid : data) = text;
+                        return read;
+                    })
                 || sd_bus_message_exit_container(message) < 0)
                 return 0;
         }
@@ -104,9 +108,9 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
         book.books = &books;
         book.name = keyOf(data, "Data Source", "DisplayName");
         sd_bus_slot *slot = nullptr;
-        if (sd_bus_call_method_async(books.m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
-                                     "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook,
-                                     &book, "s", uid.c_str())
+        if (sd_bus_call_method_async(
+                books.m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
+                "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook, &book, "s", uid.c_str())
             >= 0)
             book.question.reset(slot);
     }
@@ -172,8 +176,8 @@ bool EdsAddressBooks::has(const std::string &number) const
             && sd_bus_message_append(call, "s", query.c_str()) >= 0
             && sd_bus_call(m_bus.get(), call, std::chrono::microseconds(kAnswerWait).count(), nullptr, &reply) >= 0;
         const char *uid = nullptr;
-        const bool found = asked && sd_bus_message_enter_container(reply, 'a', "s") >= 0
-            && sd_bus_message_read(reply, "s", &uid) > 0;
+        const bool found =
+            asked && sd_bus_message_enter_container(reply, 'a', "s") >= 0 && sd_bus_message_read(reply, "s", &uid) > 0;
         sd_bus_message_unref(reply);
         sd_bus_message_unref(call);
         if (found)

@@ -11,9 +11,9 @@
 // The address books of evolution-data-server on the session bus, which GNOME Contacts and
 // GNOME Calls keep on Phosh. Whenever its source registry is there (at the start, or when it
 // starts or restarts), the enabled address books are opened on the daemon's loop, and
-// `opened` is told their names (or that the service is not running). A caller is then looked up in each with the service's own
-// phone-number query; an answer not come within kAnswerWait counts as none, and the caller
-// is judged by the lists alone. Nothing is written there; the service is not started for it.
+// `opened` is told their names (or that the service is not running). A caller is then looked up in each with the
+// service's own phone-number query; an answer not come within kAnswerWait counts as none, and the caller is judged by
+// the lists alone. Nothing is written there; the service is not started for it.
 class EdsAddressBooks
 {
 public:

@@ -1,7 +1,7 @@
 #!/usr/bin/python3 -W ignore::DeprecationWarning
 # Adds a contact to evolution-data-server's built-in address book through its own API, or
-# removes one: "add VCARD" prints the new contact's UID, "remove UID"; without arguments it
-# only opens the book. The session bus, the source registry and the address-book factory
+# removes one: "add VCARD" prints the new contact's UID, "remove UID"; "fill N" adds N contacts
+# with the numbers +34 610000000 on; without arguments it only opens the book. The session bus, the source registry and the address-book factory
 # are the caller's.
 import sys
 
@@ -19,5 +19,11 @@ client.open_sync(False, None)
 if sys.argv[1:2] == ["add"]:
     contact = EBookContacts.Contact.new_from_vcard(sys.argv[2])
     print(client.add_contact_sync(contact, EBookContacts.BookOperationFlags.NONE, None)[1])
+elif sys.argv[1:2] == ["fill"]:
+    for first in range(0, int(sys.argv[2]), 1000):
+        made = [EBookContacts.Contact.new_from_vcard(
+            "BEGIN:VCARD\nVERSION:3.0\nFN:Contact %d\nTEL;TYPE=CELL:+34 6%d\nEND:VCARD" % (i, 10000000 + i))
+            for i in range(first, min(first + 1000, int(sys.argv[2])))]
+        client.add_contacts_sync(made, EBookContacts.BookOperationFlags.NONE, None)
 elif sys.argv[1:2] == ["remove"]:
     client.remove_contact_by_uid_sync(sys.argv[2], EBookContacts.BookOperationFlags.NONE, None)
