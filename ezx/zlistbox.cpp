@@ -111,8 +111,8 @@ class ZListBoxRows : public QAbstractListModel
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    // The view's rows are the first m_shown.
-    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_shown; }
+    // The view's rows are the first m_viewRows.
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_viewRows; }
 
     QVariant data(const QModelIndex &index, int role) const override
     {
@@ -136,7 +136,7 @@ public:
     }
 
     size_t size() const { return m_rows.size(); }
-    bool changing() const { return size_t(m_shown) < m_rows.size(); }
+    bool changing() const { return size_t(m_viewRows) < m_rows.size(); }
     ZListBoxItem &at(size_t row) { return m_rows[row]; }
 
     void append(ZListBoxItem &&item) { m_rows.push_back(std::move(item)); }
@@ -146,7 +146,7 @@ public:
         showChanges();
         beginInsertRows({}, int(at), int(at));
         m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), std::move(item));
-        ++m_shown;
+        ++m_viewRows;
         endInsertRows();
     }
 
@@ -155,7 +155,7 @@ public:
         showChanges();
         beginRemoveRows({}, int(at), int(at));
         m_rows.erase(m_rows.begin() + std::ptrdiff_t(at));
-        --m_shown;
+        --m_viewRows;
         endRemoveRows();
     }
 
@@ -165,22 +165,22 @@ public:
             m_cursorRow = m_cursor->currentIndex().row();
         beginResetModel();
         m_rows.clear();
-        m_shown = 0;
+        m_viewRows = 0;
         endResetModel();
     }
 
     void showChanges()
     {
-        if (size_t(m_shown) < m_rows.size()) {
-            beginInsertRows({}, m_shown, int(m_rows.size()) - 1);
-            m_shown = int(m_rows.size());
+        if (size_t(m_viewRows) < m_rows.size()) {
+            beginInsertRows({}, m_viewRows, int(m_rows.size()) - 1);
+            m_viewRows = int(m_rows.size());
             endInsertRows();
         }
         // A check box shows a choice from its first row on.
         const int row = m_cursorRow.value_or(m_checkMode && !m_cursor->currentIndex().isValid() ? 0 : -1);
-        if (row >= 0 && m_shown > 0) {
+        if (row >= 0 && m_viewRows > 0) {
             m_cursorRow.reset();
-            m_cursor->setCurrentIndex(index(qMin(row, m_shown - 1)), QItemSelectionModel::ClearAndSelect);
+            m_cursor->setCurrentIndex(index(qMin(row, m_viewRows - 1)), QItemSelectionModel::ClearAndSelect);
         }
     }
 
@@ -199,7 +199,7 @@ public:
 
 private:
     std::vector<ZListBoxItem> m_rows;
-    int m_shown = 0; // the rows the view knows of: the first ones
+    int m_viewRows = 0; // the rows the view knows of: the first ones
     std::optional<int> m_cursorRow; // the cursor's, from before the box was emptied
 };
 
