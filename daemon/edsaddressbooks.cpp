@@ -165,7 +165,7 @@ bool EdsAddressBooks::has(const std::string &number) const
     // Only what a phone number may hold goes into the query's quotes.
     if (m_bus == nullptr || number.empty() || number.find_first_not_of("+0123456789 -.()#*") != std::string::npos)
         return false;
-    const std::string query = "(eqphone_national \"phone\" \"" + number + "\")";
+    const std::string query = R"((eqphone_national "phone" ")" + number + R"("))";
     for (const Book &book : m_books) {
         sd_bus_message *call = nullptr;
         sd_bus_message *reply = nullptr;
