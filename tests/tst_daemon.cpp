@@ -904,6 +904,14 @@ private slots:
             service->setProcessEnvironment(environment);
         registry.start(libexec + "evolution-source-registry", QStringList());
         factory.start(libexec + "evolution-addressbook-factory", {"--keep-running"});
+        const auto stop = qScopeGuard([&] {
+            for (QProcess *process : {&factory, &registry, &bus}) {
+                if (process->processId() > 0)
+                    ::kill(pid_t(process->processId()), SIGCONT); // the factory may be stopped still
+                process->terminate();
+                process->waitForFinished();
+            }
+        });
         // What the helper printed; null when it failed.
         const auto contacts = [&environment](const QStringList &arguments) {
             QProcess helper;
