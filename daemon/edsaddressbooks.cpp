@@ -38,8 +38,14 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened)
         const std::string rule = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
                                  "member='NameOwnerChanged',arg0='"
             + std::string(name) + "'";
-        sd_bus_add_match_async(bus, nullptr, rule.c_str(), onOwnerChanged, nullptr, this);
+        sd_bus_add_match_async(bus, nullptr, rule.c_str(), onChanged, nullptr, this);
     }
+    // A source added or removed (an account, a new book).
+    sd_bus_add_match_async(
+        bus, nullptr,
+        "type='signal',sender='org.gnome.evolution.dataserver.Sources5',"
+        "interface='org.freedesktop.DBus.ObjectManager',path='/org/gnome/evolution/dataserver/SourceManager'",
+        onChanged, nullptr, this);
     if (sd_bus_attach_event(bus, loop, SD_EVENT_PRIORITY_NORMAL) < 0) {
         m_bus.reset();
         m_opened(false, {});
@@ -62,9 +68,9 @@ void EdsAddressBooks::list()
     sd_bus_message_unref(call);
 }
 
-int EdsAddressBooks::onOwnerChanged(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
+int EdsAddressBooks::onChanged(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
 {
-    static_cast<EdsAddressBooks *>(self)->list(); // started, stopped or restarted: open again
+    static_cast<EdsAddressBooks *>(self)->list(); // started, stopped, restarted, a source added: open again
     return 0;
 }
 

@@ -10,7 +10,8 @@
 
 // The address books of evolution-data-server on the session bus, which GNOME Contacts and
 // GNOME Calls keep on Phosh. Whenever its source registry is there (at the start, or when it
-// starts or restarts), the enabled address books are opened on the daemon's loop, and
+// starts or restarts) and whenever a source is added or removed, the enabled address books are
+// opened on the daemon's loop, and
 // `opened` is told their names (or that the service is not running). A caller is then looked up in each with the
 // service's own phone-number query; an answer not come within kAnswerWait counts as none, and the caller is judged by
 // the lists alone. Nothing is written there; the service is not started for it.
@@ -41,7 +42,7 @@ private:
     void list();
     // Once every book has answered.
     void tellOpened();
-    static int onOwnerChanged(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onSources(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onBook(sd_bus_message *message, void *book, sd_bus_error *error);
     static int onOpen(sd_bus_message *message, void *book, sd_bus_error *error);

@@ -944,6 +944,10 @@ private slots:
 
         QVERIFY(!contacts({"add", "BEGIN:VCARD\nVERSION:3.0\nFN:Bo\nTEL:611223344\nEND:VCARD"}).isEmpty());
         QTRY_COMPARE(ring("+34 611 22 33 44"), QString("allow"));
+        // In an address book made while the daemon runs.
+        QVERIFY(
+            !contacts({"book", "Work", "BEGIN:VCARD\nVERSION:3.0\nFN:Cy\nTEL:+34 622 33 44 55\nEND:VCARD"}).isNull());
+        QTRY_COMPARE(ring("622334455"), QString("allow"));
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\nAllowContacts = No\n");
         QVERIFY(startDaemon());
         QCOMPARE(ring("611223344"), QString("block"));
