@@ -64,6 +64,32 @@ bool CallWatcher::readDictionary(sd_bus_message *message, const std::function<in
     return entered >= 0 && sd_bus_message_exit_container(message) >= 0;
 }
 
+bool CallWatcher::readManagedObjects(sd_bus_message *message, const char *interface,
+                                     const std::function<int(const char *key)> &value,
+                                     const std::function<void()> &objectRead)
+{
+    if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
+        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
+            return false;
+        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
+            const char *name = nullptr;
+            if (sd_bus_message_read(message, "s", &name) < 0)
+                return false;
+            const bool read = std::strcmp(name, interface) != 0 ? sd_bus_message_skip(message, "a{sv}") >= 0
+                                                                : readDictionary(message, value);
+            if (!read || sd_bus_message_exit_container(message) < 0)
+                return false;
+        }
+        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
+            return false;
+        if (objectRead)
+            objectRead();
+    }
+    return true;
+}
+
 void CallWatcher::start()
 {
     connect();

@@ -68,6 +68,12 @@ public:
     // variant, and returns what reading the variant returned, or 0 to leave it (it is skipped).
     // False on a malformed message.
     static bool readDictionary(sd_bus_message *message, const std::function<int(const char *key)> &value);
+    // Reads a GetManagedObjects reply (a{oa{sa{sv}}}): the properties of each object's
+    // `interface` go to `value` as readDictionary() gives them, and `objectRead`, when given,
+    // is told after each object. False on a malformed message.
+    static bool readManagedObjects(sd_bus_message *message, const char *interface,
+                                   const std::function<int(const char *key)> &value,
+                                   const std::function<void()> &objectRead = {});
 
     virtual ~CallWatcher();
     CallWatcher(const CallWatcher &) = delete;

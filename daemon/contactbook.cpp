@@ -33,11 +33,7 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
     : m_directory(std::move(directory))
     , m_region(std::move(region))
     , m_reporter(reporter)
-    , m_settle(eventloop::timer(loop,
-                                [this] {
-                                    watch();
-                                    read();
-                                }))
+    , m_settle(eventloop::timer(loop, [this] { read(); }))
     , m_eds(loop, [this](bool running, const std::vector<std::string> &names) {
         std::string books;
         for (const std::string &name : names)
@@ -57,7 +53,6 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
             while (::read(m_inotify, events, sizeof events) > 0) { }
             eventloop::armAt(m_settle.get(), eventloop::Clock::now() + kSettle);
         });
-    watch();
     read();
 }
 
@@ -68,28 +63,18 @@ ContactBook::~ContactBook()
         ::close(m_inotify);
 }
 
-// Every folder of the book, and the one it is made in: watches that are there already are
-// kept (inotify gives a folder one watch), those of folders gone went with them.
-void ContactBook::watch()
-{
-    if (m_inotify < 0 || m_directory.empty())
-        return;
-    namespace fs = std::filesystem;
-    ::inotify_add_watch(m_inotify, control::directoryOf(m_directory).c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
-    std::error_code error;
-    if (::inotify_add_watch(m_inotify, m_directory.c_str(), kChanges) < 0)
-        return;
-    for (fs::recursive_directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) {
-        if (it.depth() >= kMaxDepth)
-            it.disable_recursion_pending();
-        else if (it->is_directory(error))
-            ::inotify_add_watch(m_inotify, it->path().c_str(), kChanges);
-    }
-}
-
+// Every folder of the book is watched as it is read, and the one it is made in: watches that
+// are there already are kept (inotify gives a folder one watch), those of folders gone went
+// with them.
 void ContactBook::read()
 {
     namespace fs = std::filesystem;
+    const auto watch = [this](const std::string &folder, uint32_t changes) {
+        if (m_inotify >= 0)
+            ::inotify_add_watch(m_inotify, folder.c_str(), changes);
+    };
+    watch(control::directoryOf(m_directory), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    watch(m_directory, kChanges);
     control::FirewallSettings numbers;
     numbers.blacklistMode = true;
     std::error_code error;
@@ -97,6 +82,8 @@ void ContactBook::read()
         std::string text;
         if (it.depth() >= kMaxDepth)
             it.disable_recursion_pending();
+        else if (it->is_directory(error))
+            watch(it->path(), kChanges);
         else if (it->path().extension() == ".vcf" && it->is_regular_file(error) && control::readFile(it->path(), text))
             for (std::string &number : control::vcard::telephoneNumbers(text))
                 numbers.blacklist.push_back(std::move(number));

@@ -36,8 +36,8 @@ public:
     bool has(std::string_view number) const;
 
 private:
+    // Also watches the book's folders.
     void read();
-    void watch();
 
     std::string m_directory;
     std::string m_region;

@@ -1,5 +1,7 @@
 #include "daemon/edsaddressbooks.h"
 
+#include "settingsstore/inidocument.h"
+
 #include <cstring>
 
 namespace {
@@ -7,21 +9,6 @@ namespace {
 constexpr char kRegistry[] = "org.gnome.evolution.dataserver.Sources5";
 constexpr char kFactory[] = "org.gnome.evolution.dataserver.AddressBook10";
 constexpr char kBook[] = "org.gnome.evolution.dataserver.AddressBook";
-
-// The value of `key` in the group `group` of a source's key file, or "".
-std::string keyOf(const std::string &data, const std::string &group, const std::string &key)
-{
-    size_t at = data.find("[" + group + "]\n");
-    if (at == std::string::npos)
-        return {};
-    for (at = data.find('\n', at) + 1; at < data.size() && data[at] != '['; at = data.find('\n', at) + 1) {
-        if (data.compare(at, key.size() + 1, key + "=") == 0)
-            return data.substr(at + key.size() + 1, data.find('\n', at) - at - key.size() - 1);
-        if (data.find('\n', at) == std::string::npos)
-            break;
-    }
-    return {};
-}
 
 } // namespace
 
@@ -74,54 +61,47 @@ int EdsAddressBooks::onChanged(sd_bus_message * /*message*/, void *self, sd_bus_
     return 0;
 }
 
-// Each source (a{oa{sa{sv}}}) whose key file has an enabled address book is opened.
+// Each source whose key file has an enabled address book is opened.
 int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &books = *static_cast<EdsAddressBooks *>(self);
     books.m_sources.reset();
-    if (sd_bus_message_is_method_error(message, nullptr)
-        || sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0) {
+    if (sd_bus_message_is_method_error(message, nullptr)) {
         books.m_opened(false, {});
         return 0;
     }
-    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
-        std::string uid;
-        std::string data;
-        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
-            return 0;
-        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
-            const char *interface = nullptr;
-            if (sd_bus_message_read(message, "s", &interface) < 0
-                || !CallWatcher::readDictionary(
-                    message,
-                    [&](const char *key) {
-                        const bool wanted = std::strcmp(interface, "org.gnome.evolution.dataserver.Source") == 0
-                            && (std::strcmp(key, "UID") == 0 || std::strcmp(key, "Data") == 0);
-                        const char *text = nullptr;
-                        const int read = wanted ? sd_bus_message_read(message, "v", "s", &text) : 0;
-                        if (read > 0)
-                            (std::strcmp(key, "UID") == 0 ? uid : data) = text;
-                        return read;
-                    })
-                || sd_bus_message_exit_container(message) < 0)
-                return 0;
-        }
-        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
-            return 0;
-        if (data.find("\n[Address Book]\n") == std::string::npos || keyOf(data, "Data Source", "Enabled") == "false")
-            continue;
-        Book &book = books.m_books.emplace_back();
-        book.books = &books;
-        book.name = keyOf(data, "Data Source", "DisplayName");
-        sd_bus_slot *slot = nullptr;
-        if (sd_bus_call_method_async(
-                books.m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
-                "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook, &book, "s", uid.c_str())
-            >= 0)
-            book.question.reset(slot);
-    }
+    std::string uid;
+    std::string data;
+    const auto readSource = [&](const char *key) {
+        const char *text = nullptr;
+        const bool wanted = std::strcmp(key, "UID") == 0 || std::strcmp(key, "Data") == 0;
+        const int read = wanted ? sd_bus_message_read(message, "v", "s", &text) : 0;
+        if (read > 0)
+            (std::strcmp(key, "UID") == 0 ? uid : data) = text;
+        return read;
+    };
+    CallWatcher::readManagedObjects(message, "org.gnome.evolution.dataserver.Source", readSource, [&] {
+        const control::IniDocument source = control::IniDocument::parse(data);
+        if (source.value("Address Book", "BackendName") && source.value("Data Source", "Enabled") != "false")
+            books.open(uid, source.value("Data Source", "DisplayName").value_or(uid));
+        uid.clear();
+        data.clear();
+    });
     books.tellOpened();
     return 0;
+}
+
+void EdsAddressBooks::open(const std::string &uid, const std::string &name)
+{
+    Book &book = m_books.emplace_back();
+    book.books = this;
+    book.name = name;
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_call_method_async(m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
+                                 "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook, &book,
+                                 "s", uid.c_str())
+        >= 0)
+        book.question.reset(slot);
 }
 
 int EdsAddressBooks::onBook(sd_bus_message *message, void *book, sd_bus_error * /*error*/)

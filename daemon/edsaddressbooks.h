@@ -40,6 +40,7 @@ private:
     };
 
     void list();
+    void open(const std::string &uid, const std::string &name);
     // Once every book has answered.
     void tellOpened();
     static int onChanged(sd_bus_message *message, void *self, sd_bus_error *error);

@@ -43,30 +43,12 @@ bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
 }
 
 // Reads, with `readValue`, the variant of `property` of every object's `interface` in a
-// GetManagedObjects reply (a{oa{sa{sv}}}); false on a malformed message.
+// GetManagedObjects reply; false on a malformed message.
 bool readManagedProperty(sd_bus_message *message, const char *interface, const char *property,
                          const std::function<int(sd_bus_message *)> &readValue)
 {
-    if (sd_bus_message_enter_container(message, 'a', "{oa{sa{sv}}}") < 0)
-        return false;
-    while (sd_bus_message_enter_container(message, 'e', "oa{sa{sv}}") > 0) {
-        if (sd_bus_message_skip(message, "o") < 0 || sd_bus_message_enter_container(message, 'a', "{sa{sv}}") < 0)
-            return false;
-        while (sd_bus_message_enter_container(message, 'e', "sa{sv}") > 0) {
-            const char *name = nullptr;
-            if (sd_bus_message_read(message, "s", &name) < 0)
-                return false;
-            const bool read = std::strcmp(name, interface) != 0
-                ? sd_bus_message_skip(message, "a{sv}") >= 0
-                : CallWatcher::readDictionary(
-                    message, [&](const char *key) { return std::strcmp(key, property) == 0 ? readValue(message) : 0; });
-            if (!read || sd_bus_message_exit_container(message) < 0)
-                return false;
-        }
-        if (sd_bus_message_exit_container(message) < 0 || sd_bus_message_exit_container(message) < 0)
-            return false;
-    }
-    return true;
+    return CallWatcher::readManagedObjects(
+        message, interface, [&](const char *key) { return std::strcmp(key, property) == 0 ? readValue(message) : 0; });
 }
 
 // The "Calls" of every Voice interface in a GetManagedObjects reply.

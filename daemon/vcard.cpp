@@ -1,5 +1,7 @@
 #include "daemon/vcard.h"
 
+#include "settingsstore/numberlist.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -18,17 +20,17 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 std::vector<std::string> unfolded(std::string_view text)
 {
     std::vector<std::string> lines;
-    for (size_t pos = 0; pos < text.size();) {
-        size_t end = std::min(text.find('\n', pos), text.size());
-        std::string_view line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (!lines.empty() && !line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            lines.back().append(line.substr(1));
-        else
-            lines.emplace_back(line);
-        pos = end + 1;
-    }
+    forEachListEntry(
+        text,
+        [&lines](std::string_view line) {
+            if (line.back() == '\r')
+                line.remove_suffix(1);
+            if (!lines.empty() && !line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                lines.back().append(line.substr(1));
+            else
+                lines.emplace_back(line);
+        },
+        '\n');
     return lines;
 }
 
