@@ -34,17 +34,20 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
     , m_region(std::move(region))
     , m_reporter(reporter)
     , m_settle(eventloop::timer(loop, [this] { read(); }))
-    , m_eds(loop, [this](bool running, const std::vector<std::string> &names) {
-        std::string books;
-        for (const std::string &name : names)
-            books += (books.empty() ? "" : ", ") + name;
-        m_reporter.inform(!running ? "evolution-data-server is not running: its address books are read once it starts"
-                              : books.empty()
-                              ? "evolution-data-server has no address book to read"
-                              : "white-list mode lets the owner's contacts through: those of the address "
-                                "books of evolution-data-server ("
-                                  + books + ")");
-    })
+    , m_eds(
+          loop,
+          [this](bool running, const std::vector<std::string> &names) {
+              std::string books;
+              for (const std::string &name : names)
+                  books += (books.empty() ? "" : ", ") + name;
+              m_reporter.inform(
+                  !running ? "evolution-data-server is not running: its address books are read once it starts"
+                      : books.empty() ? "evolution-data-server has no address book to read"
+                                      : "white-list mode lets the owner's contacts through: those of the address "
+                                        "books of evolution-data-server ("
+                          + books + ")");
+          },
+          [this] { index(); })
 {
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify >= 0)
@@ -75,8 +78,7 @@ void ContactBook::read()
     };
     watch(control::directoryOf(m_directory), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
     watch(m_directory, kChanges);
-    control::FirewallSettings numbers;
-    numbers.blacklistMode = true;
+    m_fileNumbers.clear();
     std::error_code error;
     for (fs::recursive_directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) {
         std::string text;
@@ -86,10 +88,10 @@ void ContactBook::read()
             watch(it->path(), kChanges);
         else if (it->path().extension() == ".vcf" && it->is_regular_file(error) && control::readFile(it->path(), text))
             for (std::string &number : control::vcard::telephoneNumbers(text))
-                numbers.blacklist.push_back(std::move(number));
+                m_fileNumbers.push_back(std::move(number));
     }
-    const size_t count = numbers.blacklist.size();
-    m_numbers.emplace(numbers, m_region);
+    index();
+    const size_t count = m_fileNumbers.size();
     if (std::exchange(m_told, true))
         return;
     if (fs::is_directory(m_directory, error))
@@ -101,12 +103,17 @@ void ContactBook::read()
                           + m_directory + " is made");
 }
 
+void ContactBook::index()
+{
+    control::FirewallSettings numbers;
+    numbers.blacklistMode = true;
+    numbers.blacklist = m_fileNumbers;
+    const std::vector<std::string> kept = m_eds.numbers();
+    numbers.blacklist.insert(numbers.blacklist.end(), kept.begin(), kept.end());
+    m_numbers.emplace(numbers, m_region);
+}
+
 bool ContactBook::has(std::string_view number) const
 {
-    if (m_numbers && m_numbers->blocks(number))
-        return true;
-    // The international form where there is one: the service reads national ones by its locale.
-    const std::string key = m_numbers ? m_numbers->key(number) : std::string();
-    return !control::CallScreen::isUnknownCaller(number)
-        && m_eds.has(key.compare(0, 1, "+") == 0 ? key : std::string(number));
+    return m_numbers && m_numbers->blocks(number);
 }

@@ -16,9 +16,9 @@ class Reporter;
 // - the vCards that Plasma Mobile's address book keeps for KPeople, the *.vcf files in
 //   `directory` and its folders: read at the start, and again kSettle after the last change
 //   inotify tells of (the folder made, removed or renamed too), so that a contact added or
-//   removed counts from the next call after that; idle, it wakes the daemon never. Their
-//   numbers compare as list entries do;
-// - evolution-data-server's (EdsAddressBooks), asked at each call.
+//   removed counts from the next call after that; idle, it wakes the daemon never;
+// - evolution-data-server's (EdsAddressBooks), read when opened and whenever they change.
+// The numbers of both are indexed together, and compare as list entries do.
 // Which are read is said once, and again when evolution-data-server starts or stops.
 class ContactBook
 {
@@ -38,6 +38,8 @@ public:
 private:
     // Also watches the book's folders.
     void read();
+    // The numbers of both books, indexed again.
+    void index();
 
     std::string m_directory;
     std::string m_region;
@@ -45,6 +47,7 @@ private:
     int m_inotify = -1;
     eventloop::Source m_changes;
     eventloop::Source m_settle;
+    std::vector<std::string> m_fileNumbers; // of the vCards
     std::optional<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
     bool m_told = false; // which book is read: once
     EdsAddressBooks m_eds;

@@ -1,8 +1,10 @@
 #include "daemon/edsaddressbooks.h"
 
+#include "daemon/vcard.h"
 #include "settingsstore/inidocument.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -12,8 +14,9 @@ constexpr char kBook[] = "org.gnome.evolution.dataserver.AddressBook";
 
 } // namespace
 
-EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened)
+EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened, std::function<void()> changed)
     : m_opened(std::move(opened))
+    , m_changed(std::move(changed))
 {
     sd_bus *bus = nullptr;
     if (sd_bus_open_user(&bus) < 0) {
@@ -43,7 +46,11 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened)
 
 void EdsAddressBooks::list()
 {
+    const bool hadBooks = !m_books.empty();
     m_books.clear();
+    m_told = false;
+    if (hadBooks)
+        m_changed();
     sd_bus_message *call = nullptr;
     sd_bus_slot *slot = nullptr;
     if (sd_bus_message_new_method_call(m_bus.get(), &call, kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
@@ -127,10 +134,57 @@ int EdsAddressBooks::onBook(sd_bus_message *message, void *book, sd_bus_error * 
 int EdsAddressBooks::onOpen(sd_bus_message *message, void *book, sd_bus_error * /*error*/)
 {
     auto &opening = *static_cast<Book *>(book);
-    if (sd_bus_message_is_method_error(message, nullptr))
-        opening.path.clear();
     opening.question.reset(); // sd-bus holds it until the handler returns
-    opening.books->tellOpened();
+    // By path alone: the book's is this client's own. Set before the read, not asynchronously:
+    // a change right after the read went unheard so (seen at once after the daemon's start).
+    const std::string rule = "type='signal',path='" + opening.path
+        + "',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',arg0='" + kBook + "'";
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_message_is_method_error(message, nullptr)
+        || sd_bus_add_match(sd_bus_message_get_bus(message), &slot, rule.c_str(), onBookChanged, book) < 0) {
+        opening.path.clear();
+        opening.books->tellOpened();
+        return 0;
+    }
+    opening.changes.reset(slot);
+    readContacts(opening);
+    return 0;
+}
+
+// A change of its revision, or of anything else it tells: read again.
+int EdsAddressBooks::onBookChanged(sd_bus_message * /*message*/, void *book, sd_bus_error * /*error*/)
+{
+    readContacts(*static_cast<Book *>(book));
+    return 0;
+}
+
+void EdsAddressBooks::readContacts(Book &book)
+{
+    sd_bus_slot *slot = nullptr;
+    if (sd_bus_call_method_async(book.books->m_bus.get(), &slot, book.service.c_str(), book.path.c_str(), kBook,
+                                 "GetContactList", onContacts, &book, "s", R"((exists "phone"))")
+        >= 0)
+        book.question.reset(slot); // one read under way a book: a newer one replaces it
+    else if (!book.read)
+        book.books->tellOpened();
+}
+
+int EdsAddressBooks::onContacts(sd_bus_message *message, void *book, sd_bus_error * /*error*/)
+{
+    auto &reading = *static_cast<Book *>(book);
+    reading.question.reset();
+    std::vector<std::string> numbers;
+    const char *card = nullptr;
+    if (!sd_bus_message_is_method_error(message, nullptr) && sd_bus_message_enter_container(message, 'a', "s") >= 0) {
+        while (sd_bus_message_read(message, "s", &card) > 0) {
+            for (std::string &number : control::vcard::telephoneNumbers(card))
+                numbers.push_back(std::move(number));
+        }
+    }
+    reading.numbers = std::move(numbers);
+    reading.read = true;
+    reading.books->m_changed();
+    reading.books->tellOpened();
     return 0;
 }
 
@@ -138,36 +192,19 @@ void EdsAddressBooks::tellOpened()
 {
     std::vector<std::string> names;
     for (const Book &book : m_books) {
-        if (book.question != nullptr)
+        if (!book.read && book.question != nullptr)
             return;
-        if (!book.path.empty())
+        if (book.read)
             names.push_back(book.name);
     }
-    m_opened(true, names);
+    if (!std::exchange(m_told, true))
+        m_opened(true, names);
 }
 
-bool EdsAddressBooks::has(const std::string &number) const
+std::vector<std::string> EdsAddressBooks::numbers() const
 {
-    // Only what a phone number may hold goes into the query's quotes.
-    if (m_bus == nullptr || number.empty() || number.find_first_not_of("+0123456789 -.()#*") != std::string::npos)
-        return false;
-    const std::string query = R"((eqphone_national "phone" ")" + number + R"("))";
-    for (const Book &book : m_books) {
-        sd_bus_message *call = nullptr;
-        sd_bus_message *reply = nullptr;
-        const bool asked = !book.path.empty() && book.question == nullptr
-            && sd_bus_message_new_method_call(m_bus.get(), &call, book.service.c_str(), book.path.c_str(), kBook,
-                                              "GetContactListUids")
-                >= 0
-            && sd_bus_message_append(call, "s", query.c_str()) >= 0
-            && sd_bus_call(m_bus.get(), call, std::chrono::microseconds(kAnswerWait).count(), nullptr, &reply) >= 0;
-        const char *uid = nullptr;
-        const bool found =
-            asked && sd_bus_message_enter_container(reply, 'a', "s") >= 0 && sd_bus_message_read(reply, "s", &uid) > 0;
-        sd_bus_message_unref(reply);
-        sd_bus_message_unref(call);
-        if (found)
-            return true;
-    }
-    return false;
+    std::vector<std::string> all;
+    for (const Book &book : m_books)
+        all.insert(all.end(), book.numbers.begin(), book.numbers.end());
+    return all;
 }

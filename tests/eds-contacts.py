@@ -1,29 +1,86 @@
 #!/usr/bin/python3 -W ignore::DeprecationWarning
-# Adds a contact to evolution-data-server's built-in address book through its own API, or
-# removes one: "add VCARD" prints the new contact's UID, "remove UID"; "fill N" adds N contacts
-# with the numbers +34 610000000 on; "book NAME VCARD" makes a new local address book and adds
-# the contact there; without arguments it only opens the built-in book. The session bus, the source registry and the address-book factory
-# are the caller's.
+# evolution-data-server for tests and benches, through its own API:
+#   serve HOME     a session bus with the source registry and the address-book factory on it,
+#                  their home HOME; prints "ADDRESS FACTORY-PID" once the built-in address book
+#                  opens, keeps it open (as the phone's dialer does: a book no client holds
+#                  is closed, and one opened while it closes hears no change), and ends them
+#                  all at SIGTERM
+#   add VCARD      adds a contact to the built-in address book; prints its UID
+#   remove UID     removes one
+#   fill N         adds N contacts, with the numbers +34 610000000 on
+#   book NAME VCARD  makes a local address book NAME and adds the contact there
+# All but serve use the session bus of the environment.
+import os
+import signal
+import subprocess
 import sys
+import time
 
-import gi
+def open_book(argv):
+    """The built-in address book, or a new local one NAME for "book NAME ..."; open."""
+    import gi
 
-gi.require_version("EDataServer", "1.2")
-gi.require_version("EBook", "1.2")
+    gi.require_version("EDataServer", "1.2")
+    gi.require_version("EBook", "1.2")
+    from gi.repository import EBook, EDataServer
+
+    registry = EDataServer.SourceRegistry.new_sync(None)
+    source = registry.ref_builtin_address_book()
+    if argv[1:2] == ["book"]:
+        source = EDataServer.Source.new(None, None)
+        source.set_display_name(argv[2])
+        source.set_parent("local-stub")
+        source.get_extension(EDataServer.SOURCE_EXTENSION_ADDRESS_BOOK).set_backend_name("local")
+        registry.commit_source_sync(source, None)
+    # Not connect_sync(): without a network monitor it waits out its whole timeout.
+    client = EBook.BookClient.new(source)
+    client.open_sync(False, None)
+    return client
+
+
+if sys.argv[1:2] == ["serve"]:
+    env = dict(os.environ, HOME=sys.argv[2])
+    for xdg in ("XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"):
+        env.pop(xdg, None)
+    # No service files: nothing is started on the bus but what is started here.
+    config = os.path.join(sys.argv[2], "bus.conf")
+    with open(config, "w") as out:
+        out.write('<busconfig><type>session</type><listen>unix:tmpdir=%s</listen><auth>EXTERNAL</auth>'
+                  '<policy context="default"><allow send_destination="*"/><allow eavesdrop="true"/><allow own="*"/>'
+                  '</policy></busconfig>'
+                  % sys.argv[2])
+    bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+                           stdout=subprocess.PIPE, env=env, text=True)
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+    libexec = "/usr/libexec/"
+    quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}  # the address alone goes out
+    services = [subprocess.Popen([libexec + "evolution-source-registry"], **quiet),
+                subprocess.Popen([libexec + "evolution-addressbook-factory", "--keep-running"], **quiet)]
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        while subprocess.run([sys.argv[0]], **quiet).returncode != 0:
+            time.sleep(0.1)
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = env["DBUS_SESSION_BUS_ADDRESS"]
+        held = open_book(["serve"])  # noqa: F841 (held open)
+        print(env["DBUS_SESSION_BUS_ADDRESS"], services[1].pid, flush=True)
+        signal.pause()
+    finally:
+        for process in services + [bus]:
+            process.send_signal(signal.SIGCONT)  # the factory may be stopped
+            process.terminate()
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+    sys.exit(0)
+
+import gi  # noqa: E402
+
 gi.require_version("EBookContacts", "1.2")
-from gi.repository import EBook, EBookContacts, EDataServer  # noqa: E402
+from gi.repository import EBookContacts  # noqa: E402
 
-registry = EDataServer.SourceRegistry.new_sync(None)
-source = registry.ref_builtin_address_book()
-if sys.argv[1:2] == ["book"]:
-    source = EDataServer.Source.new(None, None)
-    source.set_display_name(sys.argv[2])
-    source.set_parent("local-stub")
-    source.get_extension(EDataServer.SOURCE_EXTENSION_ADDRESS_BOOK).set_backend_name("local")
-    registry.commit_source_sync(source, None)
-# Not connect_sync(): without a network monitor it waits out its whole timeout.
-client = EBook.BookClient.new(source)
-client.open_sync(False, None)
+client = open_book(sys.argv)
 if sys.argv[1:2] in (["add"], ["book"]):
     contact = EBookContacts.Contact.new_from_vcard(sys.argv[-1])
     print(client.add_contact_sync(contact, EBookContacts.BookOperationFlags.NONE, None)[1])
