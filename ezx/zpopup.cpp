@@ -109,6 +109,9 @@ int ZPopup::exec()
     QWidget *main = shownMainWidget();
     if (main == nullptr)
         return QDialog::exec();
+    // Taken before the window is put out of reach, which moves its focus away: the keys act
+    // where they acted before once the dialog closes.
+    const QPointer<QWidget> focused = QApplication::focusWidget();
     QList<QPointer<QWidget>> outOfReach;
     for (QWidget *child : main->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (child->isEnabled()) {
@@ -116,7 +119,6 @@ int ZPopup::exec()
             outOfReach.append(child);
         }
     }
-    const QPointer<QWidget> focused = QApplication::focusWidget();
     QWidget *first = focusWidget() != nullptr ? focusWidget() : this; // the reparenting forgets it
     m_shade = new QWidget(main);
     m_shade->setObjectName(QStringLiteral("shade"));

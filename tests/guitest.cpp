@@ -266,6 +266,17 @@ void showTab(ZGui &gui, int index)
     gui.findChild<ZNavTabWidget *>()->setCurrentIndex(index);
 }
 
+void press(Qt::Key key)
+{
+    // Named no widget, QTest gives the key to the focused window, as the window system does.
+    QTest::keyClick(static_cast<QWidget *>(nullptr), key);
+}
+
+void type(const QString &text)
+{
+    QTest::keyClicks(static_cast<QWidget *>(nullptr), text);
+}
+
 int run(QObject *test, int argc, char **argv)
 {
     g_top = new QTemporaryDir;

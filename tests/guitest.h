@@ -5,6 +5,7 @@
 #include "tests/testfiles.h"
 
 #include <QByteArray>
+#include <qnamespace.h>
 #include <QString>
 #include <QStringList>
 
@@ -73,6 +74,11 @@ QStringList rows(ZListBox *box);
 // Opens the current tab's menu with F1 and runs the item at `position` with Down and Enter.
 void runMenuItem(ZGui &gui, int position);
 void showTab(ZGui &gui, int index);
+
+// Keys as the phone's keypad gives them: to the window that has the keyboard, and there to its
+// focus widget (or the window itself), then on to the parents while none takes them.
+void press(Qt::Key key);
+void type(const QString &text);
 
 int run(QObject *test, int argc, char **argv);
 

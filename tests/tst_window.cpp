@@ -260,6 +260,71 @@ private slots:
         QCOMPARE(menu(*gui)->itemText(0), QString("MENU_DELETE"));
     }
 
+    // The keypad acts where it acted before a dialog once the dialog closes: in the current
+    // tab's list, its row kept, moving in it and between tabs. Each flow runs twice, dialog
+    // after dialog, keys and answers given as the keypad gives them.
+    void keysActWhereTheyDidAfterADialog_data()
+    {
+        // clang-format off
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("menuDowns"); // to the menu's item; -1: Select on the row
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<Qt::Key>("answer");
+        QTest::newRow("firewall on") << 0 << 0 << -1 << "" << Qt::Key_Return;
+        QTest::newRow("mode, cancelled") << 0 << 1 << -1 << "" << Qt::Key_Escape;
+        QTest::newRow("unknown callers") << 0 << 2 << -1 << "" << Qt::Key_F1;
+        QTest::newRow("language") << 0 << 0 << 0 << "" << Qt::Key_Return;
+        QTest::newRow("add number") << 1 << 1 << 0 << "555" << Qt::Key_Return;
+        QTest::newRow("add number, cancelled") << 2 << 0 << 0 << "5" << Qt::Key_F2;
+        QTest::newRow("about") << 3 << 1 << 1 << "" << Qt::Key_Return;
+        // clang-format on
+    }
+
+    void keysActWhereTheyDidAfterADialog()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, row);
+        QFETCH(int, menuDowns);
+        QFETCH(QString, typed);
+        QFETCH(Qt::Key, answer);
+        FakeShell shell;
+        const auto gui = makeGui(shell);
+        gui->show();
+        QVERIFY(QTest::qWaitForWindowActive(gui.get()));
+        const auto *tabs = gui->findChild<ZNavTabWidget *>();
+        for (int step = 0; step < tab; ++step)
+            press(Qt::Key_Right);
+        QCOMPARE(tabs->currentPageIndex(), tab);
+        auto *list = qobject_cast<ZListBox *>(tabs->currentWidget());
+        for (int step = 0; step < row; ++step)
+            press(Qt::Key_Down);
+        for (int round = 0; round < 2; ++round) {
+            onNextDialog([&typed, answer](QWidget *) {
+                type(typed);
+                press(answer);
+            });
+            if (menuDowns >= 0) {
+                press(Qt::Key_F1);
+                for (int step = 0; step < menuDowns; ++step)
+                    press(Qt::Key_Down);
+            }
+            press(Qt::Key_Return);
+            QVERIFY(allDialogsAnswered());
+            QCOMPARE(QApplication::focusWidget(), list);
+            QCOMPARE(list->currentItem(), row);
+        }
+        press(row > 0 ? Qt::Key_Up : Qt::Key_Down);
+        QCOMPARE(list->currentItem(), row > 0 ? row - 1 : 1);
+        press(Qt::Key_Right);
+        QCOMPARE(tabs->currentPageIndex(), (tab + 1) % 4);
+        press(Qt::Key_F1); // the new tab's menu: the status tab's and the register's have 4 rows
+        QCOMPARE(menu(*gui)->actions().size(), tab == 0 || tab == 1 ? 5 : 4);
+        QVERIFY(menu(*gui)->isVisible());
+        press(Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), tabs->currentWidget());
+    }
+
     void changedLanguageFileShowsInTheNextMenu()
     {
         FakeShell shell;
