@@ -247,7 +247,7 @@ void BM_ContactsBesideNone(benchmark::State &state)
     } else {
         std::filesystem::create_directories(data);
         const char *helper = CALLVANE_SOURCE_DIR "/tests/eds-contacts.py";
-        std::string served; // "ADDRESS FACTORY-PID"
+        std::string served; // "ADDRESS FACTORY-PID REGISTRY-PID"
         services.push_back(daemonprocess::startServer({helper, "serve", data.c_str()}, 1, served));
         ::setenv("DBUS_SESSION_BUS_ADDRESS", served.substr(0, served.find(' ')).c_str(), 1);
         if (services.back() < 0 || !succeeds({helper, "fill", "10000"})) {
@@ -294,6 +294,65 @@ void BM_ContactsBesideNone(benchmark::State &state)
     state.counters["startup_without_ms"] = median(startups[0]);
     state.counters["startup_with_ms"] = median(startups[1]);
     state.counters["contacts_served_ms"] = median(served);
+}
+
+enum Reread : int64_t { ManyCards, HugeFile };
+
+// Strangers calling in white-list mode while the vCards are read again after a change (from
+// the change until the card it added counts), beside the same calls with nothing being read:
+// the longest wait of each. The book holds 10,000 cards, or a 200 MB file (a sparse one, as a
+// large photo would be) beside one card.
+void BM_CallsDuringReread(benchmark::State &state)
+{
+    const std::string book = g_storage + "data/kpeoplevcard/";
+    std::filesystem::create_directories(book);
+    const auto card = [](const std::string &number) {
+        return "BEGIN:VCARD\nVERSION:3.0\nTEL:" + number + "\nEND:VCARD\n";
+    };
+    for (int i = 0; i < (state.range(0) == ManyCards ? 10000 : 1); ++i)
+        control::writeFileAtomically(book + std::to_string(i) + ".vcf", card("+34 6" + std::to_string(10000000 + i)));
+    if (state.range(0) == HugeFile) {
+        std::ofstream(book + "huge.vcf") << card("+34 699999999");
+        std::filesystem::resize_file(book + "huge.vcf", 200 << 20);
+    }
+    ::setenv("XDG_DATA_HOME", (g_storage + "data").c_str(), 1);
+    {
+        const Daemon daemon(0, false, false, Numbers, TheDaemon,
+                            "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n");
+        std::vector<double> quiet; // in milliseconds
+        std::vector<double> during;
+        const auto timedAsk = [&daemon](std::vector<double> &waits, const std::string &number, std::string *answer) {
+            const auto begin = Clock::now();
+            const bool answered = daemon.ask(number, answer);
+            waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+            return answered;
+        };
+        int64_t round = 0;
+        for (auto _ : state) {
+            for (int64_t i = 0; i < 300; ++i)
+                timedAsk(quiet, "+34 7" + std::to_string(10000000 + i), nullptr);
+            const std::string added = "+34 62" + std::to_string(1000000 + round++);
+            control::writeFileAtomically(book + "added" + std::to_string(round) + ".vcf", card(added));
+            const auto changed = Clock::now();
+            std::string answer;
+            while (timedAsk(during, "+34 7" + std::to_string(10000000 + round), nullptr)
+                   && timedAsk(during, added, &answer) && answer != "allow"
+                   && Clock::now() - changed < std::chrono::seconds(30)) { }
+            if (answer != "allow") {
+                state.SkipWithError("the added card never counted");
+                break;
+            }
+        }
+        const auto longest = [](const std::vector<double> &waits) {
+            return waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
+        };
+        state.counters["quiet_max_ms"] = longest(quiet);
+        state.counters["during_max_ms"] = longest(during);
+        state.counters["added_max_ms"] = longest(during) - longest(quiet);
+        state.counters["during_calls"] = double(during.size());
+    }
+    ::unsetenv("XDG_DATA_HOME");
+    std::filesystem::remove_all(g_storage + "data");
 }
 
 // Calls not on a list of 100,000, to the daemon and to the "allow" peer in turns of 500 each;
@@ -403,6 +462,13 @@ BENCHMARK(BM_ContactsBesideNone)
     ->ArgName("book")
     ->Arg(KPeople)
     ->Arg(EvolutionDataServer)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_CallsDuringReread)
+    ->ArgName("book")
+    ->Arg(ManyCards)
+    ->Arg(HugeFile)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

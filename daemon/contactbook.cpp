@@ -4,9 +4,17 @@
 #include "daemon/vcard.h"
 #include "settingsstore/atomicfile.h"
 
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -14,8 +22,47 @@ namespace {
 
 constexpr uint32_t kChanges =
     IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kMade = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 // A folder tree deeper than this is no address book's.
 constexpr int kMaxDepth = 8;
+
+bool endsWith(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// The numbers of one vCard file, read up to `limit` bytes. Opened without waiting (a FIFO
+// put in its place would hold the reader for ever) and read only when it is a file; why not,
+// in `why`.
+std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st = {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    control::vcard::TelephoneReader reader;
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a file";
+    } else {
+        char buffer[65536];
+        size_t total = 0;
+        ssize_t n = 0;
+        while (total < limit && (n = ::read(fd, buffer, std::min(sizeof buffer, limit - total))) > 0) {
+            reader.feed(std::string_view(buffer, size_t(n)));
+            total += size_t(n);
+        }
+        if (n < 0)
+            why = std::strerror(errno);
+        else if (total == limit && ::read(fd, buffer, 1) > 0)
+            why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
+    }
+    ::close(fd);
+    return reader.finish();
+}
 
 } // namespace
 
@@ -33,7 +80,7 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
     : m_directory(std::move(directory))
     , m_region(std::move(region))
     , m_reporter(reporter)
-    , m_settle(eventloop::timer(loop, [this] { read(); }))
+    , m_settle(eventloop::timer(loop, [this] { reread(true); }))
     , m_eds(
           loop,
           [this](bool running, const std::vector<std::string> &names) {
@@ -41,13 +88,18 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
               for (const std::string &name : names)
                   books += (books.empty() ? "" : ", ") + name;
               m_reporter.inform(
-                  !running ? "evolution-data-server is not running: its address books are read once it starts"
-                      : books.empty() ? "evolution-data-server has no address book to read"
-                                      : "white-list mode lets the owner's contacts through: those of the address "
-                                        "books of evolution-data-server ("
+                  !running && books.empty()
+                      ? "evolution-data-server is not running: its address books are read once it starts"
+                      : !running
+                      ? "evolution-data-server is not running: the numbers read last from its address books (" + books
+                          + ") count until it is back and says a book is gone"
+                      : books.empty()
+                      ? "evolution-data-server has no address book to read"
+                      : "white-list mode lets the owner's contacts through: those of the address books of "
+                        "evolution-data-server ("
                           + books + ")");
           },
-          [this] { index(); })
+          [this] { reread(false); })
 {
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify >= 0)
@@ -56,64 +108,163 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
             while (::read(m_inotify, events, sizeof events) > 0) { }
             eventloop::armAt(m_settle.get(), eventloop::Clock::now() + kSettle);
         });
-    read();
+    m_finished = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_finished >= 0)
+        m_finishedSource = eventloop::io(loop, m_finished, [this] {
+            eventfd_t count = 0;
+            ::eventfd_read(m_finished, &count);
+            take();
+        });
+    // The first reading before the first call is answered (calls wait in the socket's
+    // backlog meanwhile): a contact calling at once is known.
+    Reading first;
+    first.readFiles = true;
+    first.edsNumbers = m_eds.numbers();
+    read(first);
+    m_reading = std::make_unique<Reading>(std::move(first));
+    take();
 }
 
 ContactBook::~ContactBook()
 {
+    m_stopping = true;
+    if (m_reader.joinable())
+        m_reader.join();
+    m_finishedSource.reset();
     m_changes.reset();
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-}
-
-// Every folder of the book is watched as it is read, and the one it is made in: watches that
-// are there already are kept (inotify gives a folder one watch), those of folders gone went
-// with them.
-void ContactBook::read()
-{
-    namespace fs = std::filesystem;
-    const auto watch = [this](const std::string &folder, uint32_t changes) {
-        if (m_inotify >= 0)
-            ::inotify_add_watch(m_inotify, folder.c_str(), changes);
-    };
-    watch(control::directoryOf(m_directory), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
-    watch(m_directory, kChanges);
-    m_fileNumbers.clear();
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(m_directory, error), end; !error && it != end; it.increment(error)) {
-        std::string text;
-        if (it.depth() >= kMaxDepth)
-            it.disable_recursion_pending();
-        else if (it->is_directory(error))
-            watch(it->path(), kChanges);
-        else if (it->path().extension() == ".vcf" && it->is_regular_file(error) && control::readFile(it->path(), text))
-            for (std::string &number : control::vcard::telephoneNumbers(text))
-                m_fileNumbers.push_back(std::move(number));
+    for (const int fd : {m_finished, m_inotify}) {
+        if (fd >= 0)
+            ::close(fd);
     }
-    index();
-    const size_t count = m_fileNumbers.size();
-    if (std::exchange(m_told, true))
-        return;
-    if (fs::is_directory(m_directory, error))
-        m_reporter.inform("white-list mode lets the owner's contacts through: " + std::to_string(count)
-                          + " numbers of the vCards of KPeople (Plasma Mobile's address book) in " + m_directory);
-    else
-        m_reporter.inform("white-list mode lets the owner's contacts through, but no address book is there to read: "
-                          "the vCards of KPeople (Plasma Mobile's address book) are read once "
-                          + m_directory + " is made");
 }
 
-void ContactBook::index()
+void ContactBook::reread(bool files)
 {
-    control::FirewallSettings numbers;
-    numbers.blacklistMode = true;
-    numbers.blacklist = m_fileNumbers;
-    const std::vector<std::string> kept = m_eds.numbers();
-    numbers.blacklist.insert(numbers.blacklist.end(), kept.begin(), kept.end());
-    m_numbers.emplace(numbers, m_region);
+    (files ? m_filesAsked : m_indexAsked) = true;
+    start();
+}
+
+void ContactBook::start()
+{
+    if (m_reading != nullptr || !(m_filesAsked || m_indexAsked))
+        return;
+    m_reading = std::make_unique<Reading>();
+    m_reading->readFiles = m_filesAsked;
+    if (!m_filesAsked)
+        m_reading->fileNumbers = m_fileNumbers;
+    m_reading->edsNumbers = m_eds.numbers();
+    m_filesAsked = m_indexAsked = false;
+    const auto work = [this] {
+        // Beside the loop, not before it: the calls' decisions come first.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+        read(*m_reading);
+        ::eventfd_write(m_finished, 1);
+    };
+    if (m_finished >= 0) {
+        try {
+            m_reader = std::thread(work);
+            return;
+        } catch (const std::system_error &) {
+        }
+    }
+    read(*m_reading); // no thread to be had: here and now
+    take();
+}
+
+// Every folder of the book is watched as it is read, and the nearest folder above it that is
+// there, to see it made: watches that are there already are kept (inotify gives a folder one
+// watch), those of folders gone went with them.
+void ContactBook::read(Reading &reading)
+{
+    struct stat st = {};
+    reading.directoryThere = ::stat(m_directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::string above = control::directoryOf(m_directory);
+    while (above.size() > 1 && ::access(above.c_str(), F_OK) != 0)
+        above = control::directoryOf(above);
+    const int ancestor =
+        m_inotify >= 0 && m_directory.rfind('/', 0) == 0 ? ::inotify_add_watch(m_inotify, above.c_str(), kMade) : -1;
+    if (ancestor != m_ancestorWatch && m_ancestorWatch >= 0)
+        ::inotify_rm_watch(m_inotify, m_ancestorWatch);
+    m_ancestorWatch = ancestor;
+    if (reading.readFiles && reading.directoryThere)
+        readFolder(m_directory, 0, reading);
+    std::vector<std::string> numbers = reading.fileNumbers;
+    numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
+    control::FirewallSettings asList;
+    asList.blacklistMode = true;
+    asList.blacklist = std::move(numbers);
+    reading.index = std::make_unique<control::CallScreen>(asList, m_region);
+}
+
+// Links to folders are not followed (a loop of them would never end); links to files are.
+void ContactBook::readFolder(const std::string &folder, int depth, Reading &reading)
+{
+    if (m_inotify >= 0)
+        ::inotify_add_watch(m_inotify, folder.c_str(), kChanges);
+    DIR *dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        reading.passedOver.emplace_back(folder, std::strerror(errno));
+        return;
+    }
+    errno = 0;
+    for (const dirent *entry = ::readdir(dir); entry != nullptr && !m_stopping; entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat st = {};
+        if (name == "." || name == ".." || ::lstat(path.c_str(), &st) != 0) {
+            continue;
+        } else if (S_ISDIR(st.st_mode)) {
+            if (depth + 1 < kMaxDepth)
+                readFolder(path, depth + 1, reading);
+        } else if (endsWith(name, ".vcf")) {
+            std::string why;
+            for (std::string &number : numbersOfFile(path, kMaxFileBytes, why))
+                reading.fileNumbers.push_back(std::move(number));
+            if (!why.empty())
+                reading.passedOver.emplace_back(path, why);
+        }
+        errno = 0;
+    }
+    if (errno != 0)
+        reading.passedOver.emplace_back(folder, std::strerror(errno));
+    ::closedir(dir);
+}
+
+void ContactBook::take()
+{
+    if (m_reader.joinable())
+        m_reader.join();
+    const std::unique_ptr<Reading> reading = std::move(m_reading);
+    if (reading->readFiles)
+        m_fileNumbers = std::move(reading->fileNumbers);
+    m_numbers = std::move(reading->index);
+    if (reading->readFiles) {
+        std::set<std::string> passedOver;
+        for (const auto &[path, why] : reading->passedOver) {
+            const std::string what = path + ": " + why;
+            m_reporter.report(Fault::Contacts, "a part of the owner's contacts is passed over: " + what, what);
+            passedOver.insert(what);
+        }
+        for (const std::string &gone : m_passedOver) {
+            if (passedOver.count(gone) == 0)
+                m_reporter.resolved(Fault::Contacts, gone);
+        }
+        m_passedOver = std::move(passedOver);
+    }
+    if (!std::exchange(m_told, true)) {
+        if (reading->directoryThere)
+            m_reporter.inform("white-list mode lets the owner's contacts through: "
+                              + std::to_string(m_fileNumbers.size())
+                              + " numbers of the vCards of KPeople (Plasma Mobile's address book) in " + m_directory);
+        else
+            m_reporter.inform("white-list mode lets the owner's contacts through, but no address book is there to "
+                              "read: the vCards of KPeople (Plasma Mobile's address book) are read once "
+                              + m_directory + " is made");
+    }
+    start();
 }
 
 bool ContactBook::has(std::string_view number) const
 {
-    return m_numbers && m_numbers->blocks(number);
+    return m_numbers != nullptr && m_numbers->blocks(number);
 }

@@ -4,10 +4,15 @@
 #include "daemon/eventloop.h"
 #include "firewall/callscreen.h"
 
+#include <atomic>
 #include <chrono>
-#include <optional>
+#include <cstddef>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 class Reporter;
 
@@ -15,15 +20,21 @@ class Reporter;
 // written to:
 // - the vCards that Plasma Mobile's address book keeps for KPeople, the *.vcf files in
 //   `directory` and its folders: read at the start, and again kSettle after the last change
-//   inotify tells of (the folder made, removed or renamed too), so that a contact added or
-//   removed counts from the next call after that; idle, it wakes the daemon never;
+//   inotify tells of (the folder, or a folder above it, made, removed or renamed too), so that
+//   a contact added or removed counts from the next call after that; idle, it wakes the daemon
+//   never. What is not a file, or cannot be read, is passed over and said; of a file no more
+//   than kMaxFileBytes is read;
 // - evolution-data-server's (EdsAddressBooks), read when opened and whenever they change.
-// The numbers of both are indexed together, and compare as list entries do.
+// The numbers of both are indexed together, and compare as list entries do. After the start,
+// the books are read and indexed on a thread beside the loop, and calls are judged with the
+// index before until the new one is ready: a re-read never holds a call up.
 // Which are read is said once, and again when evolution-data-server starts or stops.
 class ContactBook
 {
 public:
     static constexpr std::chrono::milliseconds kSettle{100};
+    // A contact's file with its photo is some hundreds of kilobytes.
+    static constexpr std::size_t kMaxFileBytes = 16 << 20;
 
     // $XDG_DATA_HOME/kpeoplevcard, by default under ~/.local/share.
     static std::string kpeopleDirectory();
@@ -36,19 +47,45 @@ public:
     bool has(std::string_view number) const;
 
 private:
-    // Also watches the book's folders.
-    void read();
-    // The numbers of both books, indexed again.
-    void index();
+    // One reading of the books: what it needs, what it gives.
+    struct Reading
+    {
+        bool readFiles = false; // else the vCards' numbers as read last
+        std::vector<std::string> fileNumbers;
+        std::vector<std::string> edsNumbers;
+        std::vector<std::pair<std::string, std::string>> passedOver; // (path, why)
+        bool directoryThere = false;
+        std::unique_ptr<control::CallScreen> index;
+    };
+
+    // Asks for a reading, of the vCards too or of the index alone.
+    void reread(bool files);
+    // Starts the reading asked for, unless one is under way.
+    void start();
+    // Also watches the book's folders, and the nearest folder above it that is there. On the
+    // thread, or at the start before there is one.
+    void read(Reading &reading);
+    void readFolder(const std::string &folder, int depth, Reading &reading);
+    // The loop takes the reading the thread has finished.
+    void take();
 
     std::string m_directory;
     std::string m_region;
     Reporter &m_reporter;
     int m_inotify = -1;
+    int m_ancestorWatch = -1; // of the nearest folder above the book's that is there
     eventloop::Source m_changes;
     eventloop::Source m_settle;
-    std::vector<std::string> m_fileNumbers; // of the vCards
-    std::optional<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
+    int m_finished = -1; // an eventfd the thread signals
+    eventloop::Source m_finishedSource;
+    std::vector<std::string> m_fileNumbers; // of the vCards, as read last
+    std::set<std::string> m_passedOver; // what of them was, and why: said once
+    std::unique_ptr<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
+    bool m_filesAsked = false;
+    bool m_indexAsked = false;
+    std::unique_ptr<Reading> m_reading; // under way
+    std::thread m_reader;
+    std::atomic<bool> m_stopping{false};
     bool m_told = false; // which book is read: once
     EdsAddressBooks m_eds;
 };

@@ -30,3 +30,8 @@ void Reporter::resolved(Fault fault)
     for (auto it = m_active.lower_bound({fault, {}}); it != m_active.end() && it->first == fault;)
         it = m_active.erase(it);
 }
+
+void Reporter::resolved(Fault fault, const std::string &detail)
+{
+    m_active.erase({fault, detail});
+}

@@ -13,6 +13,7 @@ enum class Fault {
     Hangup, // the telephony service did not hang up (one cause per error name)
     Refused, // the telephony service refuses to list its calls (one cause per error name)
     Installed, // the package was removed
+    Contacts, // a part of an address book cannot be read (one cause per file and reason)
 };
 
 // Tells the owner of each fault once while it lasts, not once per call. On stderr, and in the
@@ -23,8 +24,9 @@ public:
     void toSystemLog();
     // Said again only after resolved(fault); `detail` tells causes of one fault apart.
     void report(Fault fault, const std::string &message, const std::string &detail = {});
-    // Every cause of `fault`.
+    // Every cause of `fault`, or the one `detail` names.
     void resolved(Fault fault);
+    void resolved(Fault fault, const std::string &detail);
     // Not a fault: said once, as news.
     void inform(const std::string &message) const;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,5 +13,26 @@
 namespace control::vcard {
 
 std::vector<std::string> telephoneNumbers(std::string_view text);
+
+// The same, of text given piece by piece (a file as it is read). A logical line longer than
+// kMaxLine (a photo, a sound) is passed over without being kept, so that what a reader holds
+// stays small whatever the file holds.
+class TelephoneReader
+{
+public:
+    static constexpr size_t kMaxLine = 4096;
+
+    void feed(std::string_view piece);
+    // The numbers of everything fed.
+    std::vector<std::string> finish();
+
+private:
+    void endLine();
+
+    std::string m_line; // the logical line so far
+    bool m_overlong = false;
+    bool m_atLineStart = false; // a physical line ended: the next decides whether it goes on
+    std::vector<std::string> m_numbers;
+};
 
 } // namespace control::vcard
