@@ -3,7 +3,9 @@
 #include "daemon/vcard.h"
 #include "settingsstore/inidocument.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <utility>
 
 namespace {
@@ -46,11 +48,6 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened, std::function<vo
 
 void EdsAddressBooks::list()
 {
-    const bool hadBooks = !m_books.empty();
-    m_books.clear();
-    m_told = false;
-    if (hadBooks)
-        m_changed();
     sd_bus_message *call = nullptr;
     sd_bus_slot *slot = nullptr;
     if (sd_bus_message_new_method_call(m_bus.get(), &call, kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
@@ -68,13 +65,17 @@ int EdsAddressBooks::onChanged(sd_bus_message * /*message*/, void *self, sd_bus_
     return 0;
 }
 
-// Each source whose key file has an enabled address book is opened.
+// Each source whose key file has an enabled address book is opened, again where it was (its
+// factory may have restarted): its numbers read last count until it is read anew. A book
+// whose source is gone goes. While the registry is away the books stay as they are.
 int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
 {
     auto &books = *static_cast<EdsAddressBooks *>(self);
     books.m_sources.reset();
+    books.m_told = false;
     if (sd_bus_message_is_method_error(message, nullptr)) {
-        books.m_opened(false, {});
+        books.m_told = true;
+        books.m_opened(false, books.readNames());
         return 0;
     }
     std::string uid;
@@ -87,23 +88,36 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
             (std::strcmp(key, "UID") == 0 ? uid : data) = text;
         return read;
     };
+    std::set<std::string> listed;
     CallWatcher::readManagedObjects(message, "org.gnome.evolution.dataserver.Source", readSource, [&] {
         const control::IniDocument source = control::IniDocument::parse(data);
-        if (source.value("Address Book", "BackendName") && source.value("Data Source", "Enabled") != "false")
+        if (source.value("Address Book", "BackendName") && source.value("Data Source", "Enabled") != "false") {
+            listed.insert(uid);
             books.open(uid, source.value("Data Source", "DisplayName").value_or(uid));
+        }
         uid.clear();
         data.clear();
     });
+    const size_t before = books.m_books.size();
+    books.m_books.remove_if([&listed](const Book &book) { return listed.count(book.uid) == 0; });
+    if (books.m_books.size() != before)
+        books.m_changed();
     books.tellOpened();
     return 0;
 }
 
 void EdsAddressBooks::open(const std::string &uid, const std::string &name)
 {
-    Book &book = m_books.emplace_back();
+    auto known = std::find_if(m_books.begin(), m_books.end(), [&uid](const Book &book) { return book.uid == uid; });
+    Book &book = known != m_books.end() ? *known : m_books.emplace_back();
     book.books = this;
+    book.uid = uid;
     book.name = name;
+    book.changes.reset();
+    book.question.reset();
     sd_bus_slot *slot = nullptr;
+    // Auto-started: the factory is the registry's, and opening a book starts it for any of
+    // its clients (a dialer, the contacts app); the registry itself is never started.
     if (sd_bus_call_method_async(m_bus.get(), &slot, kFactory, "/org/gnome/evolution/dataserver/AddressBookFactory",
                                  "org.gnome.evolution.dataserver.AddressBookFactory", "OpenAddressBook", onBook, &book,
                                  "s", uid.c_str())
@@ -169,36 +183,47 @@ void EdsAddressBooks::readContacts(Book &book)
         book.books->tellOpened();
 }
 
+// An error (a factory that did not answer within sd-bus's 25 s, one that went) leaves the
+// numbers read last: it says nothing of the book.
 int EdsAddressBooks::onContacts(sd_bus_message *message, void *book, sd_bus_error * /*error*/)
 {
     auto &reading = *static_cast<Book *>(book);
     reading.question.reset();
     std::vector<std::string> numbers;
     const char *card = nullptr;
-    if (!sd_bus_message_is_method_error(message, nullptr) && sd_bus_message_enter_container(message, 'a', "s") >= 0) {
-        while (sd_bus_message_read(message, "s", &card) > 0) {
-            for (std::string &number : control::vcard::telephoneNumbers(card))
-                numbers.push_back(std::move(number));
-        }
+    const bool answered =
+        !sd_bus_message_is_method_error(message, nullptr) && sd_bus_message_enter_container(message, 'a', "s") >= 0;
+    while (answered && sd_bus_message_read(message, "s", &card) > 0) {
+        for (std::string &number : control::vcard::telephoneNumbers(card))
+            numbers.push_back(std::move(number));
     }
-    reading.numbers = std::move(numbers);
-    reading.read = true;
-    reading.books->m_changed();
+    if (answered) {
+        reading.numbers = std::move(numbers);
+        reading.read = true;
+        reading.books->m_changed();
+    }
     reading.books->tellOpened();
     return 0;
 }
 
 void EdsAddressBooks::tellOpened()
 {
-    std::vector<std::string> names;
     for (const Book &book : m_books) {
         if (!book.read && book.question != nullptr)
             return;
+    }
+    if (!std::exchange(m_told, true))
+        m_opened(true, readNames());
+}
+
+std::vector<std::string> EdsAddressBooks::readNames() const
+{
+    std::vector<std::string> names;
+    for (const Book &book : m_books) {
         if (book.read)
             names.push_back(book.name);
     }
-    if (!std::exchange(m_told, true))
-        m_opened(true, names);
+    return names;
 }
 
 std::vector<std::string> EdsAddressBooks::numbers() const

@@ -10,12 +10,15 @@
 // The address books of evolution-data-server on the session bus, which GNOME Contacts and
 // GNOME Calls keep on Phosh. Whenever its source registry is there (at the start, or when it
 // starts or restarts) and whenever a source is added or removed, the enabled address books are
-// opened on the daemon's loop, and `opened` is told their names (or that the service is not
-// running). The phone numbers of their contacts are read then, and again whenever a book says
-// it changed; `changed` is told each time. A call never waits for the service: its own
-// phone-number query takes 130 ms at 10,000 contacts here, a scan of every contact, where the
-// daemon's index answers in microseconds. Nothing is written there, and the service is not
-// started for it.
+// opened on the daemon's loop, and `opened` is told the names of those read (or that the
+// registry is not running, with the names of the books whose numbers are kept). The phone
+// numbers of their contacts are read then, and again whenever a book says it changed;
+// `changed` is told each time. The numbers read last stay until a book is read anew or its
+// source is gone: a service that hangs, fails or restarts takes no contact away. A call never
+// waits for the service: its own phone-number query takes 130 ms at 10,000 contacts here, a
+// scan of every contact, where the daemon's index answers in microseconds. Nothing is written
+// there; the registry is never started (the address-book factory is, by opening a book, as
+// by any of its clients).
 class EdsAddressBooks
 {
 public:
@@ -32,6 +35,7 @@ private:
     struct Book
     {
         EdsAddressBooks *books;
+        std::string uid; // its source's
         std::string name; // as the owner knows it
         std::string path;
         std::string service;
@@ -46,6 +50,7 @@ private:
     static void readContacts(Book &book);
     // Once every book has been opened and read, or has failed.
     void tellOpened();
+    std::vector<std::string> readNames() const;
     static int onChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onSources(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onBook(sd_bus_message *message, void *book, sd_bus_error *error);

@@ -1,7 +1,7 @@
 #!/usr/bin/python3 -W ignore::DeprecationWarning
 # evolution-data-server for tests and benches, through its own API:
 #   serve HOME     a session bus with the source registry and the address-book factory on it,
-#                  their home HOME; prints "ADDRESS FACTORY-PID" once the built-in address book
+#                  their home HOME; prints "ADDRESS FACTORY-PID REGISTRY-PID" once the built-in address book
 #                  opens, keeps it open (as the phone's dialer does: a book no client holds
 #                  is closed, and one opened while it closes hears no change), and ends them
 #                  all at SIGTERM
@@ -62,7 +62,7 @@ if sys.argv[1:2] == ["serve"]:
             time.sleep(0.1)
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = env["DBUS_SESSION_BUS_ADDRESS"]
         held = open_book(["serve"])  # noqa: F841 (held open)
-        print(env["DBUS_SESSION_BUS_ADDRESS"], services[1].pid, flush=True)
+        print(env["DBUS_SESSION_BUS_ADDRESS"], services[1].pid, services[0].pid, flush=True)
         signal.pause()
     finally:
         for process in services + [bus]:
