@@ -73,12 +73,22 @@ int onStop(sd_event_source *source, const struct signalfd_siginfo * /*info*/, vo
     return sd_event_exit(sd_event_source_get_event(source), 0);
 }
 
-// SIGTERM and SIGINT stop the loop; the stop goes before anything else that waits.
-bool stopOnSignals(sd_event *loop, Instance &instance)
+// Going on after a stop (SIGSTOP, a debugger) while a newer start came: that start's settings
+// are the owner's, whether it serves them or gave up, and this daemon's are not.
+int onContinued(sd_event_source *source, const struct signalfd_siginfo *info, void *instance)
 {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    if (!static_cast<Instance *>(instance)->superseded())
+        return 0;
+    std::fprintf(stderr, "blacklist: a newer start came while this daemon was stopped: it gives way\n");
+    return onStop(source, info, instance);
+}
+
+// SIGTERM and SIGINT stop the loop, SIGCONT may; they go before anything else that waits.
+bool handleSignals(sd_event *loop, Instance &instance)
+{
+    for (const int signal : {SIGTERM, SIGINT, SIGCONT}) {
         sd_event_source *source = nullptr;
-        if (sd_event_add_signal(loop, &source, signal, onStop, &instance) < 0)
+        if (sd_event_add_signal(loop, &source, signal, signal == SIGCONT ? onContinued : onStop, &instance) < 0)
             return false;
         sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IMPORTANT);
         sd_event_source_set_floating(source, 1);
@@ -143,6 +153,7 @@ int main(int argc, char **argv)
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGCONT); // blocked, it still continues the process
     ::sigprocmask(SIG_BLOCK, &stops, nullptr);
     ::signal(SIGHUP, SIG_IGN);
 
@@ -153,7 +164,7 @@ int main(int argc, char **argv)
     sd_event *made = nullptr;
     const int madeLoop = sd_event_new(&made);
     const std::unique_ptr<sd_event, decltype(&sd_event_unref)> loop(made, sd_event_unref);
-    if (madeLoop < 0 || !stopOnSignals(made, instance)) {
+    if (madeLoop < 0 || !handleSignals(made, instance)) {
         std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
         return 1;
     }

@@ -5,9 +5,9 @@
 #include "tests/testfiles.h"
 
 #include <QByteArray>
-#include <qnamespace.h>
 #include <QString>
 #include <QStringList>
+#include <qnamespace.h>
 
 #include <functional>
 #include <memory>

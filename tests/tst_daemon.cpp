@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -41,19 +42,23 @@ QString storage()
     return QString::fromStdString(control::Storage::fromEnvironment().dir());
 }
 
-// Runs the daemon in the foreground, as from a terminal: its exit status.
-int runDaemon(const QString &errorFile)
+// Root, or a user namespace's root, without the power to read what it may not: as the owner.
+constexpr char kAsOwner[] = "setpriv --bounding-set -dac_override,-dac_read_search ";
+
+// Runs the daemon in the foreground, as from a terminal (`prefix` before it): its exit status.
+int runDaemon(const QString &errorFile, const QByteArray &prefix = {})
 {
-    const QByteArray command = QFile::encodeName(storage() + ".blacklist") + " 2>" + QFile::encodeName(errorFile);
+    const QByteArray command =
+        prefix + QFile::encodeName(storage() + ".blacklist") + " 2>" + QFile::encodeName(errorFile);
     const int status = std::system(command.constData());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Starts the deployed daemon in the foreground, as a script would: it returns once the
 // daemon has detached and listens, so that a stop right after cannot meet the starter.
-bool startDaemon(const QString &errorFile = "/dev/null")
+bool startDaemon(const QString &errorFile = "/dev/null", const QByteArray &prefix = {})
 {
-    return runDaemon(errorFile) == 0 && daemonListens();
+    return runDaemon(errorFile, prefix) == 0 && daemonListens();
 }
 
 // An exclusive lock on `path`, held by this process until the descriptor is closed.
@@ -346,6 +351,22 @@ private slots:
         const std::optional<bool> on = shell.probe(commands);
         QVERIFY(on.has_value());
         QVERIFY2(!*on || ring("611111111") == "block", "shown on while no daemon serves the new settings");
+    }
+
+    // A daemon stopped (SIGSTOP) while a newer start came does not serve its old settings once
+    // it goes on, whether that start served or gave up (here: no settings copy to read).
+    void aStoppedDaemonGivesWayToANewerStart()
+    {
+        QVERIFY(startDaemon());
+        const pid_t old = soleDaemon();
+        QCOMPARE(::kill(old, SIGSTOP), 0);
+        const auto resume = qScopeGuard([old] { ::kill(old, SIGCONT); });
+        QVERIFY(QFile::rename(storage() + ".Callvane.cfg", storage() + "saved.cfg"));
+        QCOMPARE(runDaemon("/dev/null"), 1);
+        QVERIFY(QFile::rename(storage() + "saved.cfg", storage() + ".Callvane.cfg"));
+        QCOMPARE(::kill(old, SIGCONT), 0);
+        QTRY_VERIFY(daemonPids().empty());
+        QCOMPARE(ring("600112233"), QString());
     }
 
     // A restart whose settings copy is cut short (a full disk) stops the firewall: no daemon
@@ -880,8 +901,64 @@ private slots:
         QTRY_COMPARE(ring("633445566"), QString("allow"));
     }
 
+    // What a user's program may leave in the vCard folder is passed over and said once, and
+    // holds no call up: a FIFO where the listing saw a file, a folder that cannot be read, a
+    // link that leads nowhere, a file far larger than a contact (read up to its bound). The
+    // contacts beside them count; the folder, made after the start, is read once it is there.
+    void hostileContactFolders()
+    {
+        const QString data = m_dir.filePath("hostile");
+        const QString book = data + "/kpeoplevcard";
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        const auto clean = qScopeGuard([&] {
+            qunsetenv("XDG_DATA_HOME");
+            ::umount2(QFile::encodeName(book + "/fifo.vcf").constData(), MNT_DETACH);
+            ::chmod(QFile::encodeName(book + "/locked").constData(), 0700);
+            QDir(data).removeRecursively();
+        });
+        const auto card = [](const QByteArray &number) { return "BEGIN:VCARD\nTEL:" + number + "\nEND:VCARD\n"; };
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n");
+        const QString errors = m_dir.filePath("errors");
+        QFile::remove(errors);
+        QVERIFY(startDaemon(errors, kAsOwner));
+
+        QVERIFY(QDir().mkpath(book + "/locked"));
+        for (int i = 0; i < 20; ++i)
+            writeFile(book + QString("/%1.vcf").arg(i), card("6001122" + QByteArray::number(10 + i)));
+        writeFile(book + "/locked/a.vcf", card("655000000"));
+        QCOMPARE(::chmod(QFile::encodeName(book + "/locked").constData(), 0), 0);
+        QFile::link("nowhere", book + "/gone.vcf");
+        writeFile(book + "/fifo.vcf", card("666000000"));
+        const QByteArray fifo = QFile::encodeName(m_dir.filePath("fifo"));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 || errno == EEXIST);
+        QCOMPARE(
+            ::mount(fifo.constData(), QFile::encodeName(book + "/fifo.vcf").constData(), nullptr, MS_BIND, nullptr), 0);
+        QFile big(book + "/big.vcf"); // sparse
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(card("633000001"));
+        big.seek(100 << 20);
+        big.write(card("633000002"));
+        QVERIFY(big.resize(200 << 20));
+        big.close();
+        writeFile(book + "/last.vcf", card("644000000")); // a change after all of them
+
+        QTRY_COMPARE(ring("644000000"), QString("allow"));
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(ring("6001122" + QByteArray::number(10 + i)), QString("allow"));
+        QCOMPARE(ring("633000001"), QString("allow"));
+        for (const char *passedOver : {"633000002", "655000000", "666000000"})
+            QCOMPARE(ring(passedOver), QString("block"));
+        writeFile(book + "/new.vcf", card("677000000")); // read again
+        QTRY_COMPARE(ring("677000000"), QString("allow"));
+        const QByteArray said = readFile(errors);
+        for (const char *part : {"/locked: Permission denied", "/fifo.vcf: not a file",
+                                 "/big.vcf: larger than a contact", "/gone.vcf: No such file"})
+            QVERIFY2(said.count(part) == 1, said.constData());
+    }
+
     // evolution-data-server's contacts, added and removed through its own API, come through
-    // the white list; a hung address book holds no call up.
+    // the white list; a hung address book holds no call up; the service gone (its registry,
+    // then its factory) takes no contact away.
     void contactsOfEvolutionDataServer()
     {
         const QString libexec = "/usr/libexec/";
@@ -890,7 +967,7 @@ private slots:
             QSKIP("no evolution-data-server, or no python3-gi, here");
         const QTemporaryDir home;
         const QString helper = QStringLiteral(CALLVANE_SOURCE_DIR "/tests/eds-contacts.py");
-        QProcess services; // "ADDRESS FACTORY-PID" once up
+        QProcess services; // "ADDRESS FACTORY-PID REGISTRY-PID" once up
         services.start(helper, {"serve", home.path()});
         const auto stop = qScopeGuard([&services] {
             services.terminate();
@@ -898,7 +975,7 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(services.canReadLine(), 30000);
         const QList<QByteArray> served = services.readLine().trimmed().split(' ');
-        QCOMPARE(served.size(), 2);
+        QCOMPARE(served.size(), 3);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DBUS_SESSION_BUS_ADDRESS", served.at(0));
         // What the helper printed; null when it failed.
@@ -917,7 +994,9 @@ private slots:
             qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         });
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n");
-        QVERIFY(startDaemon());
+        const QString errors = m_dir.filePath("errors");
+        QFile::remove(errors);
+        QVERIFY(startDaemon(errors));
         QTRY_COMPARE(ring("600112233"), QString("allow")); // the books open beside the first calls
         QCOMPARE(ring("633445566"), QString("block"));
         QVERIFY(!contacts({"remove", QString::fromUtf8(uid.trimmed())}).isNull());
@@ -937,6 +1016,14 @@ private slots:
         QVERIFY(
             !contacts({"book", "Work", "BEGIN:VCARD\nVERSION:3.0\nFN:Cy\nTEL:+34 622 33 44 55\nEND:VCARD"}).isNull());
         QTRY_COMPARE(ring("622334455"), QString("allow"));
+        for (const QByteArray &service : {served.at(2), served.at(1)}) {
+            const auto toldKept = [&errors] { return readFile(errors).count("the numbers read last"); };
+            const int before = toldKept();
+            QCOMPARE(::kill(service.toInt(), SIGKILL), 0);
+            QTRY_VERIFY(toldKept() > before);
+            QCOMPARE(ring("611223344"), QString("allow"));
+            QCOMPARE(ring("622334455"), QString("allow"));
+        }
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\nAllowContacts = No\n");
         QVERIFY(startDaemon());
         QCOMPARE(ring("611223344"), QString("block"));
