@@ -54,9 +54,10 @@ int main(int argc, char **argv)
     if (std::strcmp(mode, "label") == 0)
         new QLabel(QStringLiteral("Callvane"), &window);
     else if (std::strcmp(mode, "tabs") == 0 && argc > 3) {
-        for (int script = 4; script < argc; ++script)
+        for (int script = 4; script < argc; ++script) {
             [[maybe_unused]] const int status =
                 std::system(("{\n" + std::string(argv[script]) + "} 2>/dev/null").c_str());
+        }
         addTabs(window, std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
     }
     window.show();

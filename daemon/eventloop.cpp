@@ -52,8 +52,8 @@ Source post(sd_event *loop, Handler handler)
 {
     auto *owned = new Handler(std::move(handler));
     sd_event_source *source = nullptr;
-    const int made = sd_event_add_post(
-        loop, &source, [](sd_event_source *, void *h) { return run(h); }, owned);
+    const auto dispatch = [](sd_event_source *, void *h) { return run(h); };
+    const int made = sd_event_add_post(loop, &source, dispatch, owned);
     return owning(made, source, owned);
 }
 

@@ -216,7 +216,7 @@ void Instance::runFromMemory(char **argv)
     struct stat st = {};
     if (exe >= 0 && copy >= 0 && ::fstat(exe, &st) == 0) {
         off_t done = 0;
-        while (done<st.st_size && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done))> 0) { }
+        while (st.st_size > done && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done)) > 0) { }
         if (done == st.st_size
             && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
             ::fexecve(copy, argv, environ);

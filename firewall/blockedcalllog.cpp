@@ -118,7 +118,8 @@ std::string completion(std::string_view log)
     std::string text;
     if (!log.empty() && log.back() != '\n')
         text += '\n';
-    if (forEachEntry(log, [](std::string_view, std::string_view) {}))
+    const auto countOnly = [](std::string_view, std::string_view) { return; };
+    if (forEachEntry(log, countOnly))
         text += '\n';
     return text;
 }

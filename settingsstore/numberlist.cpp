@@ -5,8 +5,8 @@ namespace control {
 std::vector<std::string> splitList(std::string_view value, char separator)
 {
     std::vector<std::string> entries;
-    forEachListEntry(
-        value, [&entries](std::string_view entry) { entries.emplace_back(entry); }, separator);
+    const auto take = [&entries](std::string_view entry) { entries.emplace_back(entry); };
+    forEachListEntry(value, take, separator);
     return entries;
 }
 

@@ -269,18 +269,15 @@ private slots:
         QVERIFY(::flock(holder, LOCK_SH) == 0);
         QVERIFY(calllog::append(file.path, file.lock, {{"1", "a"}}, nullptr, false) == calllog::AppendResult::Busy);
         QCOMPARE(contents(file.path), std::string("<missing>"));
-        auto removal = std::async(std::launch::async, [&file] {
-            return calllog::remove(file.path, file.lock, 0, {"1", "a"}).written;
-        });
+        const auto remove = [&file] { return calllog::remove(file.path, file.lock, 0, {"1", "a"}).written; };
+        auto removal = std::async(std::launch::async, remove);
         const bool gaveUp = removal.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
         ::close(holder);
         QVERIFY(gaveUp);
         QVERIFY(!removal.get());
         QVERIFY(calllog::append(file.path, file.lock, {{"1", "a"}}, nullptr, false) == calllog::AppendResult::Written);
         for (const std::string &owned : {file.path, file.lock}) {
-            struct stat st
-            {
-            };
+            struct stat st = {};
             QCOMPARE(::stat(owned.c_str(), &st), 0);
             QCOMPARE(st.st_mode & 0777, mode_t(0600));
         }

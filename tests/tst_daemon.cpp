@@ -704,9 +704,7 @@ private slots:
         ::umask(umask);
         QVERIFY(started);
         QCOMPARE(ring("600112233"), QString("block"));
-        struct stat st
-        {
-        };
+        struct stat st = {};
         QTRY_COMPARE(::stat(QFile::encodeName(storage() + name).constData(), &st), 0);
         QCOMPARE(st.st_mode & 077, mode_t(0));
     }

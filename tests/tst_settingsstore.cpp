@@ -219,9 +219,7 @@ private slots:
         QVERIFY(SettingsStore(file).setValue("Callvane", "BlockUnknown", "Yes"));
         ::umask(mask);
         QCOMPARE(contents(file), std::string("[Callvane]\nBlockUnknown = Yes\n"));
-        struct stat st
-        {
-        };
+        struct stat st = {};
         QCOMPARE(::stat(file.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0644));
     }
@@ -233,9 +231,7 @@ private slots:
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "English"));
         QCOMPARE(::chmod(file.c_str(), 0600), 0);
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "German"));
-        struct stat st
-        {
-        };
+        struct stat st = {};
         QCOMPARE(::stat(file.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0600));
     }
