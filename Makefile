@@ -1,9 +1,13 @@
 # make run   installs what is missing, builds, opens the window on build/prog with build/storage
 # make test  installs what is missing, builds, runs every test with ctest
 # make bench builds and runs the benchmarks (never part of make test)
+# make test-debian13  format-check, test, tidy and deb-lint in a Debian 13 root, and both
+#            releases' packages tried in a fresh one (as root; CI runs it beside the rest)
 # make test-asan  the same suite built with AddressSanitizer and UBSan (build-asan/)
 # make install  installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere
 # make deb   builds the Debian package build-deb/callvane_<version>_<arch>.deb
+# make deb-lint   and checks them with lintian --pedantic
+# make deb-check  installs it into a fresh Debian 13 root (RELEASE_SUITE) and tries it there
 # make format  formats the code with .clang-format; make format-check fails where it differs
 # make tidy  runs .clang-tidy's checks over the code of the build; any finding fails
 # make stress  minutes of kills, concurrent calls, idle floods and full disks (never in make test)
@@ -17,11 +21,22 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
                   libbenchmark-dev librsvg2-bin libsystemd-dev libexpat1-dev libxcb1-dev
 RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox procps findutils util-linux \
                   coreutils tzdata mobile-broadband-provider-info xvfb x11vnc
-PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-14-dev dpkg-dev file clang-format clang-tidy systemd \
-                  dbus-daemon python3-dbusmock modemmanager ofono dunst dbus-bin weston qt6-wayland at-spi2-core \
+PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-dev dpkg-dev file clang-format clang-tidy systemd \
+                  dbus-daemon python3-dbusmock modemmanager dunst dbus-bin weston qt6-wayland at-spi2-core \
                   appstream desktop-file-utils gtk-update-icon-cache lintian \
                   phosh phoc squeekboard gnome-settings-daemon-common xdotool \
                   evolution-data-server python3-gi gir1.2-ebook-1.2
+# From Debian 13 on, ofono conflicts with ModemManager: the tests then run its ofonod from the
+# package unpacked in $(OFONO_ROOT), with what it needs to run installed.
+RELEASE  := $(shell . /etc/os-release 2>/dev/null && echo "$$VERSION_CODENAME")
+ifeq ($(RELEASE),bookworm)
+PACKAGES += ofono
+else
+OFONO_ROOT = $(CURDIR)/$(BUILD)/ofono-root
+PACKAGES += confget libglib2.0-0t64 libdbus-1-3 libudev1
+endif
+# What CI needs beside: roots of other releases and processors.
+CI_PACKAGES := mmdebstrap arch-test qemu-user-static binfmt-support
 
 PREFIX   ?= /usr/local
 # The build types and directories are CMakePresets.json's; CI makes warnings errors.
@@ -32,7 +47,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps run-deps configure build run test test-asan bench stress fuzz screenshots install deb format format-check tidy clean
+.PHONY: all deps run-deps configure build run test test-debian13 deb-check deb-lint test-asan bench stress fuzz screenshots install deb format format-check tidy clean
 
 all: build
 
@@ -79,16 +94,44 @@ run: build
 # and the modem it drives, in one thread) has been seen to stall on a loaded machine.
 CTEST := ctest --output-on-failure -j$(JOBS) --repeat after-timeout:2
 
-test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen $(CTEST)
+test: build $(if $(OFONO_ROOT),$(OFONO_ROOT))
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen CALLVANE_OFONO_ROOT=$(OFONO_ROOT) $(CTEST)
+
+# oFono's package, unpacked; its configuration folders are the mount points the tests lay
+# their own over.
+$(OFONO_ROOT):
+	@[ -d /etc/ofono ] && [ -d /var/lib/ofono ] || $(SUDO) mkdir -p /etc/ofono /var/lib/ofono
+	rm -rf $@ $@.deb && mkdir -p $@.deb
+	cd $@.deb && apt-get download -q ofono
+	dpkg-deb -x $@.deb/ofono_*.deb $@ && rm -rf $@.deb
+
+# Debian 13 beside this machine's release (as root): in a Debian 13 root (made once and kept in
+# /var/cache/callvane, see scripts/in-release-root) the code as its clang-format has it, the
+# suite, its clang-tidy's checks and its package (build-debian13/, build-deb-debian13/); then
+# that package and the one built here (make deb), each installed into a fresh Debian 13 root
+# and tried there.
+ARCH := $(shell dpkg --print-architecture)
+IN_TRIXIE := scripts/in-release-root trixie $(ARCH)
+test-debian13: deb
+	$(call install-missing,$(CI_PACKAGES))
+	$(IN_TRIXIE) make format-check test tidy deb-lint BUILD=build-debian13 DEB_BUILD=build-deb-debian13
+	$(MAKE) deb-check DEB_BUILD=build-deb-debian13
+	$(MAKE) deb-check
+
+# The package of DEB_BUILD installed with its dependencies into a fresh root of RELEASE_SUITE,
+# and tried there (tests/package-check).
+RELEASE_SUITE ?= trixie
+deb-check:
+	$(call install-missing,$(CI_PACKAGES))
+	scripts/in-release-root --fresh $(RELEASE_SUITE) $(ARCH) tests/package-check $(DEB_BUILD)/callvane_*_$(ARCH).deb
 
 # Sanitizer reports fail the test that caused them. CTEST_ARGS picks tests (e.g. -LE e2e).
 CTEST_ARGS ?=
-test-asan: deps
+test-asan: deps $(if $(OFONO_ROOT),$(OFONO_ROOT))
 	cmake --preset asan $(WERROR)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	    $(CTEST) $(CTEST_ARGS)
+	    CALLVANE_OFONO_ROOT=$(OFONO_ROOT) $(CTEST) $(CTEST_ARGS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
@@ -115,17 +158,22 @@ install: build
 # Only what the package holds is built, with Debian's hardening flags; the paths in it are
 # /usr's.
 HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
+DEB_BUILD ?= build-deb
 deb: deps
 	CXXFLAGS="$$($(HARDENING) dpkg-buildflags --get CXXFLAGS) $$($(HARDENING) dpkg-buildflags --get CPPFLAGS)" \
-	LDFLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" cmake --preset deb --fresh $(WERROR)
-	cmake --build build-deb -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
-	cd build-deb && cpack -G DEB
+	LDFLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" cmake --preset deb -B $(DEB_BUILD) --fresh $(WERROR)
+	cmake --build $(DEB_BUILD) -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
+	cd $(DEB_BUILD) && cpack -G DEB
 	@# CPack lists the debug package's files by their build paths, and gives it no doc files.
-	rm -rf build-deb/ddeb && dpkg-deb -R build-deb/callvane-dbgsym_*.ddeb build-deb/ddeb
-	cd build-deb/ddeb && mkdir -p usr/share/doc && ln -s callvane usr/share/doc/callvane-dbgsym \
+	rm -rf $(DEB_BUILD)/ddeb && dpkg-deb -R $(DEB_BUILD)/callvane-dbgsym_*.ddeb $(DEB_BUILD)/ddeb
+	cd $(DEB_BUILD)/ddeb && mkdir -p usr/share/doc && ln -s callvane usr/share/doc/callvane-dbgsym \
 	  && find usr -type f -exec md5sum {} + > DEBIAN/md5sums
-	dpkg-deb --root-owner-group -Zxz -b build-deb/ddeb build-deb/$$(basename build-deb/callvane-dbgsym_*.ddeb) > /dev/null
-	@ls build-deb/callvane_*.deb build-deb/callvane-dbgsym_*.ddeb
+	dpkg-deb --root-owner-group -Zxz -b $(DEB_BUILD)/ddeb $(DEB_BUILD)/$$(basename $(DEB_BUILD)/callvane-dbgsym_*.ddeb) > /dev/null
+	@ls $(DEB_BUILD)/callvane_*.deb $(DEB_BUILD)/callvane-dbgsym_*.ddeb
+
+# The packages as a distribution would take them.
+deb-lint: deb
+	lintian --pedantic --fail-on error,warning $(DEB_BUILD)/callvane_*.deb $(DEB_BUILD)/callvane-dbgsym_*.ddeb
 
 # Data tables in tests/ keep their columns between clang-format off and on.
 FORMATTED = $(shell git ls-files '*.cpp' '*.h')
@@ -139,10 +187,10 @@ format-check: deps
 tidy: build
 	run-clang-tidy -p $(BUILD) -quiet -j$(JOBS) -extra-arg=-Werror '$(CURDIR)/(app|control|daemon|ezx|firewall|settingsstore)/' \
 	    > $(BUILD)/tidy.log 2>&1 || { grep -A3 'warning:\|error:' $(BUILD)/tidy.log; exit 1; }
-	@echo "tidy: no findings in $$(grep -c '^clang-tidy' $(BUILD)/tidy.log) files"
+	@echo "tidy: no findings in $$(grep -c -E '^(\[ *[0-9]+/[0-9]+\]\S* )?clang-tidy' $(BUILD)/tidy.log) files"
 
 screenshots: build
 	scripts/screenshots
 
 clean:
-	rm -rf $(BUILD) build-fuzz build-asan build-deb
+	rm -rf $(BUILD) build-fuzz build-asan build-deb build-debian13 build-deb-debian13

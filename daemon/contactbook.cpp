@@ -164,7 +164,8 @@ void ContactBook::start()
         try {
             m_reader = std::thread(work);
             return;
-        } catch (const std::system_error &) {
+        } catch (const std::system_error &error) {
+            m_reporter.report(Fault::Contacts, std::string("the contacts are read before the calls: ") + error.what());
         }
     }
     read(*m_reading); // no thread to be had: here and now
@@ -241,7 +242,7 @@ void ContactBook::take()
     if (reading->readFiles) {
         std::set<std::string> passedOver;
         for (const auto &[path, why] : reading->passedOver) {
-            const std::string what = path + ": " + why;
+            const std::string what = std::string(path).append(": ").append(why);
             m_reporter.report(Fault::Contacts, "a part of the owner's contacts is passed over: " + what, what);
             passedOver.insert(what);
         }

@@ -250,11 +250,11 @@ RemoveResult remove(const std::string &logPath, const std::string &lockPath, siz
     else
         victim = std::find(entries.begin(), entries.end(), expected);
     if (lock.held() && victim != entries.end()) {
-        const Entry removed = *victim;
+        Entry removed = std::move(*victim);
         const auto position = entries.erase(victim);
         result.written = writeFileAtomically(logPath, format(entries));
         if (!result.written)
-            entries.insert(position, removed);
+            entries.insert(position, std::move(removed));
     }
     result.entries = std::move(entries);
     return result;

@@ -25,7 +25,7 @@ template <typename T> bool take(std::string_view &from, T &value)
 {
     if (from.size() < sizeof value)
         return false;
-    std::memcpy(&value, from.data(), sizeof value);
+    from.copy(reinterpret_cast<char *>(&value), sizeof value);
     from.remove_prefix(sizeof value);
     return true;
 }
