@@ -42,6 +42,13 @@ OfonoRig::OfonoRig(const QString &dir)
 {
 }
 
+// Where oFono's files are: its package installed (/), or unpacked where it conflicts with
+// ModemManager (Debian 13).
+QString OfonoRig::root()
+{
+    return qEnvironmentVariable("CALLVANE_OFONO_ROOT");
+}
+
 bool OfonoRig::start()
 {
     m_modem = std::make_unique<AtModem>();
@@ -58,7 +65,8 @@ bool OfonoRig::start()
                 + "/bus</listen>\n  <auth>EXTERNAL</auth>\n"
                   "  <policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
-                  "  <include>/etc/dbus-1/system.d/ofono.conf</include>\n</busconfig>\n")) {
+                  "  <include>"
+                + QFile::encodeName(root()) + "/etc/dbus-1/system.d/ofono.conf</include>\n</busconfig>\n")) {
         m_error = "cannot lay out the modem and oFono's files in " + m_dir;
         return false;
     }
@@ -68,8 +76,8 @@ bool OfonoRig::start()
 bool OfonoRig::startService()
 {
     const QString mounts = QString("mount --bind '%1/etc-ofono' /etc/ofono && mount --bind '%1/var-lib-ofono' "
-                                   "/var/lib/ofono && exec /usr/sbin/ofonod --nodetach --debug")
-                               .arg(m_dir);
+                                   "/var/lib/ofono && exec '%2/usr/sbin/ofonod' --nodetach --debug")
+                               .arg(m_dir, root());
     if (!startProcess(m_service, "unshare", {"--mount", "sh", "-c", mounts}, service()))
         return false;
     for (const char *property : {"Powered", "Online"}) {

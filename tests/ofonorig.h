@@ -10,6 +10,8 @@ class OfonoRig : public TelephonyRig
 {
 public:
     explicit OfonoRig(const QString &dir);
+    // The folder oFono's files are under: CALLVANE_OFONO_ROOT, else "" (installed).
+    static QString root();
 
     bool start() override;
     bool startService() override;
