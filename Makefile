@@ -7,6 +7,7 @@
 # make install  installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere
 # make deb   builds the Debian package build-deb/callvane_<version>_<arch>.deb
 # make deb-lint   and checks them with lintian --pedantic
+# make deb-arm64  the arm64 packages for Debian 12 and 13, cross-built, each tried in an arm64 root
 # make deb-check  installs it into a fresh Debian 13 root (RELEASE_SUITE) and tries it there
 # make format  formats the code with .clang-format; make format-check fails where it differs
 # make tidy  runs .clang-tidy's checks over the code of the build; any finding fails
@@ -37,6 +38,12 @@ PACKAGES += confget libglib2.0-0t64 libdbus-1-3 libudev1
 endif
 # What CI needs beside: roots of other releases and processors.
 CI_PACKAGES := mmdebstrap arch-test qemu-user-static binfmt-support
+# With CROSS=arm64, make deb cross-builds the arm64 package (the phones' processor) with arm64's
+# libraries beside this machine's (multiarch) and Qt's tools of this machine.
+CROSS ?=
+CROSS_PACKAGES := crossbuild-essential-$(CROSS) cmake make pkg-config qt6-base-dev-tools librsvg2-bin dpkg-dev file \
+                  lintian $(addsuffix :$(CROSS),qt6-base-dev qt6-svg-dev libphonenumber-dev libbenchmark-dev \
+                  libsystemd-dev libexpat1-dev libxcb1-dev)
 
 PREFIX   ?= /usr/local
 # The build types and directories are CMakePresets.json's; CI makes warnings errors.
@@ -47,7 +54,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps run-deps configure build run test test-debian13 deb-check deb-lint test-asan bench stress fuzz screenshots install deb format format-check tidy clean
+.PHONY: all deps cross-deps run-deps configure build run test test-debian13 deb-check deb-lint deb-arm64 test-asan bench stress fuzz screenshots install deb format format-check tidy clean
 
 all: build
 
@@ -70,6 +77,11 @@ endef
 
 deps:
 	$(call install-missing,$(PACKAGES))
+
+cross-deps:
+	@dpkg --print-foreign-architectures | grep -qx $(CROSS) || { $(SUDO) dpkg --add-architecture $(CROSS) \
+	    && $(SUDO) apt-get update -qq; }
+	$(call install-missing,$(CROSS_PACKAGES))
 
 run-deps:
 	$(call install-missing,$(RUN_PACKAGES))
@@ -112,11 +124,24 @@ $(OFONO_ROOT):
 # and tried there.
 ARCH := $(shell dpkg --print-architecture)
 IN_TRIXIE := scripts/in-release-root trixie $(ARCH)
-test-debian13: deb
+test-debian13:
 	$(call install-missing,$(CI_PACKAGES))
 	$(IN_TRIXIE) make format-check test tidy deb-lint BUILD=build-debian13 DEB_BUILD=build-deb-debian13
 	$(MAKE) deb-check DEB_BUILD=build-deb-debian13
+	ls build-deb/callvane_*_$(ARCH).deb >/dev/null 2>&1 || $(MAKE) deb
 	$(MAKE) deb-check
+
+# The arm64 packages of both releases, each cross-built in an amd64 root of its release
+# (build-deb-bookworm-arm64/, build-deb-trixie-arm64/), lintian-checked, then installed into a
+# fresh arm64 root of its release and tried there under emulation.
+deb-arm64:
+	$(call install-missing,$(CI_PACKAGES))
+	for suite in bookworm trixie; do \
+	    scripts/in-release-root --kept cross-arm64 $$suite $(ARCH) \
+	        make deb-lint CROSS=arm64 DEB_BUILD=build-deb-$$suite-arm64 && \
+	    scripts/in-release-root --fresh $$suite arm64 tests/package-check build-deb-$$suite-arm64/callvane_*_arm64.deb \
+	        || exit 1; \
+	done
 
 # The package of DEB_BUILD installed with its dependencies into a fresh root of RELEASE_SUITE,
 # and tried there (tests/package-check).
@@ -159,9 +184,14 @@ install: build
 # /usr's.
 HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
 DEB_BUILD ?= build-deb
-deb: deps
+ifneq ($(CROSS),)
+HARDENING += DEB_HOST_ARCH=$(CROSS)
+TOOLCHAIN := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/dist/$(CROSS)-toolchain.cmake
+endif
+deb: $(if $(CROSS),cross-deps,deps)
 	CXXFLAGS="$$($(HARDENING) dpkg-buildflags --get CXXFLAGS) $$($(HARDENING) dpkg-buildflags --get CPPFLAGS)" \
-	LDFLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" cmake --preset deb -B $(DEB_BUILD) --fresh $(WERROR)
+	LDFLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" cmake --preset deb -B $(DEB_BUILD) --fresh $(WERROR) \
+	$(TOOLCHAIN)
 	cmake --build $(DEB_BUILD) -j$(JOBS) --target callvane blacklist callvane-ring program_data man_pages
 	cd $(DEB_BUILD) && cpack -G DEB
 	@# CPack lists the debug package's files by their build paths, and gives it no doc files.
@@ -193,4 +223,4 @@ screenshots: build
 	scripts/screenshots
 
 clean:
-	rm -rf $(BUILD) build-fuzz build-asan build-deb build-debian13 build-deb-debian13
+	rm -rf $(BUILD) build-fuzz build-asan build-deb build-debian13 build-deb-*

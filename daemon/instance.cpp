@@ -206,20 +206,30 @@ bool Instance::detach()
 
 void Instance::runFromMemory(char **argv)
 {
+    // Said by the exec below: an emulator (qemu-user) shows no memfd in /proc/self/exe.
+    constexpr char kFromMemory[] = "CALLVANE_FROM_MEMORY";
     char self[32] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0 && std::strncmp(self, "/memfd:", 7) == 0) {
+    if (std::getenv(kFromMemory) != nullptr
+        || (::readlink("/proc/self/exe", self, sizeof self - 1) > 0 && std::strncmp(self, "/memfd:", 7) == 0)) {
+        ::unsetenv(kFromMemory);
         ::prctl(PR_SET_NAME, ".blacklist"); // an exec by descriptor is named after the descriptor
         return;
     }
     const int exe = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-    const int copy = ::memfd_create(".blacklist", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    // Left open across the exec: without execveat (qemu-user, which runs the arm64 build on
+    // other processors) fexecve execs /proc/self/fd/N, which must still be there for the
+    // emulator to open. The new image closes it with all else it inherited.
+    const int copy = ::memfd_create(".blacklist", MFD_ALLOW_SEALING);
     struct stat st = {};
     if (exe >= 0 && copy >= 0 && ::fstat(exe, &st) == 0) {
         off_t done = 0;
         while (st.st_size > done && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done)) > 0) { }
         if (done == st.st_size
-            && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0
+            && ::setenv(kFromMemory, "1", 1) == 0) {
             ::fexecve(copy, argv, environ);
+            ::unsetenv(kFromMemory);
+        }
     }
     ::close(exe);
     ::close(copy);
