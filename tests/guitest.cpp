@@ -272,11 +272,6 @@ void press(Qt::Key key)
     QTest::keyClick(static_cast<QWidget *>(nullptr), key);
 }
 
-void type(const QString &text)
-{
-    QTest::keyClicks(static_cast<QWidget *>(nullptr), text);
-}
-
 int run(QObject *test, int argc, char **argv)
 {
     g_top = new QTemporaryDir;

@@ -75,10 +75,9 @@ QStringList rows(ZListBox *box);
 void runMenuItem(ZGui &gui, int position);
 void showTab(ZGui &gui, int index);
 
-// Keys as the phone's keypad gives them: to the window that has the keyboard, and there to its
-// focus widget (or the window itself), then on to the parents while none takes them.
+// A key as the phone's keypad gives it: to the window that has the keyboard, and there to its
+// focus widget (or the window itself), then on to the parents while none takes it.
 void press(Qt::Key key);
-void type(const QString &text);
 
 int run(QObject *test, int argc, char **argv);
 
