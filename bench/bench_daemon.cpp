@@ -229,6 +229,19 @@ bool succeeds(const std::vector<const char *> &argv)
 
 enum Book : int64_t { KPeople, EvolutionDataServer };
 
+std::string card(const std::string &number)
+{
+    return "BEGIN:VCARD\nVERSION:3.0\nTEL;TYPE=CELL:" + number + "\nEND:VCARD\n";
+}
+
+// `count` of KPeople's vCards, a file each, with the numbers +34 610000000 on.
+void writeCards(const std::string &book, int count)
+{
+    std::filesystem::create_directories(book);
+    for (int i = 0; i < count; ++i)
+        control::writeFileAtomically(book + std::to_string(i) + ".vcf", card("+34 6" + std::to_string(10000000 + i)));
+}
+
 // Strangers calling in white-list mode, the owner's 10,000 contacts read and not read, in
 // turns: what the contacts add to a blocked call's decision. The contacts are KPeople's vCards
 // (a file each), or evolution-data-server's, its registry and factory on a bus of their own
@@ -238,12 +251,7 @@ void BM_ContactsBesideNone(benchmark::State &state)
     const std::string data = g_storage + "data";
     std::vector<pid_t> services;
     if (state.range(0) == KPeople) {
-        std::filesystem::create_directories(data + "/kpeoplevcard");
-        for (int i = 0; i < 10000; ++i)
-            control::writeFileAtomically(data + "/kpeoplevcard/" + std::to_string(i) + ".vcf",
-                                         "BEGIN:VCARD\nVERSION:3.0\nFN:Contact " + std::to_string(i)
-                                             + "\nTEL;TYPE=CELL:+34 6" + std::to_string(10000000 + i)
-                                             + "\nEND:VCARD\n");
+        writeCards(data + "/kpeoplevcard/", 10000);
     } else {
         std::filesystem::create_directories(data);
         const char *helper = CALLVANE_SOURCE_DIR "/tests/eds-contacts.py";
@@ -305,12 +313,7 @@ enum Reread : int64_t { ManyCards, HugeFile };
 void BM_CallsDuringReread(benchmark::State &state)
 {
     const std::string book = g_storage + "data/kpeoplevcard/";
-    std::filesystem::create_directories(book);
-    const auto card = [](const std::string &number) {
-        return "BEGIN:VCARD\nVERSION:3.0\nTEL:" + number + "\nEND:VCARD\n";
-    };
-    for (int i = 0; i < (state.range(0) == ManyCards ? 10000 : 1); ++i)
-        control::writeFileAtomically(book + std::to_string(i) + ".vcf", card("+34 6" + std::to_string(10000000 + i)));
+    writeCards(book, state.range(0) == ManyCards ? 10000 : 1);
     if (state.range(0) == HugeFile) {
         std::ofstream(book + "huge.vcf") << card("+34 699999999");
         std::filesystem::resize_file(book + "huge.vcf", 200 << 20);

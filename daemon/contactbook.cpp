@@ -6,13 +6,12 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -26,20 +25,15 @@ constexpr uint32_t kMade = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 // A folder tree deeper than this is no address book's.
 constexpr int kMaxDepth = 8;
 
-bool endsWith(std::string_view text, std::string_view end)
-{
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // The numbers of one vCard file, read up to `limit` bytes. Opened without waiting (a FIFO
 // put in its place would hold the reader for ever) and read only when it is a file; why not,
-// in `why`.
+// in `why` (said with generic_category, which a thread may call, unlike strerror).
 std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st = {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        why = std::strerror(errno);
+        why = std::generic_category().message(errno);
         if (fd >= 0)
             ::close(fd);
         return {};
@@ -56,7 +50,7 @@ std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, st
             total += size_t(n);
         }
         if (n < 0)
-            why = std::strerror(errno);
+            why = std::generic_category().message(errno);
         else if (total == limit && ::read(fd, buffer, 1) > 0)
             why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
     }
@@ -117,12 +111,8 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
         });
     // The first reading before the first call is answered (calls wait in the socket's
     // backlog meanwhile): a contact calling at once is known.
-    Reading first;
-    first.readFiles = true;
-    first.edsNumbers = m_eds.numbers();
-    read(first);
-    m_reading = std::make_unique<Reading>(std::move(first));
-    take();
+    m_filesAsked = true;
+    start(false);
 }
 
 ContactBook::~ContactBook()
@@ -144,7 +134,7 @@ void ContactBook::reread(bool files)
     start();
 }
 
-void ContactBook::start()
+void ContactBook::start(bool beside)
 {
     if (m_reading != nullptr || !(m_filesAsked || m_indexAsked))
         return;
@@ -155,12 +145,10 @@ void ContactBook::start()
     m_reading->edsNumbers = m_eds.numbers();
     m_filesAsked = m_indexAsked = false;
     const auto work = [this] {
-        // Beside the loop, not before it: the calls' decisions come first.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         read(*m_reading);
         ::eventfd_write(m_finished, 1);
     };
-    if (m_finished >= 0) {
+    if (beside && m_finished >= 0) {
         try {
             m_reader = std::thread(work);
             return;
@@ -168,7 +156,7 @@ void ContactBook::start()
             m_reporter.report(Fault::Contacts, std::string("the contacts are read before the calls: ") + error.what());
         }
     }
-    read(*m_reading); // no thread to be had: here and now
+    read(*m_reading);
     take();
 }
 
@@ -189,11 +177,10 @@ void ContactBook::read(Reading &reading)
     m_ancestorWatch = ancestor;
     if (reading.readFiles && reading.directoryThere)
         readFolder(m_directory, 0, reading);
-    std::vector<std::string> numbers = reading.fileNumbers;
-    numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
     control::FirewallSettings asList;
     asList.blacklistMode = true;
-    asList.blacklist = std::move(numbers);
+    asList.blacklist = reading.fileNumbers; // kept for a re-index without a re-read
+    asList.blacklist.insert(asList.blacklist.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
     reading.index = std::make_unique<control::CallScreen>(asList, m_region);
 }
 
@@ -204,7 +191,7 @@ void ContactBook::readFolder(const std::string &folder, int depth, Reading &read
         ::inotify_add_watch(m_inotify, folder.c_str(), kChanges);
     DIR *dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
-        reading.passedOver.emplace_back(folder, std::strerror(errno));
+        reading.passedOver.emplace_back(folder, std::generic_category().message(errno));
         return;
     }
     errno = 0;
@@ -217,7 +204,7 @@ void ContactBook::readFolder(const std::string &folder, int depth, Reading &read
         } else if (S_ISDIR(st.st_mode)) {
             if (depth + 1 < kMaxDepth)
                 readFolder(path, depth + 1, reading);
-        } else if (endsWith(name, ".vcf")) {
+        } else if (std::filesystem::path(path).extension() == ".vcf") {
             std::string why;
             for (std::string &number : numbersOfFile(path, kMaxFileBytes, why))
                 reading.fileNumbers.push_back(std::move(number));
@@ -227,7 +214,7 @@ void ContactBook::readFolder(const std::string &folder, int depth, Reading &read
         errno = 0;
     }
     if (errno != 0)
-        reading.passedOver.emplace_back(folder, std::strerror(errno));
+        reading.passedOver.emplace_back(folder, std::generic_category().message(errno));
     ::closedir(dir);
 }
 

@@ -60,8 +60,9 @@ private:
 
     // Asks for a reading, of the vCards too or of the index alone.
     void reread(bool files);
-    // Starts the reading asked for, unless one is under way.
-    void start();
+    // Starts the reading asked for, unless one is under way: beside the loop, or here and now
+    // (at the start, or where no thread is to be had).
+    void start(bool beside = true);
     // Also watches the book's folders, and the nearest folder above it that is there. On the
     // thread, or at the start before there is one.
     void read(Reading &reading);
