@@ -148,6 +148,9 @@ private slots:
         int after = 0;
         verifyAmongTheBars(*gui, after);
         QCOMPARE(after, top);
+        // The phone's keys, through the compositor, act where they did before the dialog.
+        QCOMPARE(QProcess::execute("xdotool", {"key", "Right"}), 0);
+        QTRY_COMPARE(tabs->currentIndex(), 2);
         QVERIFY(allDialogsAnswered());
     }
 };
