@@ -4,6 +4,7 @@
 
 class QGridLayout;
 class QLabel;
+class QPushButton;
 class ZLineEdit;
 
 // Asks for one line of text: a prompt, a field that has the focus and a dialer's keys below it.
@@ -22,6 +23,7 @@ public:
 
 private:
     QGridLayout *makePad();
+    void toggleLetters(QPushButton *key);
 
     QLabel *m_prompt;
     ZLineEdit *m_edit;

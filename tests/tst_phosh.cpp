@@ -12,11 +12,14 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLibraryInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVersionNumber>
 #include <QWindow>
 #include <QtEndian>
 
@@ -66,17 +69,50 @@ QPair<int, int> windowBars(const QImage &shot)
     return {top, bottom};
 }
 
-// A finger on `widget` (at `point`, else its middle), through the compositor; the window's
-// top is at screen row `top` (device pixels).
+// A finger on the screen at `at` (device pixels), through the compositor.
+void tapScreen(QPoint at)
+{
+    QCOMPARE(
+        QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
+    QTest::qWait(150);
+}
+
+// A finger on `widget` (at `point`, else its middle); the window's top is at screen row `top`.
 void tap(const QWidget *widget, int top, QPoint point = {-1, -1})
 {
     QVERIFY(widget != nullptr);
     if (point.x() < 0)
         point = widget->rect().center();
-    const QPoint at = widget->mapTo(widget->window(), point) * kScale + QPoint(0, top);
-    QCOMPARE(
-        QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}), 0);
-    QTest::qWait(150);
+    tapScreen(widget->mapTo(widget->window(), point) * kScale + QPoint(0, top));
+}
+
+// squeekboard's rows as it lays them out at this width, four rows from its top row down: its
+// dialer (the phone purpose), and the top row of its letters.
+const QList<QByteArray> kDialer = {"(123)", "#456+", "*789-", " 0   "};
+const QList<QByteArray> kLettersTopRow = {"qwertyuiop"};
+
+// The screen row where squeekboard's black begins, that runs to the screen's bottom; -1 while
+// it is not up (the shell's home bar, black too, is far lower).
+int keyboardTop(const QImage &shot)
+{
+    int row = shot.height() - 1;
+    while (row >= 0 && qGray(shot.pixel(1, row)) < 8)
+        --row;
+    return row < shot.height() * 3 / 4 ? row + 1 : -1;
+}
+
+void tapKeyboard(int keyboardTop, const QList<QByteArray> &rows, char key)
+{
+    for (int row = 0; row < rows.size(); ++row) {
+        const qsizetype column = rows[row].indexOf(key);
+        if (column < 0)
+            continue;
+        const int rowHeight = (screen().height() - keyboardTop) / 4;
+        const int columnWidth = screen().width() / int(rows[row].size());
+        tapScreen({int(column) * columnWidth + columnWidth / 2, keyboardTop + row * rowHeight + rowHeight / 2});
+        return;
+    }
+    QFAIL(qPrintable(QString("no key %1 on the keyboard").arg(key)));
 }
 
 } // namespace
@@ -136,8 +172,26 @@ private slots:
         onNextDialog([&](QWidget *dialog) {
             // Over the window, not a window the shell would lay out as another app.
             QCOMPARE(dialog->window(), gui.get());
-            for (const char key : QByteArray("+34600112233"))
-                tap(dialog->findChild<QPushButton *>(QStringLiteral("pad") + key), top);
+            const QLineEdit *field = dialog->findChild<QLineEdit *>("edit");
+            // Qt speaks text-input-v3 from 6.7: squeekboard comes up by itself, with its dialer.
+            if (QLibraryInfo::version() < QVersionNumber(6, 7)) {
+                for (const char key : QByteArray("+34600112233"))
+                    tap(dialog->findChild<QPushButton *>(QStringLiteral("pad") + key), top);
+            } else {
+                int keyboard = -1;
+                QVERIFY2(QTest::qWaitFor([&] { return (keyboard = keyboardTop(screen())) > 0; }, 10000),
+                         "no screen keyboard came up");
+                for (const char key : QByteArray("+34600112233"))
+                    tapKeyboard(keyboard, kDialer, key);
+                QTRY_COMPARE(field->text(), QString("+34600112233"));
+                // Its letters are one key away; the pad's erase key takes back what they typed.
+                tap(dialog->findChild<QPushButton *>("padLetters"), top);
+                QTest::qWait(1000);
+                tapKeyboard(keyboard, kLettersTopRow, 'q');
+                QTRY_COMPARE(field->text(), QString("+34600112233q"));
+                tap(dialog->findChild<QPushButton *>("padErase"), top);
+            }
+            QCOMPARE(field->text(), QString("+34600112233"));
             tap(dialog->findChild<QPushButton *>("key0"), top);
             typed = true;
         });
@@ -176,7 +230,12 @@ int main(int argc, char **argv)
     } else {
         qputenv("DISPLAY", ":" + display.readLine().trimmed());
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-        qputenv("GSETTINGS_BACKEND", "memory");
+        // The screen keyboard switched on, as phones ship it.
+        QDir(runtime.path()).mkpath("glib-2.0/settings");
+        testfiles::writeFile(runtime.filePath("glib-2.0/settings/keyfile"),
+                             "[org/gnome/desktop/a11y/applications]\nscreen-keyboard-enabled=true\n");
+        qputenv("XDG_CONFIG_HOME", runtime.path().toLocal8Bit());
+        qputenv("GSETTINGS_BACKEND", "keyfile");
         qputenv("XDG_CURRENT_DESKTOP", "Phosh:GNOME");
         g_screenFile = runtime.filePath("Xvfb_screen0");
         shell.setStandardOutputFile(runtime.filePath("phosh.log"));
