@@ -35,6 +35,8 @@ PACKAGES += ofono
 else
 OFONO_ROOT = $(CURDIR)/$(BUILD)/ofono-root
 PACKAGES += confget libglib2.0-0t64 libdbus-1-3 libudev1
+# Plasma Mobile, the other phone shell (from Debian 13 on); its keyboard needs qtwayland5.
+PACKAGES += plasma-mobile kwin-wayland qtwayland5
 endif
 # What CI needs beside: roots of other releases and processors.
 CI_PACKAGES := mmdebstrap arch-test qemu-user-static binfmt-support

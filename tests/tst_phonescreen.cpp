@@ -91,7 +91,7 @@ private slots:
         FakeShell shell;
         const auto gui = makeGui(shell);
         // The screen, or below Weston's panel once that is up (the phone shell's own bars are
-        // tst_phosh's).
+        // tst_phoneshell's).
         QTRY_VERIFY(gui->isMaximized() && gui->width() == kScreen.width());
         QVERIFY(!gui->isFullScreen());
         QCOMPARE(gui->devicePixelRatio(), 2);
