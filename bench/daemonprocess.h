@@ -2,6 +2,7 @@
 
 #include "firewall/storage.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -86,15 +87,15 @@ inline pid_t running(const std::string &path, const std::string &operand = {})
     for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
         const pid_t pid = std::atoi(entry.path().filename().c_str());
         std::ifstream cmdline(entry.path() / "cmdline");
-        std::string argv0;
-        if (pid <= 0 || !std::getline(cmdline, argv0, '\0') || argv0 != path || residentKiB(pid) <= 0)
+        std::vector<std::string> args;
+        for (std::string argument; pid > 0 && std::getline(cmdline, argument, '\0');)
+            args.push_back(argument);
+        // Under qemu-user the emulator and what it runs come before the program's argv[0].
+        const auto argv0 = std::find(args.begin(), args.begin() + std::min<size_t>(args.size(), 3), path);
+        if (argv0 == args.end() || *argv0 != path || residentKiB(pid) <= 0)
             continue;
-        if (operand.empty())
+        if (operand.empty() || std::find(argv0, args.end(), operand) != args.end())
             return pid;
-        for (std::string argument; std::getline(cmdline, argument, '\0');) {
-            if (argument == operand)
-                return pid;
-        }
     }
     return -1;
 }

@@ -58,7 +58,7 @@ bool TelephonyRig::startBus(const QString &config)
                 {config.isEmpty() ? "--session" : "--config-file=" + config, "--nofork", "--print-address=1",
                  "--address=unix:path=" + m_dir + "/bus"});
     if (!m_bus.waitForReadyRead(5000)) {
-        m_error = "dbus-daemon did not start";
+        m_error = "dbus-daemon did not start: " + m_bus.errorString() + m_bus.readAllStandardError();
         return false;
     }
     const QByteArray address = m_bus.readLine().trimmed();
