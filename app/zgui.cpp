@@ -17,6 +17,7 @@
 #include "ezx/zsoftkey.h"
 #include "firewall/blockedcalllog.h"
 #include "firewall/blockednotice.h"
+#include "firewall/callerid.h"
 #include "firewall/settingskeys.h"
 #include "firewall/storage.h"
 #include "firewall/textkeys.h"
@@ -536,7 +537,7 @@ void ZGui::appendCalls(std::string_view log)
     control::calllog::forEachEntry(log, [&](std::string_view number, std::string_view detail) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        if (number == control::calllog::kUnknownCaller)
+        if (number == control::CallerId::kUnknown)
             row->appendSubItem(1, unknownText, true, nullptr);
         else
             row->appendSubItem(1, utf8(number));
@@ -558,7 +559,7 @@ void ZGui::removeCall()
     const size_t end = std::min(lines.find('\n'), lines.size());
     control::calllog::Entry shown{lines.substr(0, end), lines.substr(std::min(end + 1, lines.size()))};
     if (shown.number == m_registerUnknownText)
-        shown.number = control::calllog::kUnknownCaller;
+        shown.number = control::CallerId::kUnknown;
     control::calllog::RemoveResult result =
         control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), shown);
     // The box shows the log as it now is, calls logged since the last load included.

@@ -7,15 +7,13 @@
 #include <sys/types.h>
 #include <vector>
 
-// The blocked-call log: two lines per call, the caller's number ("unknown" for a call without
-// one) and a detail line. Lines end in LF or CRLF (carriage returns at a line's end are not
+// The blocked-call log: two lines per call, the caller's number (CallerId::logged(): "unknown"
+// for a call without one) and a detail line. Lines end in LF or CRLF (carriage returns at a line's end are not
 // part of it). An empty line where a number is expected is skipped; a number line at the end
 // with no line after it has an empty detail. The daemon appends, the window rewrites; both
 // hold an exclusive flock() on a separate lock file (never renamed) meanwhile. The lock file
 // and a new log are the owner's alone: anyone who can open the lock can stall the daemon.
 namespace control::calllog {
-
-inline constexpr char kUnknownCaller[] = "unknown";
 
 struct Entry
 {
@@ -30,11 +28,6 @@ std::vector<Entry> parse(std::string_view text);
 bool forEachEntry(std::string_view text,
                   const std::function<void(std::string_view number, std::string_view detail)> &take);
 
-// `number` as one line that shows what it holds: each control character (C0, DEL, C1), line
-// or paragraph separator, invisible format character (bidirectional overrides, zero-width
-// ones, BOM) and byte that is not UTF-8 becomes U+FFFD, so that a caller's ID can neither
-// add lines to the log nor show one number as another.
-std::string oneLine(std::string_view number);
 // Each entry as two lines, then one empty line (the form the log has after a rewrite).
 std::string format(const std::vector<Entry> &entries);
 // A missing or unreadable log reads as empty.
