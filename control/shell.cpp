@@ -1,6 +1,7 @@
 #include "control/shell.h"
 
 #include "control/commands.h"
+#include "firewall/daemonlock.h"
 #include "firewall/daemonsocket.h"
 #include "settingsstore/atomicfile.h"
 #include "settingsstore/numberlist.h"
@@ -72,7 +73,7 @@ bool daemonStopped(const Commands &commands)
     std::string stat;
     if (!readFile(commands.daemonLockFile(), holder))
         return false;
-    const std::string pid = std::to_string(std::atol(holder.c_str()));
+    const std::string pid = std::to_string(daemonlock::pid(holder));
     if (!readFile("/proc/" + pid + "/stat", stat))
         return false;
     const size_t name = stat.rfind(") ");
