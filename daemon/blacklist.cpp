@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
@@ -77,10 +76,7 @@ int onStop(sd_event_source *source, const struct signalfd_siginfo * /*info*/, vo
 // are the owner's, whether it serves them or gave up, and this daemon's are not.
 int onContinued(sd_event_source *source, const struct signalfd_siginfo *info, void *instance)
 {
-    if (!static_cast<Instance *>(instance)->superseded())
-        return 0;
-    std::fprintf(stderr, "blacklist: a newer start came while this daemon was stopped: it gives way\n");
-    return onStop(source, info, instance);
+    return static_cast<Instance *>(instance)->givesWayAfterStop() ? onStop(source, info, instance) : 0;
 }
 
 // SIGTERM and SIGINT stop the loop, SIGCONT may; they go before anything else that waits.
@@ -105,7 +101,7 @@ int main(int argc, char **argv)
     if (options.exitStatus)
         return *options.exitStatus;
     if (options.firstOperand < argc) {
-        std::fprintf(stderr, "blacklist: takes no arguments\nTry 'blacklist --help'.\n");
+        Reporter().error("takes no arguments\nTry 'blacklist --help'.");
         return 2;
     }
     // A starter that stops reading our stderr (or a caller that hangs up) must not end us.
@@ -122,9 +118,9 @@ int main(int argc, char **argv)
     Instance::runFromMemory(argv);
 
     const control::Storage storage = control::Storage::fromEnvironment();
-    Instance instance;
-    instance.takeTicket(storage.daemonStarts());
     Reporter reporter;
+    Instance instance(reporter);
+    instance.takeTicket(storage.daemonStarts());
     // Before the daemon that serves is stopped: a start that cannot serve leaves it.
     reporter.toSystemLog();
     std::optional<control::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
@@ -144,7 +140,7 @@ int main(int argc, char **argv)
     const std::string socketPath = storage.daemonSocket();
     const int listenFd = control::daemonsocket::listenAt(socketPath);
     if (listenFd < 0) {
-        std::fprintf(stderr, "blacklist: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(errno));
+        reporter.error("cannot listen on " + socketPath + ": " + std::strerror(errno));
         return 1;
     }
 
@@ -165,7 +161,7 @@ int main(int argc, char **argv)
     const int madeLoop = sd_event_new(&made);
     const std::unique_ptr<sd_event, decltype(&sd_event_unref)> loop(made, sd_event_unref);
     if (madeLoop < 0 || !handleSignals(made, instance)) {
-        std::fprintf(stderr, "blacklist: cannot set up its event loop\n");
+        reporter.error("cannot set up its event loop");
         return 1;
     }
     // Watched from the first moment: a removal while the lists are indexed waits in the loop.

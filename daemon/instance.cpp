@@ -1,11 +1,11 @@
 #include "daemon/instance.h"
 
+#include "firewall/daemonlock.h"
 #include "settingsstore/atomicfile.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -40,18 +40,16 @@ constexpr auto kStopWait = std::chrono::seconds(1);
 constexpr auto kTakeOverWait = std::chrono::seconds(3);
 
 // The process holding the lock at `path` (`lockFd`) when it is this storage's daemon: a process
-// named .blacklist whose pid its holder wrote there (with the lock's path: a lock file linked
-// into two storages names the other's), and which has this very file open; else 0.
+// named .blacklist whose pid its holder wrote there for this path, and which has this very file
+// open; else 0.
 pid_t lockHolder(int lockFd, const std::string &path)
 {
     char text[4200] = {};
     const ssize_t n = ::pread(lockFd, text, sizeof text - 1, 0);
     const std::string_view written(text, n > 0 ? size_t(n) : 0);
-    const size_t end = written.find('\n');
-    // An older daemon wrote its pid alone.
-    if (end != std::string_view::npos && end + 1 < written.size() && written.substr(end + 1) != path + "\n")
+    if (!control::daemonlock::writtenFor(written, path))
         return 0;
-    const long pid = std::strtol(text, nullptr, 10);
+    const long pid = control::daemonlock::pid(written);
     std::string comm;
     if (pid <= 1 || pid == ::getpid() || !control::readFile("/proc/" + std::to_string(pid) + "/comm", comm)
         || comm != ".blacklist\n")
@@ -87,6 +85,14 @@ bool Instance::superseded() const
     return m_ticket > 0 && ::fstat(m_ticketFd, &st) == 0 && st.st_size > m_ticket;
 }
 
+bool Instance::givesWayAfterStop() const
+{
+    if (!superseded())
+        return false;
+    m_reporter.inform("a newer start came while this daemon was stopped: it gives way");
+    return true;
+}
+
 void Instance::release()
 {
     if (m_lockFd >= 0)
@@ -100,12 +106,11 @@ bool Instance::lock(const std::string &path)
     m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat st = {};
     if (m_lockFd < 0 || ::fstat(m_lockFd, &st) != 0) {
-        std::fprintf(stderr, "blacklist: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        m_reporter.error("cannot open " + path + ": " + std::strerror(errno));
         return false;
     }
     if (st.st_uid != ::geteuid()) {
-        std::fprintf(stderr, "blacklist: %s belongs to another user, who could keep the firewall off; remove it\n",
-                     path.c_str());
+        m_reporter.error(path + " belongs to another user, who could keep the firewall off; remove it");
         return false;
     }
     ::fchmod(m_lockFd, 0600); // made by an older version, it may be open to others
@@ -123,37 +128,35 @@ bool Instance::lock(const std::string &path)
         if (locked)
             break;
         if (error != EWOULDBLOCK && error != EINTR) {
-            std::fprintf(stderr, "blacklist: cannot lock %s: %s\n", path.c_str(), std::strerror(error));
+            m_reporter.error("cannot lock " + path + ": " + std::strerror(error));
             return false;
         }
         const auto waited = Clock::now() - started;
         const int signal = waited >= kStopWait ? SIGKILL : SIGTERM;
         if (const pid_t holder = lockHolder(m_lockFd, path); holder > 0 && signal != sent) {
             if (::kill(holder, signal) != 0 && errno == EPERM) {
-                std::fprintf(stderr, "blacklist: the daemon of another user (pid %ld) holds %s\n",
-                             static_cast<long>(holder), path.c_str());
+                m_reporter.error("the daemon of another user (pid " + std::to_string(holder) + ") holds " + path);
                 return false;
             }
             sent = signal;
         }
         if (waited >= kTakeOverWait) {
-            std::fprintf(stderr, "blacklist: %s is held by a process that is not a daemon of ours (see fuser %s)\n",
-                         path.c_str(), path.c_str());
+            m_reporter.error(path + " is held by a process that is not a daemon of ours (see fuser " + path + ")");
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     // A former holder's pid must not stay there to be signalled.
     if (::ftruncate(m_lockFd, 0) != 0)
-        std::fprintf(stderr, "blacklist: cannot empty %s: %s\n", path.c_str(), std::strerror(errno));
+        m_reporter.error("cannot empty " + path + ": " + std::strerror(errno));
     return true;
 }
 
 void Instance::recordHolder()
 {
-    const std::string pid = std::to_string(::getpid()) + "\n" + m_lockPath + "\n";
+    const std::string pid = control::daemonlock::format(::getpid(), m_lockPath);
     if (::pwrite(m_lockFd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
-        std::fprintf(stderr, "blacklist: cannot write its pid to the instance lock: %s\n", std::strerror(errno));
+        m_reporter.error(std::string("cannot write its pid to the instance lock: ") + std::strerror(errno));
 }
 
 // The parent is gone (or a zombie, which the probe passes over) by the time a probe that

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/reporter.h"
+
 #include <string>
 
 #include <sys/types.h>
@@ -10,7 +12,10 @@
 class Instance
 {
 public:
-    Instance() = default;
+    explicit Instance(const Reporter &reporter)
+        : m_reporter(reporter)
+    {
+    }
     ~Instance();
     Instance(const Instance &) = delete;
     Instance &operator=(const Instance &) = delete;
@@ -28,10 +33,12 @@ public:
     void takeTicket(const std::string &path);
     // Whether a newer start is under way or serves.
     bool superseded() const;
+    // After this daemon was stopped: whether a newer start came meanwhile, said when one did.
+    bool givesWayAfterStop() const;
 
     // Takes the lock at `path`: this storage's daemon, when it holds it, is told to stop, and
     // killed when it does not let go in time (a stopped one cannot act on SIGTERM); nothing
-    // else is. False, said on stderr, when it cannot take over; false, silently, when it is
+    // else is. False, said, when it cannot take over; false, silently, when it is
     // superseded.
     bool lock(const std::string &path);
     // Forks; the parent returns to its caller (status 0) once the child has detached and named
@@ -45,6 +52,7 @@ private:
     // Names the detached daemon in the lock file, for the start that will take over from it.
     void recordHolder();
 
+    const Reporter &m_reporter;
     int m_lockFd = -1;
     std::string m_lockPath;
     int m_ticketFd = -1;

@@ -11,18 +11,25 @@ void Reporter::toSystemLog()
 
 void Reporter::report(Fault fault, const std::string &message, const std::string &detail)
 {
-    if (!m_active.emplace(fault, detail).second)
-        return;
-    std::fprintf(stderr, "blacklist: %s\n", message.c_str());
-    if (m_systemLog)
-        ::syslog(LOG_ERR, "%s", message.c_str());
+    if (m_active.emplace(fault, detail).second)
+        say(LOG_ERR, message);
 }
 
 void Reporter::inform(const std::string &message) const
 {
+    say(LOG_INFO, message);
+}
+
+void Reporter::error(const std::string &message) const
+{
+    say(LOG_ERR, message);
+}
+
+void Reporter::say(int priority, const std::string &message) const
+{
     std::fprintf(stderr, "blacklist: %s\n", message.c_str());
     if (m_systemLog)
-        ::syslog(LOG_INFO, "%s", message.c_str());
+        ::syslog(priority, "%s", message.c_str());
 }
 
 void Reporter::resolved(Fault fault)

@@ -29,8 +29,12 @@ public:
     void resolved(Fault fault, const std::string &detail);
     // Not a fault: said once, as news.
     void inform(const std::string &message) const;
+    // What stops the daemon, said once as it stops.
+    void error(const std::string &message) const;
 
 private:
+    void say(int priority, const std::string &message) const;
+
     std::set<std::pair<Fault, std::string>> m_active;
     bool m_systemLog = false;
 };
