@@ -14,6 +14,7 @@
 #include "daemon/socketserver.h"
 #include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
+#include "firewall/blockingrule.h"
 #include "firewall/callerid.h"
 #include "firewall/commandline.h"
 #include "firewall/daemonsocket.h"
@@ -181,7 +182,7 @@ int main(int argc, char **argv)
                           "with that national number (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
-    const bool contactsCount = !settings->blacklistMode && settings->allowContacts;
+    const bool contactsCount = control::BlockingRule::contactsCount(*settings);
     Index index(*settings, region.code, storage.keyCache());
     control::BlockedNotice notice =
         control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
@@ -197,10 +198,9 @@ int main(int argc, char **argv)
     std::optional<ContactBook> contacts;
     if (contactsCount)
         contacts.emplace(made, ContactBook::kpeopleDirectory(), region.code, reporter);
-    const control::CallScreen &screen = index.screen();
-    const auto blocks = [&screen, &contacts](const control::CallerId &caller) {
-        return screen.blocks(caller.number()) && !(contacts && contacts->has(caller.number()));
-    };
+    const control::BlockingRule rule(
+        index.screen(), [&contacts](std::string_view number) { return contacts && contacts->has(number); });
+    const auto blocks = [&rule](const control::CallerId &caller) { return rule.blocks(caller); };
     SocketServer server(made, listenFd, blocks, logBlocked);
     ModemManagerWatcher modemManager(made, blocks, logBlocked, reporter);
     OfonoWatcher ofono(made, blocks, logBlocked, reporter);

@@ -177,11 +177,9 @@ void ContactBook::read(Reading &reading)
     m_ancestorWatch = ancestor;
     if (reading.readFiles && reading.directoryThere)
         readFolder(m_directory, 0, reading);
-    control::FirewallSettings asList;
-    asList.blacklistMode = true;
-    asList.blacklist = reading.fileNumbers; // kept for a re-index without a re-read
-    asList.blacklist.insert(asList.blacklist.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
-    reading.index = std::make_unique<control::CallScreen>(asList, m_region);
+    std::vector<std::string> numbers = reading.fileNumbers; // kept for a re-index without a re-read
+    numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
+    reading.index = std::make_unique<control::CallScreen>(control::CallScreen::listing(std::move(numbers), m_region));
 }
 
 // Links to folders are not followed (a loop of them would never end); links to files are.

@@ -105,6 +105,14 @@ bool beginsWithOneOf(const std::vector<std::string> &sorted, std::string_view ke
 
 } // namespace
 
+CallScreen CallScreen::listing(std::vector<std::string> numbers, std::string region)
+{
+    FirewallSettings asList;
+    asList.blacklistMode = true;
+    asList.blacklist = std::move(numbers);
+    return CallScreen(asList, std::move(region));
+}
+
 CallScreen::CallScreen(const FirewallSettings &settings, std::string region, const keycache::Keys *known,
                        std::vector<std::uint64_t> *keys)
     : m_region(std::move(region))

@@ -41,6 +41,10 @@ public:
     CallScreen(const FirewallSettings &settings, std::string region, const keycache::Keys *known = nullptr,
                std::vector<std::uint64_t> *keys = nullptr);
 
+    // A screen whose black list is `numbers`: blocks() says whether a number is one of them,
+    // compared as list entries are (the owner's contacts).
+    static CallScreen listing(std::vector<std::string> numbers, std::string region);
+
     bool blocks(std::string_view number) const;
     // The form under which a number is indexed and looked up.
     std::string key(std::string_view number) const;
