@@ -141,7 +141,7 @@ bool Instance::lock(const std::string &path)
             sent = signal;
         }
         if (waited >= kTakeOverWait) {
-            m_reporter.error(path + " is held by a process that is not a daemon of ours (see fuser " + path + ")");
+            m_reporter.error(path + " is held by a process that is not a daemon of ours (see fuser " += path + ")");
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -43,6 +43,7 @@ QGridLayout *ZSingleCaptureDlg::makePad()
     auto *pad = new QGridLayout;
     pad->setSpacing(4);
     const QString keys = QStringLiteral("123456789*0#+");
+    const int count = int(keys.size());
     const auto addKey = [this, pad](const QString &text, const QString &name, int at) {
         auto *key = new QPushButton(text, this);
         key->setObjectName(name);
@@ -52,14 +53,14 @@ QGridLayout *ZSingleCaptureDlg::makePad()
         pad->addWidget(key, at / 3, at % 3);
         return key;
     };
-    for (int i = 0; i < keys.size(); ++i) {
+    for (int i = 0; i < count; ++i) {
         connect(addKey(keys[i], QStringLiteral("pad") + keys[i], i), &QPushButton::clicked, m_edit,
                 [this, typed = keys[i]] { m_edit->insert(typed); });
     }
-    QPushButton *letters = addKey(QStringLiteral("abc"), QStringLiteral("padLetters"), keys.size());
+    QPushButton *letters = addKey(QStringLiteral("abc"), QStringLiteral("padLetters"), count);
     letters->setAccessibleName(tr("Letters"));
     connect(letters, &QPushButton::clicked, this, [this, letters] { toggleLetters(letters); });
-    QPushButton *erase = addKey(QStringLiteral("\u232b"), QStringLiteral("padErase"), keys.size() + 1);
+    QPushButton *erase = addKey(QStringLiteral("\u232b"), QStringLiteral("padErase"), count + 1);
     erase->setAccessibleName(tr("Erase"));
     connect(erase, &QPushButton::clicked, m_edit, &QLineEdit::backspace);
     return pad;

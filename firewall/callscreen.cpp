@@ -110,7 +110,7 @@ CallScreen CallScreen::listing(std::vector<std::string> numbers, std::string reg
     FirewallSettings asList;
     asList.blacklistMode = true;
     asList.blacklist = std::move(numbers);
-    return CallScreen(asList, std::move(region));
+    return {asList, std::move(region)};
 }
 
 CallScreen::CallScreen(const FirewallSettings &settings, std::string region, const keycache::Keys *known,
