@@ -30,12 +30,10 @@ constexpr int kMaxDepth = 8;
 // in `why` (said with generic_category, which a thread may call, unlike strerror).
 std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const control::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st = {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
         why = std::generic_category().message(errno);
-        if (fd >= 0)
-            ::close(fd);
         return {};
     }
     control::vcard::TelephoneReader reader;
@@ -45,16 +43,15 @@ std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, st
         char buffer[65536];
         size_t total = 0;
         ssize_t n = 0;
-        while (total < limit && (n = ::read(fd, buffer, std::min(sizeof buffer, limit - total))) > 0) {
+        while (total < limit && (n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - total))) > 0) {
             reader.feed(std::string_view(buffer, size_t(n)));
             total += size_t(n);
         }
         if (n < 0)
             why = std::generic_category().message(errno);
-        else if (total == limit && ::read(fd, buffer, 1) > 0)
+        else if (total == limit && ::read(fd.get(), buffer, 1) > 0)
             why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
     }
-    ::close(fd);
     return reader.finish();
 }
 
@@ -95,18 +92,18 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
           },
           [this] { reread(false); })
 {
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify >= 0)
-        m_changes = eventloop::io(loop, m_inotify, [this] {
+    m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (m_inotify.valid())
+        m_changes = eventloop::io(loop, m_inotify.get(), [this] {
             char events[4096];
-            while (::read(m_inotify, events, sizeof events) > 0) { }
+            while (::read(m_inotify.get(), events, sizeof events) > 0) { }
             eventloop::armAt(m_settle.get(), eventloop::Clock::now() + kSettle);
         });
-    m_finished = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_finished >= 0)
-        m_finishedSource = eventloop::io(loop, m_finished, [this] {
+    m_finished.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (m_finished.valid())
+        m_finishedSource = eventloop::io(loop, m_finished.get(), [this] {
             eventfd_t count = 0;
-            ::eventfd_read(m_finished, &count);
+            ::eventfd_read(m_finished.get(), &count);
             take();
         });
     // The first reading before the first call is answered (calls wait in the socket's
@@ -120,12 +117,6 @@ ContactBook::~ContactBook()
     m_stopping = true;
     if (m_reader.joinable())
         m_reader.join();
-    m_finishedSource.reset();
-    m_changes.reset();
-    for (const int fd : {m_finished, m_inotify}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
 }
 
 void ContactBook::reread(bool files)
@@ -146,9 +137,9 @@ void ContactBook::start(bool beside)
     m_filesAsked = m_indexAsked = false;
     const auto work = [this] {
         read(*m_reading);
-        ::eventfd_write(m_finished, 1);
+        ::eventfd_write(m_finished.get(), 1);
     };
-    if (beside && m_finished >= 0) {
+    if (beside && m_finished.valid()) {
         try {
             m_reader = std::thread(work);
             return;
@@ -170,10 +161,11 @@ void ContactBook::read(Reading &reading)
     std::string above = control::directoryOf(m_directory);
     while (above.size() > 1 && ::access(above.c_str(), F_OK) != 0)
         above = control::directoryOf(above);
-    const int ancestor =
-        m_inotify >= 0 && m_directory.rfind('/', 0) == 0 ? ::inotify_add_watch(m_inotify, above.c_str(), kMade) : -1;
+    const int ancestor = m_inotify.valid() && m_directory.rfind('/', 0) == 0
+        ? ::inotify_add_watch(m_inotify.get(), above.c_str(), kMade)
+        : -1;
     if (ancestor != m_ancestorWatch && m_ancestorWatch >= 0)
-        ::inotify_rm_watch(m_inotify, m_ancestorWatch);
+        ::inotify_rm_watch(m_inotify.get(), m_ancestorWatch);
     m_ancestorWatch = ancestor;
     if (reading.readFiles && reading.directoryThere)
         readFolder(m_directory, 0, reading);
@@ -185,8 +177,8 @@ void ContactBook::read(Reading &reading)
 // Links to folders are not followed (a loop of them would never end); links to files are.
 void ContactBook::readFolder(const std::string &folder, int depth, Reading &reading)
 {
-    if (m_inotify >= 0)
-        ::inotify_add_watch(m_inotify, folder.c_str(), kChanges);
+    if (m_inotify.valid())
+        ::inotify_add_watch(m_inotify.get(), folder.c_str(), kChanges);
     DIR *dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         reading.passedOver.emplace_back(folder, std::generic_category().message(errno));

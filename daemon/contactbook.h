@@ -3,6 +3,7 @@
 #include "daemon/edsaddressbooks.h"
 #include "daemon/eventloop.h"
 #include "firewall/callscreen.h"
+#include "settingsstore/uniquefd.h"
 
 #include <atomic>
 #include <chrono>
@@ -73,11 +74,11 @@ private:
     std::string m_directory;
     std::string m_region;
     Reporter &m_reporter;
-    int m_inotify = -1;
+    control::UniqueFd m_inotify;
     int m_ancestorWatch = -1; // of the nearest folder above the book's that is there
     eventloop::Source m_changes;
     eventloop::Source m_settle;
-    int m_finished = -1; // an eventfd the thread signals
+    control::UniqueFd m_finished; // an eventfd the thread signals
     eventloop::Source m_finishedSource;
     std::vector<std::string> m_fileNumbers; // of the vCards, as read last
     std::set<std::string> m_passedOver; // what of them was, and why: said once

@@ -21,22 +21,15 @@ InstallWatch::InstallWatch(sd_event *loop, std::string path, std::function<void(
 {
     if (m_path.empty())
         return;
-    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_fd < 0
-        || ::inotify_add_watch(m_fd, control::directoryOf(m_path).c_str(),
+    m_fd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!m_fd.valid()
+        || ::inotify_add_watch(m_fd.get(), control::directoryOf(m_path).c_str(),
                                IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR)
             < 0)
         return;
-    m_changes = eventloop::io(loop, m_fd, [this] { checkRemoved(); });
+    m_changes = eventloop::io(loop, m_fd.get(), [this] { checkRemoved(); });
     m_recheck = eventloop::timer(loop, [this] { recheck(); });
     checkRemoved(); // gone since it was resolved
-}
-
-InstallWatch::~InstallWatch()
-{
-    m_changes.reset();
-    if (m_fd >= 0)
-        ::close(m_fd);
 }
 
 void InstallWatch::recheck()
@@ -48,7 +41,7 @@ void InstallWatch::recheck()
 void InstallWatch::checkRemoved()
 {
     char events[4096];
-    while (::read(m_fd, events, sizeof events) > 0) { }
+    while (::read(m_fd.get(), events, sizeof events) > 0) { }
     int rechecking = SD_EVENT_OFF; // a recheck is due already
     if (m_recheck == nullptr
         || (sd_event_source_get_enabled(m_recheck.get(), &rechecking) >= 0 && rechecking != SD_EVENT_OFF)

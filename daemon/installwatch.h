@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/eventloop.h"
+#include "settingsstore/uniquefd.h"
 
 #include <chrono>
 #include <functional>
@@ -21,7 +22,6 @@ public:
 
     // Nothing is watched for an empty path. `removed` is told once the file is gone.
     InstallWatch(sd_event *loop, std::string path, std::function<void()> removed);
-    ~InstallWatch();
     InstallWatch(const InstallWatch &) = delete;
     InstallWatch &operator=(const InstallWatch &) = delete;
 
@@ -33,7 +33,7 @@ private:
 
     std::string m_path;
     std::function<void()> m_removed;
-    int m_fd = -1;
+    control::UniqueFd m_fd;
     eventloop::Source m_changes;
     eventloop::Source m_recheck;
 };

@@ -60,29 +60,22 @@ pid_t lockHolder(int lockFd, const std::string &path)
 
 } // namespace
 
-Instance::~Instance()
-{
-    release();
-    if (m_ticketFd >= 0)
-        ::close(m_ticketFd);
-}
-
 // Each start appends one byte, which the kernel places atomically: the file's length after it
 // is the start's number. No lock is held, so a start stopped anywhere (SIGSTOP, a frozen
 // cgroup) holds up no other. The file grows by a byte a start, some kilobytes a year.
 void Instance::takeTicket(const std::string &path)
 {
-    m_ticketFd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (m_ticketFd < 0 || ::write(m_ticketFd, "\n", 1) != 1)
+    m_ticketFd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!m_ticketFd.valid() || ::write(m_ticketFd.get(), "\n", 1) != 1)
         return; // no number: the last to take over serves, as before
-    const off_t end = ::lseek(m_ticketFd, 0, SEEK_CUR);
+    const off_t end = ::lseek(m_ticketFd.get(), 0, SEEK_CUR);
     m_ticket = end > 0 ? end : 0;
 }
 
 bool Instance::superseded() const
 {
     struct stat st = {};
-    return m_ticket > 0 && ::fstat(m_ticketFd, &st) == 0 && st.st_size > m_ticket;
+    return m_ticket > 0 && ::fstat(m_ticketFd.get(), &st) == 0 && st.st_size > m_ticket;
 }
 
 bool Instance::givesWayAfterStop() const
@@ -95,17 +88,15 @@ bool Instance::givesWayAfterStop() const
 
 void Instance::release()
 {
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-    m_lockFd = -1;
+    m_lockFd.reset();
 }
 
 bool Instance::lock(const std::string &path)
 {
     m_lockPath = path;
-    m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    m_lockFd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     struct stat st = {};
-    if (m_lockFd < 0 || ::fstat(m_lockFd, &st) != 0) {
+    if (!m_lockFd.valid() || ::fstat(m_lockFd.get(), &st) != 0) {
         m_reporter.error("cannot open " + path + ": " + std::strerror(errno));
         return false;
     }
@@ -113,12 +104,12 @@ bool Instance::lock(const std::string &path)
         m_reporter.error(path + " belongs to another user, who could keep the firewall off; remove it");
         return false;
     }
-    ::fchmod(m_lockFd, 0600); // made by an older version, it may be open to others
+    ::fchmod(m_lockFd.get(), 0600); // made by an older version, it may be open to others
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     int sent = 0; // the last signal sent to the holder
     for (;;) {
-        const bool locked = ::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0;
+        const bool locked = ::flock(m_lockFd.get(), LOCK_EX | LOCK_NB) == 0;
         const int error = errno;
         // Checked with the lock held too: a newer start may have served, and stopped, meanwhile.
         if (superseded()) {
@@ -133,7 +124,7 @@ bool Instance::lock(const std::string &path)
         }
         const auto waited = Clock::now() - started;
         const int signal = waited >= kStopWait ? SIGKILL : SIGTERM;
-        if (const pid_t holder = lockHolder(m_lockFd, path); holder > 0 && signal != sent) {
+        if (const pid_t holder = lockHolder(m_lockFd.get(), path); holder > 0 && signal != sent) {
             if (::kill(holder, signal) != 0 && errno == EPERM) {
                 m_reporter.error("the daemon of another user (pid " + std::to_string(holder) + ") holds " + path);
                 return false;
@@ -147,7 +138,7 @@ bool Instance::lock(const std::string &path)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     // A former holder's pid must not stay there to be signalled.
-    if (::ftruncate(m_lockFd, 0) != 0)
+    if (::ftruncate(m_lockFd.get(), 0) != 0)
         m_reporter.error("cannot empty " + path + ": " + std::strerror(errno));
     return true;
 }
@@ -155,7 +146,7 @@ bool Instance::lock(const std::string &path)
 void Instance::recordHolder()
 {
     const std::string pid = control::daemonlock::format(::getpid(), m_lockPath);
-    if (::pwrite(m_lockFd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
+    if (::pwrite(m_lockFd.get(), pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         m_reporter.error(std::string("cannot write its pid to the instance lock: ") + std::strerror(errno));
 }
 

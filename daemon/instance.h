@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/reporter.h"
+#include "settingsstore/uniquefd.h"
 
 #include <string>
 
@@ -16,7 +17,6 @@ public:
         : m_reporter(reporter)
     {
     }
-    ~Instance();
     Instance(const Instance &) = delete;
     Instance &operator=(const Instance &) = delete;
 
@@ -53,8 +53,8 @@ private:
     void recordHolder();
 
     const Reporter &m_reporter;
-    int m_lockFd = -1;
+    control::UniqueFd m_lockFd;
     std::string m_lockPath;
-    int m_ticketFd = -1;
+    control::UniqueFd m_ticketFd;
     off_t m_ticket = 0;
 };

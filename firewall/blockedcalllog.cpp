@@ -1,6 +1,7 @@
 #include "firewall/blockedcalllog.h"
 
 #include "settingsstore/atomicfile.h"
+#include "settingsstore/uniquefd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,12 +24,12 @@ public:
     FileLock(const std::string &path, std::chrono::milliseconds patience)
         : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
-        if (m_fd < 0)
+        if (!m_fd.valid())
             return;
         // A lock file made by an older version may be open to others.
-        ::fchmod(m_fd, 0600);
+        ::fchmod(m_fd.get(), 0600);
         const auto giveUp = std::chrono::steady_clock::now() + patience;
-        while (!(m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0)) {
+        while (!(m_held = ::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0)) {
             m_busy = errno == EWOULDBLOCK;
             if ((!m_busy && errno != EINTR) || std::chrono::steady_clock::now() >= giveUp)
                 break;
@@ -36,19 +37,13 @@ public:
         }
         m_busy = m_busy && !m_held;
     }
-    ~FileLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd); // releases the lock
-    }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
+    // Closing the descriptor releases the lock.
 
     bool held() const { return m_held; }
     bool busy() const { return m_busy; }
 
 private:
-    int m_fd;
+    UniqueFd m_fd;
     bool m_held = false;
     bool m_busy = false;
 };
