@@ -26,19 +26,23 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened, std::function<vo
         return;
     }
     m_bus.reset(bus);
+    int result = 0;
     for (const char *name : {kRegistry, kFactory}) {
         const std::string rule = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
                                  "member='NameOwnerChanged',arg0='"
             + std::string(name) + "'";
-        sd_bus_add_match_async(bus, nullptr, rule.c_str(), onChanged, nullptr, this);
+        if (result >= 0)
+            result = sd_bus_add_match_async(bus, nullptr, rule.c_str(), onChanged, nullptr, this);
     }
     // A source added or removed (an account, a new book).
-    sd_bus_add_match_async(
-        bus, nullptr,
-        "type='signal',sender='org.gnome.evolution.dataserver.Sources5',"
-        "interface='org.freedesktop.DBus.ObjectManager',path='/org/gnome/evolution/dataserver/SourceManager'",
-        onChanged, nullptr, this);
-    if (sd_bus_attach_event(bus, loop, SD_EVENT_PRIORITY_NORMAL) < 0) {
+    if (result >= 0)
+        result = sd_bus_add_match_async(
+            bus, nullptr,
+            "type='signal',sender='org.gnome.evolution.dataserver.Sources5',"
+            "interface='org.freedesktop.DBus.ObjectManager',path='/org/gnome/evolution/dataserver/SourceManager'",
+            onChanged, nullptr, this);
+    // Without its matches the books would never be read again: as good as no bus.
+    if (result < 0 || sd_bus_attach_event(bus, loop, SD_EVENT_PRIORITY_NORMAL) < 0) {
         m_bus.reset();
         m_opened(false, {});
         return;
