@@ -172,7 +172,7 @@ int main(int argc, char **argv)
     });
     const control::Region region = control::Region::fromEnvironment([] {
         // A phone runs one of the two.
-        const CallWatcher::Bus bus = CallWatcher::systemBus();
+        const bus::Bus bus = bus::system();
         const control::Region::Network network = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
         return control::Region::ofNetwork(network.code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork)
                                                                : network);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "daemon/bus.h"
 #include "daemon/eventloop.h"
 #include "daemon/reporter.h"
 #include "firewall/callerid.h"
@@ -58,23 +59,6 @@ public:
         bool withheld = false;
     };
 
-    using Bus = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
-    using Reply = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
-    // A method call on its way; let go, its reply is never handled.
-    using Slot = std::unique_ptr<sd_bus_slot, decltype(&sd_bus_slot_unref)>;
-    // A connection to the system bus of its own, null without one.
-    static Bus systemBus();
-    // Reads a property dictionary (a{sv}): `value` is given each key, the message at its
-    // variant, and returns what reading the variant returned, or 0 to leave it (it is skipped).
-    // False on a malformed message.
-    static bool readDictionary(sd_bus_message *message, const std::function<int(const char *key)> &value);
-    // Reads a GetManagedObjects reply (a{oa{sa{sv}}}): the properties of each object's
-    // `interface` go to `value` as readDictionary() gives them, and `objectRead`, when given,
-    // is told after each object. False on a malformed message.
-    static bool readManagedObjects(sd_bus_message *message, const char *interface,
-                                   const std::function<int(const char *key)> &value,
-                                   const std::function<void()> &objectRead = {});
-
     virtual ~CallWatcher();
     CallWatcher(const CallWatcher &) = delete;
     CallWatcher &operator=(const CallWatcher &) = delete;
@@ -85,13 +69,6 @@ protected:
         const char *rule;
         sd_bus_message_handler_t handler; // given the watcher
     };
-
-    // Asks `service` on `bus` and waits at most `wait` for the answer: for what is asked once,
-    // before the loop runs. A service that is not running is not started for it. Null on any
-    // failure.
-    static Reply askNow(sd_bus *bus, const char *service, const char *path, const char *interface, const char *member,
-                        std::chrono::milliseconds wait, const char *types = nullptr, const char *first = nullptr,
-                        const char *second = nullptr);
 
     CallWatcher(sd_event *loop, const Service &service, std::vector<Match> matches, Blocks blocks, HungUp hungUp,
                 Reporter &reporter);
@@ -140,7 +117,7 @@ private:
         Clock::time_point added;
         Clock::time_point due; // of the number, or of the hang-up
         control::CallerId caller;
-        Slot question{nullptr, sd_bus_slot_unref};
+        bus::Slot question{nullptr, sd_bus_slot_unref};
         bool removed = false; // by the service, while it hangs up: kept for the reply
     };
 
@@ -176,7 +153,7 @@ private:
     Clock::time_point m_reconnectAt;
     std::string m_owner; // unique name of the service; empty while it is not there
     bool m_ownerKnown = false; // whether the owner was ever asked for and told
-    std::vector<Slot> m_questions; // of the owner's, let go with it
+    std::vector<bus::Slot> m_questions; // of the owner's, let go with it
     std::map<std::string, Call> m_calls; // by D-Bus path, until the service deletes them
     std::map<std::string, Clock::time_point> m_recentlyHungUp; // by number
 };

@@ -28,11 +28,9 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened, std::function<vo
     m_bus.reset(bus);
     int result = 0;
     for (const char *name : {kRegistry, kFactory}) {
-        const std::string rule = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-                                 "member='NameOwnerChanged',arg0='"
-            + std::string(name) + "'";
         if (result >= 0)
-            result = sd_bus_add_match_async(bus, nullptr, rule.c_str(), onChanged, nullptr, this);
+            result =
+                sd_bus_add_match_async(bus, nullptr, bus::ownerChangedRule(name).c_str(), onChanged, nullptr, this);
     }
     // A source added or removed (an account, a new book).
     if (result >= 0)
@@ -52,15 +50,11 @@ EdsAddressBooks::EdsAddressBooks(sd_event *loop, Opened opened, std::function<vo
 
 void EdsAddressBooks::list()
 {
-    sd_bus_message *call = nullptr;
+    const bus::Message call = bus::methodCall(m_bus.get(), kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
+                                              "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
     sd_bus_slot *slot = nullptr;
-    if (sd_bus_message_new_method_call(m_bus.get(), &call, kRegistry, "/org/gnome/evolution/dataserver/SourceManager",
-                                       "org.freedesktop.DBus.ObjectManager", "GetManagedObjects")
-            >= 0
-        && sd_bus_message_set_auto_start(call, 0) >= 0
-        && sd_bus_call_async(m_bus.get(), &slot, call, onSources, this, 0) >= 0)
+    if (call && sd_bus_call_async(m_bus.get(), &slot, call.get(), onSources, this, 0) >= 0)
         m_sources.reset(slot);
-    sd_bus_message_unref(call);
 }
 
 int EdsAddressBooks::onChanged(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)
@@ -93,7 +87,7 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
         return read;
     };
     std::set<std::string> listed;
-    CallWatcher::readManagedObjects(message, "org.gnome.evolution.dataserver.Source", readSource, [&] {
+    bus::readManagedObjects(message, "org.gnome.evolution.dataserver.Source", readSource, [&] {
         const control::IniDocument source = control::IniDocument::parse(data);
         if (source.value("Address Book", "BackendName") && source.value("Data Source", "Enabled") != "false") {
             listed.insert(uid);

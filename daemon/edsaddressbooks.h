@@ -1,6 +1,7 @@
 #pragma once
 
-#include "daemon/callwatcher.h"
+#include "daemon/bus.h"
+#include "daemon/eventloop.h"
 
 #include <functional>
 #include <list>
@@ -41,8 +42,8 @@ private:
         std::string service;
         std::vector<std::string> numbers;
         bool read = false; // its contacts, once
-        CallWatcher::Slot question{nullptr, sd_bus_slot_unref}; // the open or read under way
-        CallWatcher::Slot changes{nullptr, sd_bus_slot_unref}; // its signal of a change
+        bus::Slot question{nullptr, sd_bus_slot_unref}; // the open or read under way
+        bus::Slot changes{nullptr, sd_bus_slot_unref}; // its signal of a change
     };
 
     void list();
@@ -58,10 +59,10 @@ private:
     static int onBookChanged(sd_bus_message *message, void *book, sd_bus_error *error);
     static int onContacts(sd_bus_message *message, void *book, sd_bus_error *error);
 
-    CallWatcher::Bus m_bus{nullptr, sd_bus_flush_close_unref};
+    bus::Bus m_bus{nullptr, sd_bus_flush_close_unref};
     Opened m_opened;
     std::function<void()> m_changed;
     bool m_told = false; // which books are open, since they were last listed
-    CallWatcher::Slot m_sources{nullptr, sd_bus_slot_unref};
+    bus::Slot m_sources{nullptr, sd_bus_slot_unref};
     std::list<Book> m_books; // those being opened, and those open
 };

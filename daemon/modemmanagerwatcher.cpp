@@ -25,7 +25,7 @@ constexpr int kWaiting = 6;
 // Reads an a{sv} of Call properties; false on a malformed message.
 bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
 {
-    return CallWatcher::readDictionary(message, [message, &out](const char *key) {
+    return bus::readDictionary(message, [message, &out](const char *key) {
         if (std::strcmp(key, "Number") == 0) {
             const char *number = nullptr;
             const int read = sd_bus_message_read(message, "v", "s", &number);
@@ -47,7 +47,7 @@ bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
 bool readManagedProperty(sd_bus_message *message, const char *interface, const char *property,
                          const std::function<int(sd_bus_message *)> &readValue)
 {
-    return CallWatcher::readManagedObjects(
+    return bus::readManagedObjects(
         message, interface, [&](const char *key) { return std::strcmp(key, property) == 0 ? readValue(message) : 0; });
 }
 
@@ -91,7 +91,7 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
             return read;
         };
     };
-    const Reply managed = askNow(bus, kService, kRoot, kObjectManager, "GetManagedObjects", wait);
+    const bus::Message managed = bus::askNow(bus, kService, kRoot, kObjectManager, "GetManagedObjects", wait);
     std::string network;
     std::string sim;
     if (!managed || !readManagedProperty(managed.get(), k3gpp, "OperatorCode", firstOf("s", network))
@@ -100,7 +100,8 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
         return {network};
     const auto simProperty = [&](const char *name) {
         std::string value;
-        if (const Reply reply = askNow(bus, kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
+        if (const bus::Message reply =
+                bus::askNow(bus, kService, sim.c_str(), kProperties, "Get", wait, "ss", kSim, name))
             firstOf("s", value)(reply.get());
         return value;
     };

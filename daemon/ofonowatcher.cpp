@@ -64,7 +64,7 @@ OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporte
 
 control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
-    const Reply modems = askNow(bus, kService, "/", kManager, "GetModems", wait);
+    const bus::Message modems = bus::askNow(bus, kService, "/", kManager, "GetModems", wait);
     std::string home;
     std::string network;
     if (!modems)
@@ -72,7 +72,7 @@ control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::mi
     forEachObject(modems.get(), [&](const char *modem) {
         for (const char *interface : {"org.ofono.SimManager", "org.ofono.NetworkRegistration"}) {
             std::map<std::string, std::string> code{{"MobileCountryCode", ""}, {"MobileNetworkCode", ""}};
-            const Reply reply = askNow(bus, kService, modem, interface, "GetProperties", wait);
+            const bus::Message reply = bus::askNow(bus, kService, modem, interface, "GetProperties", wait);
             std::string &into = std::strcmp(interface, "org.ofono.SimManager") == 0 ? home : network;
             const auto readCode = [&reply, &code](const char *key) {
                 const char *text = nullptr;
@@ -81,7 +81,7 @@ control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::mi
                     code[key] = text;
                 return read;
             };
-            if (reply && CallWatcher::readDictionary(reply.get(), readCode) && into.empty())
+            if (reply && bus::readDictionary(reply.get(), readCode) && into.empty())
                 into = code["MobileCountryCode"] + code["MobileNetworkCode"];
         }
         return sd_bus_message_skip(modems.get(), "a{sv}") >= 0;
@@ -102,7 +102,7 @@ void OfonoWatcher::askCalls(const std::string &modemPath)
 bool OfonoWatcher::found(const char *callPath, sd_bus_message *properties)
 {
     CallProperties said;
-    if (!readDictionary(properties, [&](const char *key) { return readCallProperty(properties, key, said); }))
+    if (!bus::readDictionary(properties, [&](const char *key) { return readCallProperty(properties, key, said); }))
         return false;
     if (track(callPath))
         updateCall(callPath, said);

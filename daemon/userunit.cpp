@@ -1,5 +1,6 @@
 #include "daemon/userunit.h"
 
+#include "daemon/bus.h"
 #include "daemon/reporter.h"
 
 #include <algorithm>
@@ -19,8 +20,8 @@ constexpr char kNoSuchUnit[] = "org.freedesktop.systemd1.NoSuchUnit";
 // Past the manager's own start timeout (90 s), which ends a start that hangs first.
 constexpr auto kStartWait = std::chrono::seconds(120);
 
-using Bus = std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)>;
-using Message = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
+using bus::Bus;
+using bus::Message;
 
 // A path as a D-Bus address value: bytes outside a few safe ones percent-encoded.
 std::string addressValue(const char *path)
