@@ -340,9 +340,11 @@ private slots:
     void restartOfAFrozenDaemon()
     {
         const bool v1 = QDir("/sys/fs/cgroup/freezer").exists();
-        const QString group =
-            (v1 ? "/sys/fs/cgroup/freezer/" : "/sys/fs/cgroup/") + QString("callvane-frozen-%1").arg(::getppid());
-        if (!QDir().mkpath(group))
+        // Named afresh: in a PID namespace every run's parent has the same pid, and a group
+        // another run (or user) left behind is not ours to use.
+        const QString group = (v1 ? "/sys/fs/cgroup/freezer/" : "/sys/fs/cgroup/")
+            + QString("callvane-frozen-%1").arg(QRandomGenerator::global()->generate());
+        if (!QDir().mkdir(group))
             QSKIP("no cgroup can be made here to freeze the daemon in");
         const auto write = [&group](const char *file, const QByteArray &text) {
             QFile control(group + "/" + file);
@@ -351,7 +353,9 @@ private slots:
         const auto remove = qScopeGuard([&] {
             write(v1 ? "freezer.state" : "cgroup.freeze", v1 ? "THAWED" : "0");
             stopDaemons();
-            QDir().rmdir(group);
+            // A group is removed once the last of its processes is gone, not before.
+            if (!QTest::qWaitFor([&group] { return QDir().rmdir(group); }, 5000))
+                qWarning("the cgroup %s is left behind", qPrintable(group));
         });
         const control::Commands commands = windowCommands();
         control::SystemShell shell;
