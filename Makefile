@@ -154,7 +154,7 @@ deb-arm64:
 # `busybox killall .blacklist` would not find the daemon; tests/package-check tries the arm64
 # daemon instead (make deb-arm64).
 ARM64_LABELS := control
-ARM64_TARGETS := tst_settingsstore tst_commands tst_calllog tst_callscreen
+ARM64_TARGETS := tst_settingsstore tst_commands tst_calllog tst_callscreen tst_exemptions
 ARM64_TEST_PACKAGES := cmake libqt6test6 libphonenumber8 libexpat1 busybox
 test-arm64:
 	$(call install-missing,$(CI_PACKAGES))

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -271,7 +272,7 @@ void BM_ContactsBesideNone(benchmark::State &state)
         for (const int contacts : {0, 1}) {
             const auto begun = Clock::now();
             const Daemon daemon(0, false, false, Numbers, TheDaemon,
-                                std::string("[Callvane]\nFirewall = Whitelist\nAllowContacts = ")
+                                std::string("[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\nAllowContacts = ")
                                     + (contacts != 0 ? "Yes" : "No") + "\n[Whitelist]\nNum = 699000000\n");
             startups[contacts].push_back(daemon.startup);
             // Until the last contact is let through: every contact is read.
@@ -304,6 +305,36 @@ void BM_ContactsBesideNone(benchmark::State &state)
     state.counters["contacts_served_ms"] = median(served);
 }
 
+// Strangers calling in white-list mode with 1,000 numbers the owner called and 1,000 callers
+// blocked just before, beside the same with both turned off: what they add to a decision.
+void BM_CallsThatMatterBesideNone(benchmark::State &state)
+{
+    const std::string placed = control::Storage::fromEnvironment().callsPlaced();
+    std::string calls = "callvane-calls 1\n";
+    for (int i = 0; i < 1000; ++i)
+        calls += "called " + std::to_string(std::time(nullptr)) + " +34 62" + std::to_string(1000000 + i) + "\n";
+    std::vector<double> decisions[2]; // in microseconds: off, on
+    for (auto _ : state) {
+        for (const int on : {0, 1}) {
+            control::writeFileAtomically(placed, calls);
+            const Daemon daemon(0, false, false, Numbers, TheDaemon,
+                                std::string("[Callvane]\nFirewall = Whitelist\n")
+                                    + (on != 0 ? "" : "CallBacks = 0\nRepeatedCallers = 0\n") + "[Whitelist]\n");
+            for (int64_t i = 0; i < 1200; ++i) {
+                const auto begin = Clock::now();
+                daemon.ask("+34 7" + std::to_string(10000000 + i));
+                if (i >= 1000)
+                    decisions[on].push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+            }
+        }
+    }
+    std::remove(placed.c_str());
+    std::remove((g_storage + ".blockedcalls").c_str());
+    state.counters["off_us"] = median(decisions[0]);
+    state.counters["on_us"] = median(decisions[1]);
+    state.counters["added_ms"] = (median(decisions[1]) - median(decisions[0])) / 1000;
+}
+
 enum Reread : int64_t { ManyCards, HugeFile };
 
 // Strangers calling in white-list mode while the vCards are read again after a change (from
@@ -321,7 +352,7 @@ void BM_CallsDuringReread(benchmark::State &state)
     ::setenv("XDG_DATA_HOME", (g_storage + "data").c_str(), 1);
     {
         const Daemon daemon(0, false, false, Numbers, TheDaemon,
-                            "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n");
+                            "[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\n[Whitelist]\nNum = 699000000\n");
         std::vector<double> quiet; // in milliseconds
         std::vector<double> during;
         const auto timedAsk = [&daemon](std::vector<double> &waits, const std::string &number, std::string *answer) {
@@ -468,6 +499,7 @@ BENCHMARK(BM_ContactsBesideNone)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_CallsThatMatterBesideNone)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CallsDuringReread)
     ->ArgName("book")
     ->Arg(ManyCards)

@@ -18,6 +18,7 @@
 #include "firewall/callerid.h"
 #include "firewall/commandline.h"
 #include "firewall/daemonsocket.h"
+#include "firewall/exemptions.h"
 #include "firewall/region.h"
 #include "firewall/storage.h"
 
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <malloc.h>
 #include <memory>
 #include <optional>
@@ -92,6 +94,21 @@ bool handleSignals(sd_event *loop, Instance &instance)
         sd_event_source_unref(source);
     }
     return true;
+}
+
+// A wall-clock time as the owner reads it: the hour, and the day too when it is not today's.
+std::string clockTime(std::chrono::seconds when)
+{
+    const std::time_t at = when.count();
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    std::tm today = {};
+    char text[32] = "";
+    if (::localtime_r(&at, &local) != nullptr && ::localtime_r(&now, &today) != nullptr)
+        std::strftime(text, sizeof text,
+                      local.tm_yday == today.tm_yday && local.tm_year == today.tm_year ? "%H:%M" : "%Y-%m-%d %H:%M",
+                      &local);
+    return text;
 }
 
 } // namespace
@@ -183,6 +200,10 @@ int main(int argc, char **argv)
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
     const bool contactsCount = control::BlockingRule::contactsCount(*settings);
+    control::Exemptions exemptions(*settings, region.code, storage.callsPlaced(), control::Exemptions::currentBoot(),
+                                   control::Exemptions::Now::current());
+    if (!exemptions.problem().empty())
+        reporter.report(Fault::CallsPlaced, storage.callsPlaced() + ": " + exemptions.problem());
     Index index(*settings, region.code, storage.keyCache());
     control::BlockedNotice notice =
         control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
@@ -199,11 +220,26 @@ int main(int argc, char **argv)
     if (contactsCount)
         contacts.emplace(made, ContactBook::kpeopleDirectory(), region.code, reporter);
     const control::BlockingRule rule(
-        index.screen(), [&contacts](std::string_view number) { return contacts && contacts->has(number); });
-    const auto blocks = [&rule](const control::CallerId &caller) { return rule.blocks(caller); };
+        index.screen(), [&contacts](std::string_view number) { return contacts && contacts->has(number); }, exemptions);
+    const auto blocks = [&rule](const control::CallerId &caller) {
+        return rule.blocks(caller, control::Exemptions::Now::current());
+    };
+    const auto placed = [&](const std::string &number, bool emergency) {
+        std::optional<std::chrono::seconds> until;
+        if (exemptions.placed(number, emergency, control::Exemptions::Now::current(), until))
+            reporter.resolved(Fault::CallsPlaced);
+        else
+            reporter.report(Fault::CallsPlaced,
+                            "cannot write " + storage.callsPlaced() + " (" + std::strerror(errno)
+                                + "): the calls placed are not kept past a restart");
+        if (until) {
+            reporter.inform("an emergency call was placed: no call is blocked until " + clockTime(*until));
+            notifier.postSuspended(clockTime(*until));
+        }
+    };
     SocketServer server(made, listenFd, blocks, logBlocked);
-    ModemManagerWatcher modemManager(made, blocks, logBlocked, reporter);
-    OfonoWatcher ofono(made, blocks, logBlocked, reporter);
+    ModemManagerWatcher modemManager(made, blocks, logBlocked, placed, reporter);
+    OfonoWatcher ofono(made, blocks, logBlocked, placed, reporter);
     sd_event_loop(made);
     log.flush(kFinalWrite);
     return 0;

@@ -11,11 +11,12 @@ constexpr size_t kMaxCalls = 1024;
 } // namespace
 
 CallWatcher::CallWatcher(sd_event *loop, const Service &service, std::vector<Match> matches, Blocks blocks,
-                         HungUp hungUp, Reporter &reporter)
+                         HungUp hungUp, Placed placed, Reporter &reporter)
     : m_service(service)
     , m_matches(std::move(matches))
     , m_blocks(std::move(blocks))
     , m_hungUp(std::move(hungUp))
+    , m_placed(std::move(placed))
     , m_reporter(reporter)
     , m_loop(loop)
     , m_due(eventloop::timer(loop, [this] { handleDue(); }))
@@ -215,6 +216,7 @@ void CallWatcher::updateCall(const std::string &callPath, const CallProperties &
     if (found == m_calls.end())
         return;
     Call &call = found->second;
+    notePlaced(call, said);
     if (call.stage == Call::Stage::Asking) {
         if (!said.ringing || !*said.ringing) {
             if (said.ringing)
@@ -230,6 +232,19 @@ void CallWatcher::updateCall(const std::string &callPath, const CallProperties &
         call.stage = Call::Stage::Done; // answered or ended meanwhile
     else if (call.stage == Call::Stage::AwaitingNumber && (said.withheld || !said.number.empty()))
         decide(callPath, call, said.withheld ? std::string() : said.number);
+}
+
+void CallWatcher::notePlaced(Call &call, const CallProperties &said)
+{
+    call.outgoing = said.outgoing.value_or(call.outgoing);
+    call.emergency = call.emergency || said.emergency;
+    call.dialled = call.dialled || said.dialled;
+    if (!said.number.empty())
+        call.number = said.number;
+    if (call.outgoing && call.dialled && !call.placed && !call.number.empty()) {
+        call.placed = true;
+        m_placed(call.number, call.emergency);
+    }
 }
 
 std::map<std::string, CallWatcher::Call>::iterator CallWatcher::drop(std::map<std::string, Call>::iterator call)

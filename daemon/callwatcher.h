@@ -24,7 +24,8 @@
 // says it is withheld; a number that has not come within kNumberWait counts as withheld. A
 // call `blocks` blocks is hung up, and `hungUp` is told once the service says it was, unless
 // the same caller was hung up within kRingOn (a caller ringing on is one call; withheld ones,
-// who cannot be told apart, within kWithheldRingsOn). Without a bus the daemon goes on with
+// who cannot be told apart, within kWithheldRingsOn). `placed` is told of each call the owner
+// places, once it is dialled, with its number. Without a bus the daemon goes on with
 // its socket alone, and tries again now and then. The bus is served by the daemon's event loop.
 class CallWatcher
 {
@@ -39,6 +40,8 @@ public:
 
     using Blocks = std::function<bool(const control::CallerId &caller)>;
     using HungUp = std::function<void(const control::CallerId &caller)>;
+    // `emergency`: the service says it is an emergency call.
+    using Placed = std::function<void(const std::string &number, bool emergency)>;
 
     // Who the service is on the bus.
     struct Service
@@ -57,6 +60,9 @@ public:
         bool waiting = false; // beside an active call
         std::string number; // empty while it is not known
         bool withheld = false;
+        std::optional<bool> outgoing;
+        bool dialled = false; // dialling, alerting or active: placed, if outgoing
+        bool emergency = false;
     };
 
     virtual ~CallWatcher();
@@ -71,7 +77,7 @@ protected:
     };
 
     CallWatcher(sd_event *loop, const Service &service, std::vector<Match> matches, Blocks blocks, HungUp hungUp,
-                Reporter &reporter);
+                Placed placed, Reporter &reporter);
     // Connects; called by the subclass once it is made.
     void start();
     // The service's owner appeared: find the calls it has.
@@ -119,6 +125,11 @@ private:
         control::CallerId caller;
         bus::Slot question{nullptr, sd_bus_slot_unref};
         bool removed = false; // by the service, while it hangs up: kept for the reply
+        bool outgoing = false;
+        bool dialled = false;
+        bool emergency = false;
+        std::string number; // the last the service said
+        bool placed = false; // told
     };
 
     void connect();
@@ -133,6 +144,8 @@ private:
     void decide(const std::string &callPath, Call &call, std::string_view number);
     void hangUp(const std::string &callPath, Call &call);
     void hungUp(const control::CallerId &caller);
+    // Tells `placed` of an outgoing call once it is dialled and its number known.
+    void notePlaced(Call &call, const CallProperties &said);
     std::map<std::string, Call>::iterator drop(std::map<std::string, Call>::iterator call);
 
     static int onDisconnected(sd_bus_message *message, void *self, sd_bus_error *error);
@@ -144,6 +157,7 @@ private:
     std::vector<Match> m_matches;
     Blocks m_blocks;
     HungUp m_hungUp;
+    Placed m_placed;
     Reporter &m_reporter;
     sd_event *m_loop;
     eventloop::Source m_due; // the timer of dueAt()

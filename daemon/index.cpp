@@ -26,7 +26,13 @@ std::optional<control::FirewallSettings> Index::readSettings(const std::string &
         reporter.report(Fault::Settings,
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
     }
-    return control::FirewallSettings::read(document);
+    control::FirewallSettings settings = control::FirewallSettings::read(document);
+    for (const std::string &entry : settings.unreadable) {
+        std::string message = path;
+        message.append(": \"").append(entry).append("\" is no whole number of 0 to a year; the default serves");
+        reporter.report(Fault::Settings, message, entry);
+    }
+    return settings;
 }
 
 Index::Index(control::FirewallSettings &settings, const std::string &region, std::string keyCachePath)

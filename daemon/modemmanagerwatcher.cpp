@@ -19,8 +19,13 @@ constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
 constexpr CallWatcher::Service kModemManager{kService, "ModemManager", kCall, std::chrono::seconds(3)};
 
 // ModemManager's MMCallState: only incoming calls ring in or wait.
+constexpr int kDialing = 1;
+constexpr int kRingingOut = 2;
 constexpr int kRingingIn = 3;
+constexpr int kActive = 4;
 constexpr int kWaiting = 6;
+// MMCallDirection
+constexpr int kOutgoing = 2;
 
 // Reads an a{sv} of Call properties; false on a malformed message.
 bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
@@ -32,12 +37,18 @@ bool readProperties(sd_bus_message *message, CallWatcher::CallProperties &out)
             out.number = number != nullptr ? number : "";
             return read;
         }
-        if (std::strcmp(key, "State") != 0)
+        const bool direction = std::strcmp(key, "Direction") == 0;
+        if (!direction && std::strcmp(key, "State") != 0)
             return 0;
-        int state = 0;
-        const int read = sd_bus_message_read(message, "v", "i", &state);
-        out.ringing = state == kRingingIn || state == kWaiting;
-        out.waiting = state == kWaiting;
+        int value = 0;
+        const int read = sd_bus_message_read(message, "v", "i", &value);
+        if (direction) {
+            out.outgoing = value == kOutgoing;
+        } else {
+            out.ringing = value == kRingingIn || value == kWaiting;
+            out.waiting = value == kWaiting;
+            out.dialled = value == kDialing || value == kRingingOut || value == kActive;
+        }
         return read;
     });
 }
@@ -66,7 +77,8 @@ bool readVoiceCalls(sd_bus_message *message, std::vector<std::string> &calls)
 
 } // namespace
 
-ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter)
+ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Placed placed,
+                                         Reporter &reporter)
     : CallWatcher(loop, kModemManager,
                   {{"type='signal',interface='org.freedesktop.ModemManager1.Modem.Voice',member='CallAdded'",
                     withPath<ModemManagerWatcher, &ModemManagerWatcher::track>},
@@ -75,7 +87,7 @@ ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp h
                    {"type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
                     "arg0='org.freedesktop.ModemManager1.Call'",
                     onPropertiesChanged}},
-                  std::move(blocks), std::move(hungUp), reporter)
+                  std::move(blocks), std::move(hungUp), std::move(placed), reporter)
 {
     start();
 }
@@ -120,8 +132,11 @@ void ModemManagerWatcher::appeared()
 void ModemManagerWatcher::track(const std::string &callPath)
 {
     if (CallWatcher::track(callPath)
-        && !ask(callPath.c_str(), kProperties, "GetAll", onProperties, callPath, "s", kCall))
-        updateCall(callPath, CallProperties{false, false, {}, false});
+        && !ask(callPath.c_str(), kProperties, "GetAll", onProperties, callPath, "s", kCall)) {
+        CallProperties gone;
+        gone.ringing = false;
+        updateCall(callPath, gone);
+    }
 }
 
 int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *self, sd_bus_error * /*error*/)

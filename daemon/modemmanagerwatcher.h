@@ -7,7 +7,7 @@
 class ModemManagerWatcher : public CallWatcher
 {
 public:
-    ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter);
+    ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Placed placed, Reporter &reporter);
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of
     // ModemManager's (a phone abroad reads its owner's numbers as its own country's), else of
     // the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when

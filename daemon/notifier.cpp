@@ -35,9 +35,18 @@ bool Notifier::connect()
 
 void Notifier::post(const control::CallerId &caller)
 {
+    postText(m_notice.summary(caller));
+}
+
+void Notifier::postSuspended(const std::string &until)
+{
+    postText(m_notice.suspended(until));
+}
+
+void Notifier::postText(const std::string &summary)
+{
     if (m_unanswered >= kMaxUnanswered || !connect())
         return;
-    const std::string summary = m_notice.summary(caller);
     // A caller ID that is not UTF-8 cannot go on the bus; that call has no notice.
     if (sd_bus_call_method_async(m_bus, nullptr, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                  "org.freedesktop.Notifications", "Notify", onReply, this, "susssasa{sv}i", "Callvane",

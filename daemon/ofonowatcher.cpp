@@ -16,6 +16,12 @@ constexpr CallWatcher::Service kOfono{kService, "oFono", "org.ofono.VoiceCall", 
 // reading it returned, or 0 for a key left unread.
 int readCallProperty(sd_bus_message *message, const char *key, CallWatcher::CallProperties &said)
 {
+    if (std::strcmp(key, "Emergency") == 0) {
+        int emergency = 0;
+        const int read = sd_bus_message_read(message, "v", "b", &emergency);
+        said.emergency = emergency != 0;
+        return read;
+    }
     const bool state = std::strcmp(key, "State") == 0;
     const char *value = nullptr;
     if (!state && std::strcmp(key, "LineIdentification") != 0)
@@ -26,6 +32,11 @@ int readCallProperty(sd_bus_message *message, const char *key, CallWatcher::Call
     if (state) {
         said.ringing = std::strcmp(value, "incoming") == 0 || std::strcmp(value, "waiting") == 0;
         said.waiting = std::strcmp(value, "waiting") == 0;
+        // A call's state tells its direction only until it is answered: the first one said counts.
+        const bool placing = std::strcmp(value, "dialing") == 0 || std::strcmp(value, "alerting") == 0;
+        said.dialled = placing || std::strcmp(value, "active") == 0;
+        if (placing || *said.ringing)
+            said.outgoing = placing;
     } else {
         said.withheld = std::strcmp(value, "withheld") == 0;
         said.number = said.withheld ? "" : value;
@@ -47,7 +58,7 @@ template <typename Each> void forEachObject(sd_bus_message *message, Each each)
 
 } // namespace
 
-OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter)
+OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Placed placed, Reporter &reporter)
     : CallWatcher(loop, kOfono,
                   {{"type='signal',interface='org.ofono.Manager',member='ModemAdded'",
                     withPath<OfonoWatcher, &OfonoWatcher::askCalls>},
@@ -57,7 +68,7 @@ OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporte
                    {"type='signal',interface='org.ofono.VoiceCallManager',member='CallRemoved'",
                     withPath<OfonoWatcher, &OfonoWatcher::forget>},
                    {"type='signal',interface='org.ofono.VoiceCall',member='PropertyChanged'", onPropertyChanged}},
-                  std::move(blocks), std::move(hungUp), reporter)
+                  std::move(blocks), std::move(hungUp), std::move(placed), reporter)
 {
     start();
 }

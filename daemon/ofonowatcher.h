@@ -7,7 +7,7 @@
 class OfonoWatcher : public CallWatcher
 {
 public:
-    OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Reporter &reporter);
+    OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Placed placed, Reporter &reporter);
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of oFono's,
     // else of the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when none
     // is known.

@@ -14,6 +14,7 @@ enum class Fault {
     Refused, // the telephony service refuses to list its calls (one cause per error name)
     Installed, // the package was removed
     Contacts, // a part of an address book cannot be read (one cause per file and reason)
+    CallsPlaced, // the file of the calls placed is damaged or cannot be written
 };
 
 // Tells the owner of each fault once while it lasts, not once per call. On stderr, and in the

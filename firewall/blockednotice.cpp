@@ -21,6 +21,7 @@ BlockedNotice::BlockedNotice(const std::string &languageFile)
     };
     take(text::kNoticeBlocked, m_blocked);
     take(text::kUnknownNumber, m_withheld);
+    take(text::kNoticeSuspended, m_suspended);
 }
 
 BlockedNotice BlockedNotice::ofLanguage(const std::string &languagesDir, const std::string &language)
@@ -31,15 +32,27 @@ BlockedNotice BlockedNotice::ofLanguage(const std::string &languagesDir, const s
     return BlockedNotice(languagesDir + "/" + language);
 }
 
+namespace {
+
+std::string filledIn(std::string text, const std::string &value)
+{
+    if (const auto at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, value);
+    else
+        text += " " + value;
+    return text;
+}
+
+} // namespace
+
 std::string BlockedNotice::summary(const CallerId &caller) const
 {
-    const std::string &shown = caller.withheld() ? m_withheld : caller.number();
-    std::string text = m_blocked;
-    if (const auto at = text.find("%1"); at != std::string::npos)
-        text.replace(at, 2, shown);
-    else
-        text += " " + shown;
-    return text;
+    return filledIn(m_blocked, caller.withheld() ? m_withheld : caller.number());
+}
+
+std::string BlockedNotice::suspended(const std::string &until) const
+{
+    return filledIn(m_suspended, until);
 }
 
 } // namespace control

@@ -7,9 +7,10 @@ namespace control {
 
 class CallerId;
 
-// The words of the desktop notice the daemon posts for a blocked call, from a language file
-// (group CALLVANE: NOTICE_BLOCKED, where "%1" stands for the caller, and UNKNOWN_NUMBER for a
-// withheld one); English where the file or one of its texts is missing.
+// The words of the daemon's desktop notices, from a language file (group CALLVANE): for a
+// blocked call NOTICE_BLOCKED, where "%1" stands for the caller, and UNKNOWN_NUMBER for a
+// withheld one; after an emergency call NOTICE_SUSPENDED, "%1" its end. English where the file
+// or one of its texts is missing.
 class BlockedNotice
 {
 public:
@@ -25,10 +26,13 @@ public:
 
     // "Blocked call from 600112233"; "Blocked call from Withheld number".
     std::string summary(const CallerId &caller) const;
+    // "An emergency call: no call is blocked until 14:05".
+    std::string suspended(const std::string &until) const;
 
 private:
     std::string m_blocked = "Blocked call from %1";
     std::string m_withheld = "Withheld number";
+    std::string m_suspended = "An emergency call: no call is blocked until %1";
 };
 
 } // namespace control

@@ -4,7 +4,30 @@
 #include "settingsstore/inidocument.h"
 #include "settingsstore/numberlist.h"
 
+#include <charconv>
+
 namespace control {
+
+namespace {
+
+// A whole number of `unit`s, or the default where the value is none (and it is said). Bounded
+// to a year: no period is longer, and the sum with a time cannot overflow.
+template <typename Duration>
+void readPeriod(const IniDocument &document, const char *key, Duration &period, std::vector<std::string> &unreadable)
+{
+    const std::optional<std::string_view> text = document.valueView(settings::kCallvaneGroup, key);
+    if (!text)
+        return;
+    long long value = -1;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    constexpr auto kYear = std::chrono::hours(366 * 24);
+    if (error == std::errc() && end == text->data() + text->size() && value >= 0 && value <= kYear / Duration(1))
+        period = Duration(value);
+    else
+        unreadable.push_back(std::string(key) + " = " + std::string(*text));
+}
+
+} // namespace
 
 FirewallSettings FirewallSettings::read(const IniDocument &document)
 {
@@ -16,6 +39,11 @@ FirewallSettings FirewallSettings::read(const IniDocument &document)
     result.blacklist = splitList(document.valueView(kBlacklistGroup, kNumKey).value_or(""));
     result.whitelist = splitList(document.valueView(kWhitelistGroup, kNumKey).value_or(""));
     result.language = document.value(kCallvaneGroup, kLanguageKey).value_or("");
+    readPeriod(document, kEmergencyCallBackKey, result.emergencyCallBack, result.unreadable);
+    readPeriod(document, kRepeatedCallersKey, result.repeatedCallers, result.unreadable);
+    std::chrono::duration<long long, std::ratio<86400>> callBacks(30);
+    readPeriod(document, kCallBacksKey, callBacks, result.unreadable);
+    result.callBacks = callBacks;
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ struct FirewallSettings
     std::vector<std::string> blacklist;
     std::vector<std::string> whitelist;
     std::string language; // the name of the window's language file
+    // How long the calls that matter get through; zero is never.
+    std::chrono::minutes emergencyCallBack{120}; // after an emergency call, every call
+    std::chrono::minutes repeatedCallers{3}; // in white-list mode, a blocked caller calling again
+    std::chrono::hours callBacks{30 * 24}; // in white-list mode, a number the owner called
+    // "Key = value" of those whose value is no whole number (they keep the default).
+    std::vector<std::string> unreadable;
 
     static FirewallSettings read(const IniDocument &document);
 };

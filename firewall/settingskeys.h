@@ -14,6 +14,10 @@ inline constexpr char kFirewallKey[] = "Firewall";
 inline constexpr char kBlockUnknownKey[] = "BlockUnknown";
 // The daemon's alone; the window keeps it as it keeps any key it does not know.
 inline constexpr char kAllowContactsKey[] = "AllowContacts";
+// The daemon's too: how long the calls that matter get through (a whole number; "0" is off).
+inline constexpr char kEmergencyCallBackKey[] = "EmergencyCallBack"; // minutes
+inline constexpr char kRepeatedCallersKey[] = "RepeatedCallers"; // minutes
+inline constexpr char kCallBacksKey[] = "CallBacks"; // days
 
 inline constexpr char kBlacklistGroup[] = "Blacklist";
 inline constexpr char kWhitelistGroup[] = "Whitelist";

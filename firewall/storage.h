@@ -31,6 +31,7 @@ public:
     std::string daemonLock() const { return m_dir + ".blacklist.lock"; }
     std::string daemonStarts() const { return m_dir + ".blacklist.starts"; }
     std::string keyCache() const { return m_dir + ".blacklist.keys"; }
+    std::string callsPlaced() const { return m_dir + ".blacklist.calls"; }
     std::string daemonSocket() const { return m_dir + ".blacklist.sock"; }
 
 private:

@@ -30,11 +30,13 @@ inline constexpr char kMenuLanguage[] = "MENU_LANGUAGE";
 inline constexpr char kLangName[] = "LANG_NAME";
 // The daemon's desktop notice of a blocked call; "%1" is the caller.
 inline constexpr char kNoticeBlocked[] = "NOTICE_BLOCKED";
+// Its notice that, after an emergency call, no call is blocked; "%1" is the time it ends.
+inline constexpr char kNoticeSuspended[] = "NOTICE_SUSPENDED";
 inline constexpr const char *kAllKeys[] = {
     kMenuMenu,        kMenuSelect,    kMenuCancel,     kMenuExit,  kMenuAbout,     kMenuLang,
     kMenuAdd,         kMenuDelete,    kMainState,      kMainList,  kMenuUnknown,   kOptionsEnabled,
     kOptionsDisabled, kOptionsEnable, kOptionsDisable, kMainBlack, kMainWhite,     kMainRegister,
-    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kNoticeBlocked,
+    kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kNoticeBlocked, kNoticeSuspended,
 };
 
 } // namespace control::text

@@ -863,7 +863,9 @@ private slots:
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("allowed");
         QTest::addColumn<QStringList>("blocked");
-        const QByteArray whitelist = "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n";
+        // Rung until the book is read: a caller blocked meanwhile is no repeated caller.
+        const QByteArray whitelist =
+            "[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\n[Whitelist]\nNum = 699000000\n";
         QTest::newRow("white list") << whitelist << QStringList{"600112233", "+34 611 22 33 44", "0034622334455"}
                                     << QStringList{"633445566", "+33 6 11 22 33 44", "*"};
         QTest::newRow("AllowContacts = No") << whitelist + "[Callvane]\nAllowContacts = No\n"
@@ -918,7 +920,8 @@ private slots:
             QDir(data).removeRecursively();
         });
         const auto card = [](const QByteArray &number) { return "BEGIN:VCARD\nTEL:" + number + "\nEND:VCARD\n"; };
-        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n");
+        // Rung until the book is read: a caller blocked meanwhile is no repeated caller.
+        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\n");
         const QString errors = m_dir.filePath("errors");
         QFile::remove(errors);
         QVERIFY(startDaemon(errors, kAsOwner));
@@ -991,7 +994,8 @@ private slots:
         const auto noBus = qScopeGuard([this] {
             qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         });
-        writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n[Whitelist]\nNum = 699000000\n");
+        writeFile(storage() + ".Callvane.cfg",
+                  "[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\n[Whitelist]\nNum = 699000000\n");
         const QString errors = m_dir.filePath("errors");
         QFile::remove(errors);
         QVERIFY(startDaemon(errors));
@@ -1055,7 +1059,8 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // null: a directory
         QTest::addColumn<QByteArray>("said");
         QTest::newRow("settings are binary junk")
-            << ".Callvane.cfg" << QByteArray("\x7f" "ELF\x02\x01\x01\n\x00\x01\xff\n", 11) << QByteArray("is damaged");
+            << ".Callvane.cfg" << "[Callvane]\nRepeatedCallers = 0\n" + QByteArray("\x7f" "ELF\x02\x01\x01\n\x00\x01\xff\n", 11)
+            << QByteArray("is damaged");
         QTest::newRow("log is a directory") << ".blockedcalls" << QByteArray() << QByteArray("cannot write the blocked-call log");
         // clang-format on
     }

@@ -85,15 +85,23 @@ private slots:
         QVERIFY2(m_rig->start(), qPrintable(m_rig->error()));
     }
 
+    // Every call ended, and the modem as new.
+    bool endCalls()
+    {
+        m_rig->hangUpAll();
+        modem().reset();
+        return QTest::qWaitFor(
+            [&] { return m_rig->callIn(CallState::Ringing).isEmpty() && m_rig->callIn(CallState::Active).isEmpty(); },
+            5000);
+    }
+
     void cleanup()
     {
         stopDaemons();
-        m_rig->hangUpAll();
-        modem().reset();
         m_rig->allowHangup(true);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            m_rig->callIn(CallState::Ringing).isEmpty() && m_rig->callIn(CallState::Active).isEmpty(), 5000);
+        QVERIFY(endCalls());
         QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
+        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().callsPlaced()));
         QFile::remove(errorsPath());
     }
 
@@ -151,6 +159,66 @@ private slots:
         QTest::qWait(kUndecidedMs);
         QCOMPARE(modem().hangups(), QStringList());
         QCOMPARE(modem().calls().size(), 1);
+    }
+
+    // Each step: "dial N" (the owner calls N through the service), "ring N block" or "ring N
+    // allow" ("-" a withheld caller), "restart" (as every edit in the window does).
+    void callsThatMatterGetThrough_data()
+    {
+        const QByteArray black = "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n";
+        const QByteArray white = "[Callvane]\nFirewall = Whitelist\nBlockUnknown = Yes\n";
+        const QByteArray listed = "[Blacklist]\nNum = +34 600 11 22 33\n";
+        // clang-format off
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("an emergency call: every caller, after a restart too") << black + listed
+            << QStringList{"dial 112", "ring 600112233 allow", "ring - allow", "restart", "ring 600112233 allow"};
+        QTest::newRow("EmergencyCallBack = 0; a black-listed number twice") << black + "EmergencyCallBack = 0\n" + listed
+            << QStringList{"ring 600112233 block", "dial 112", "ring 600112233 block"};
+        QTest::newRow("a stranger twice in white-list mode, a withheld caller twice") << white
+            << QStringList{"ring 600999999 block", "ring 600999999 allow", "ring - block", "ring - block"};
+        QTest::newRow("RepeatedCallers = 0") << white + "RepeatedCallers = 0\n"
+            << QStringList{"ring 600999999 block", "ring 600999999 block"};
+        QTest::newRow("a number the owner called, written otherwise, after a restart") << white
+            << QStringList{"dial +34600999999", "ring 600999999 allow", "restart", "ring 600999999 allow"};
+        QTest::newRow("CallBacks = 0") << white + "CallBacks = 0\n"
+            << QStringList{"dial +34600999999", "ring 600999999 block"};
+        // clang-format on
+    }
+
+    void callsThatMatterGetThrough()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, steps);
+        QVERIFY(deployAndStart(settings, errorsPath()));
+        int blocked = 0;
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            if (words[0] == "restart") {
+                QVERIFY(deployAndStart(settings, errorsPath()));
+            } else if (words[0] == "dial") {
+                QVERIFY(!m_rig->dial(words[1]).isEmpty());
+                QTRY_VERIFY(!modem().calls().isEmpty());
+                QTest::qWait(1000); // for the daemon to hear of it
+                QVERIFY(endCalls());
+            } else {
+                const bool withheld = words[1] == "-";
+                modem().ring(withheld ? QByteArray() : words[1].toLatin1(),
+                             withheld ? Comes::Withheld : Comes::WithRing);
+                if (words[2] == "block") {
+                    QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 6000);
+                    ++blocked;
+                } else {
+                    QTest::qWait(kUndecidedMs);
+                    QVERIFY2(modem().hangups().isEmpty(), qPrintable(step));
+                }
+                QVERIFY(endCalls());
+            }
+        }
+        // The register lists the calls blocked, not those let through.
+        QTRY_COMPARE(logged().isEmpty(), blocked == 0);
+        if (steps.front() == "dial 112" && !settings.contains("= 0"))
+            QVERIFY2(errors().contains("no call is blocked until"), qPrintable(errors()));
     }
 
     // AT+CHUP, which ends every call, must not be what ends it: ModemManager sends it for a
