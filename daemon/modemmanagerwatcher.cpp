@@ -126,6 +126,7 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
 
 void ModemManagerWatcher::appeared()
 {
+    m_simEmergencyNumbers.clear();
     ask(kRoot, kObjectManager, "GetManagedObjects", onManagedObjects);
 }
 
@@ -146,8 +147,39 @@ int ModemManagerWatcher::onManagedObjects(sd_bus_message *message, void *self, s
     if (watcher.failed(message, Fault::Refused, "did not list its calls"))
         return 0;
     readVoiceCalls(message, calls); // those read before a malformed part still count
+    std::vector<std::string> sims;
+    if (sd_bus_message_rewind(message, 1) >= 0)
+        readManagedProperty(message, kModem, "Sim", [&sims](sd_bus_message *value) {
+            const char *sim = nullptr;
+            const int read = sd_bus_message_read(value, "v", "o", &sim);
+            if (read > 0 && std::strcmp(sim, "/") != 0)
+                sims.emplace_back(sim);
+            return read;
+        });
+    for (const std::string &sim : sims)
+        watcher.ask(sim.c_str(), kProperties, "GetAll", onSim, {}, "s", kSim);
     for (const std::string &call : calls)
         watcher.track(call);
+    return 0;
+}
+
+int ModemManagerWatcher::onSim(sd_bus_message *message, void *self, sd_bus_error * /*error*/)
+{
+    auto &numbers = static_cast<ModemManagerWatcher *>(self)->m_simEmergencyNumbers;
+    if (sd_bus_message_is_method_error(message, nullptr))
+        return 0;
+    bus::readDictionary(message, [message, &numbers](const char *key) {
+        if (std::strcmp(key, "EmergencyNumbers") != 0)
+            return 0;
+        if (sd_bus_message_enter_container(message, 'v', "as") < 0)
+            return -1;
+        const char *number = nullptr;
+        if (sd_bus_message_enter_container(message, 'a', "s") < 0)
+            return -1;
+        while (sd_bus_message_read(message, "s", &number) > 0)
+            numbers.emplace(number);
+        return sd_bus_message_exit_container(message) >= 0 && sd_bus_message_exit_container(message) >= 0 ? 1 : -1;
+    });
     return 0;
 }
 
@@ -160,6 +192,7 @@ int ModemManagerWatcher::onProperties(sd_bus_message *message, void *self, sd_bu
         return 0;
     if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, said) || !said.ringing)
         said.ringing = false; // gone already
+    said.emergency = watcher.m_simEmergencyNumbers.count(said.number) != 0;
     watcher.updateCall(*call, said);
     return 0;
 }

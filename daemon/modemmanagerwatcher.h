@@ -3,7 +3,10 @@
 #include "daemon/callwatcher.h"
 #include "firewall/region.h"
 
-// The calls of ModemManager's modems (org.freedesktop.ModemManager1).
+#include <set>
+
+// The calls of ModemManager's modems (org.freedesktop.ModemManager1). A call to an emergency
+// number of a SIM's (read when ModemManager appears) is placed as an emergency call.
 class ModemManagerWatcher : public CallWatcher
 {
 public:
@@ -21,4 +24,7 @@ private:
     static int onManagedObjects(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onPropertiesChanged(sd_bus_message *message, void *self, sd_bus_error *error);
     static int onProperties(sd_bus_message *message, void *self, sd_bus_error *error);
+    static int onSim(sd_bus_message *message, void *self, sd_bus_error *error);
+
+    std::set<std::string> m_simEmergencyNumbers;
 };

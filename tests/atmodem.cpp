@@ -24,6 +24,9 @@ const QList<std::pair<QByteArray, QByteArray>> kAnswers = {
     {"AT+CRSM=176,12258,0,0,10", "+CRSM: 144,0,\"98341000000000000010\""}, // the SIM's ICCID
     {"AT+CRSM=176,28589,0,0,4", "+CRSM: 144,0,\"00000002\""}, // its MNC has two digits (EF_AD)
     {"AT+CRSM=192,28589", "+CRSM: 144,0,\"000000046FAD040000FF4401020000\""}, // EF_AD: 4 bytes, readable
+    // EF_ECC, 15 bytes: its emergency number 333, which is none of the network's.
+    {"AT+CRSM=192,28599", "+CRSM: 144,0,\"0000000F6FB7040000FF4401020000\""},
+    {"AT+CRSM=176,28599,0,0,15", "+CRSM: 144,0,\"33F3FFFFFFFFFFFFFFFFFFFFFFFFFF\""},
     {"AT+SIMSTATE?", "+SIMSTATE: 1"}, // phonesim's: a SIM is in
     {"AT+CREG=?", "+CREG: (0-2)"},
 };

@@ -173,6 +173,7 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::newRow("an emergency call: every caller, after a restart too") << black + listed
             << QStringList{"dial 112", "ring 600112233 allow", "ring - allow", "restart", "ring 600112233 allow"};
+        QTest::newRow("the SIM's emergency number") << white << QStringList{"dial 333", "ring - allow"};
         QTest::newRow("EmergencyCallBack = 0; a black-listed number twice") << black + "EmergencyCallBack = 0\n" + listed
             << QStringList{"ring 600112233 block", "dial 112", "ring 600112233 block"};
         QTest::newRow("a stranger twice in white-list mode, a withheld caller twice") << white
@@ -217,7 +218,7 @@ private slots:
         }
         // The register lists the calls blocked, not those let through.
         QTRY_COMPARE(logged().isEmpty(), blocked == 0);
-        if (steps.front() == "dial 112" && !settings.contains("= 0"))
+        if (steps.front().startsWith("dial 112") && !settings.contains("= 0"))
             QVERIFY2(errors().contains("no call is blocked until"), qPrintable(errors()));
     }
 
