@@ -1,6 +1,7 @@
 #pragma once
 
 #include "atmodem.h"
+#include "tests/sessionrig.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -60,7 +61,7 @@ public:
 
 protected:
     explicit TelephonyRig(const QString &dir);
-    // The bus, with `config` (dbus-daemon's) or the session bus's.
+    // The bus, with `config` (dbus-daemon's) or one where anyone may own and ask anything.
     bool startBus(const QString &config = {});
     bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
                       const QString &waitForName);
@@ -68,7 +69,7 @@ protected:
 
     QString m_dir;
     QString m_error;
-    QProcess m_bus;
     QProcess m_service;
+    SessionRig m_session; // the bus
     std::unique_ptr<AtModem> m_modem;
 };
