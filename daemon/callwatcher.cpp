@@ -100,10 +100,13 @@ void CallWatcher::rearm()
 {
     if (m_due == nullptr)
         return;
-    if (const auto due = dueAt())
-        eventloop::armAt(m_due.get(), *due);
-    else
+    const auto due = dueAt();
+    if (!due)
         eventloop::disarm(m_due.get());
+    else if (!eventloop::armAt(m_due.get(), *due))
+        m_reporter.report(Fault::Timer,
+                          std::string("cannot set a timer: the calls of ") + m_service.label
+                              + " may wait for their number or hang-up until the next call");
 }
 
 int CallWatcher::onDisconnected(sd_bus_message * /*message*/, void *self, sd_bus_error * /*error*/)

@@ -97,7 +97,8 @@ ContactBook::ContactBook(sd_event *loop, std::string directory, std::string regi
         m_changes = eventloop::io(loop, m_inotify.get(), [this] {
             char events[4096];
             while (::read(m_inotify.get(), events, sizeof events) > 0) { }
-            eventloop::armAt(m_settle.get(), eventloop::Clock::now() + kSettle);
+            if (!eventloop::armAt(m_settle.get(), eventloop::Clock::now() + kSettle))
+                reread(true); // at once, rather than never
         });
     m_finished.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (m_finished.valid())

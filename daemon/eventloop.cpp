@@ -57,11 +57,11 @@ Source post(sd_event *loop, Handler handler)
     return owning(made, source, owned);
 }
 
-void armAt(sd_event_source *timer, Clock::time_point when)
+bool armAt(sd_event_source *timer, Clock::time_point when)
 {
     const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count();
-    sd_event_source_set_time(timer, static_cast<uint64_t>(usec > 0 ? usec : 1));
-    sd_event_source_set_enabled(timer, SD_EVENT_ONESHOT);
+    return sd_event_source_set_time(timer, static_cast<uint64_t>(usec > 0 ? usec : 1)) >= 0
+        && sd_event_source_set_enabled(timer, SD_EVENT_ONESHOT) >= 0;
 }
 
 void disarm(sd_event_source *timer)

@@ -28,7 +28,9 @@ Source timer(sd_event *loop, Handler handler);
 // Runs after each event the loop handled.
 Source post(sd_event *loop, Handler handler);
 
-void armAt(sd_event_source *timer, Clock::time_point when);
+// False when sd-event refused (out of memory): the timer will not fire.
+[[nodiscard]] bool armAt(sd_event_source *timer, Clock::time_point when);
+// A timer it cannot disarm fires once more: every handler checks what is due.
 void disarm(sd_event_source *timer);
 
 } // namespace eventloop

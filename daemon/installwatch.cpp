@@ -47,5 +47,6 @@ void InstallWatch::checkRemoved()
         || (sd_event_source_get_enabled(m_recheck.get(), &rechecking) >= 0 && rechecking != SD_EVENT_OFF)
         || ::access(m_path.c_str(), F_OK) == 0)
         return;
-    eventloop::armAt(m_recheck.get(), eventloop::Clock::now() + kRecheck);
+    if (!eventloop::armAt(m_recheck.get(), eventloop::Clock::now() + kRecheck))
+        recheck(); // at once, rather than never
 }

@@ -66,8 +66,8 @@ void LogQueue::write()
         m_retryAt = now + std::chrono::seconds(1);
         break;
     }
-    if (m_retry != nullptr && !m_unwritten.empty())
-        eventloop::armAt(m_retry.get(), m_retryAt);
+    if (m_retry != nullptr && !m_unwritten.empty() && !eventloop::armAt(m_retry.get(), m_retryAt))
+        m_reporter.report(Fault::Timer, "cannot set a timer: blocked calls not yet logged wait for the next one");
 }
 
 void LogQueue::flush(std::chrono::milliseconds wait)

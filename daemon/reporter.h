@@ -15,6 +15,7 @@ enum class Fault {
     Installed, // the package was removed
     Contacts, // a part of an address book cannot be read (one cause per file and reason)
     CallsPlaced, // the file of the calls placed is damaged or cannot be written
+    Timer, // a timer cannot be set
 };
 
 // Tells the owner of each fault once while it lasts, not once per call. On stderr, and in the

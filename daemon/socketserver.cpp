@@ -59,11 +59,10 @@ bool SocketServer::acceptClient()
             drop(&waiting);
     });
     waiting.timeout = eventloop::timer(m_loop, [this, &waiting] { drop(&waiting); });
-    if (waiting.readable == nullptr || waiting.timeout == nullptr) {
+    // A caller without its deadline could hold its place for ever.
+    if (waiting.readable == nullptr || waiting.timeout == nullptr
+        || !eventloop::armAt(waiting.timeout.get(), waiting.deadline))
         drop(&waiting);
-        return true;
-    }
-    eventloop::armAt(waiting.timeout.get(), waiting.deadline);
     return true;
 }
 
