@@ -25,7 +25,6 @@ std::unique_ptr<TelephonyRig> TelephonyRig::make(const QString &dir)
 
 TelephonyRig::TelephonyRig(const QString &dir)
     : m_dir(dir)
-    , m_session(dir)
 {
 }
 
@@ -33,6 +32,8 @@ TelephonyRig::~TelephonyRig()
 {
     stopService();
     QDBusConnection::disconnectFromBus(kConnection);
+    m_bus.kill();
+    m_bus.waitForFinished();
 }
 
 QDBusConnection TelephonyRig::bus() const
@@ -53,11 +54,14 @@ bool TelephonyRig::waitFor(const std::function<bool()> &condition, int ms)
 
 bool TelephonyRig::startBus(const QString &config)
 {
-    const QByteArray address = m_session.startBus("bus", config);
-    if (address.isEmpty()) {
-        m_error = m_session.error();
+    m_bus.start("dbus-daemon",
+                {config.isEmpty() ? "--session" : "--config-file=" + config, "--nofork", "--print-address=1",
+                 "--address=unix:path=" + m_dir + "/bus"});
+    if (!m_bus.waitForReadyRead(5000)) {
+        m_error = "dbus-daemon did not start: " + m_bus.errorString() + m_bus.readAllStandardError();
         return false;
     }
+    const QByteArray address = m_bus.readLine().trimmed();
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
     if (!QDBusConnection::connectToBus(QString::fromLatin1(address), kConnection).isConnected()) {
         m_error = "cannot connect to the private bus";

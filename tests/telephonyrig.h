@@ -1,7 +1,6 @@
 #pragma once
 
 #include "atmodem.h"
-#include "tests/sessionrig.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -61,7 +60,7 @@ public:
 
 protected:
     explicit TelephonyRig(const QString &dir);
-    // The bus, with `config` (dbus-daemon's) or one where anyone may own and ask anything.
+    // The bus, with `config` (dbus-daemon's) or the session bus's.
     bool startBus(const QString &config = {});
     bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
                       const QString &waitForName);
@@ -69,7 +68,7 @@ protected:
 
     QString m_dir;
     QString m_error;
+    QProcess m_bus;
     QProcess m_service;
-    SessionRig m_session; // the bus
     std::unique_ptr<AtModem> m_modem;
 };

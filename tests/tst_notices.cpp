@@ -5,7 +5,6 @@
 #include "firewall/blockedcalllog.h"
 #include "firewall/blockednotice.h"
 #include "firewall/storage.h"
-#include "tests/sessionrig.h"
 #include "tests/testfiles.h"
 
 #include <QDir>
@@ -39,7 +38,8 @@ class TestNotices : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::unique_ptr<SessionRig> m_session;
+    QProcess m_bus;
+    QProcess m_display;
     QProcess m_server;
     QByteArray m_address;
 
@@ -81,11 +81,15 @@ private slots:
         qputenv("CALLVANE_REGION", "ES");
         qputenv(control::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
+        writeFile(m_dir.filePath("bus.conf"), testfiles::privateBusConfig(m_dir.filePath("bus")));
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
-        m_session = std::make_unique<SessionRig>(m_dir.path());
-        m_address = m_session->startBus();
-        QVERIFY2(!m_address.isEmpty() && m_session->startDisplay("720x1440x24"), qPrintable(m_session->error()));
+        m_bus.start("dbus-daemon", {"--config-file=" + m_dir.filePath("bus.conf"), "--nofork", "--print-address=1"});
+        QVERIFY(m_bus.waitForReadyRead(5000));
+        m_address = m_bus.readLine().trimmed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
+        m_display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24"});
+        QVERIFY(m_display.waitForReadyRead(10000));
+        qputenv("DISPLAY", ":" + m_display.readLine().trimmed());
         QVERIFY(startServer());
     }
 
@@ -102,9 +106,10 @@ private slots:
 
     void cleanupTestCase()
     {
-        m_server.kill();
-        m_server.waitForFinished();
-        m_session.reset();
+        for (QProcess *process : {&m_server, &m_display, &m_bus}) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
 
     void aNoticeForEachBlockedCall_data()

@@ -9,7 +9,6 @@
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
 #include "guitest.h"
-#include "tests/sessionrig.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +28,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/prctl.h>
 #include <vector>
 
 using namespace guitest;
@@ -224,6 +224,22 @@ private slots:
 
 namespace {
 
+std::vector<std::unique_ptr<QProcess>> g_processes; // in the order started
+
+// `program` with its output in `log` (read through the process where empty); none outlives a
+// test that crashes: a compositor without its X server logs without end.
+QProcess &spawn(const QString &program, const QStringList &arguments, const QString &log = QProcess::nullDevice())
+{
+    auto &process = *g_processes.emplace_back(std::make_unique<QProcess>());
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    if (!log.isEmpty()) {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setStandardOutputFile(log);
+    }
+    process.start(program, arguments);
+    return process;
+}
+
 bool waitForSocket(const QTemporaryDir &runtime)
 {
     const QString socket = runtime.filePath("wayland-0");
@@ -233,21 +249,21 @@ bool waitForSocket(const QTemporaryDir &runtime)
 }
 
 // Phosh as phones ship it: phoc at scale 2 with phosh, squeekboard switched on.
-QString startPhosh(SessionRig &session, const QTemporaryDir &runtime)
+QString startPhosh(const QTemporaryDir &runtime)
 {
     testfiles::writeFile(runtime.filePath("phoc.ini"), "[output:X11-1]\nmode = 720x1440\nscale = 2\n");
     qputenv("XDG_CURRENT_DESKTOP", "Phosh:GNOME");
-    session.start("phoc", {"-C", runtime.filePath("phoc.ini"), "-E", "/usr/libexec/phosh --unlocked"},
-                  runtime.filePath("shell.log"));
+    spawn("phoc", {"-C", runtime.filePath("phoc.ini"), "-E", "/usr/libexec/phosh --unlocked"},
+          runtime.filePath("shell.log"));
     if (!waitForSocket(runtime))
         return "phoc did not start: " + QString::fromLocal8Bit(testfiles::readFile(runtime.filePath("shell.log")));
-    session.start("squeekboard", {});
+    spawn("squeekboard", {});
     return {};
 }
 
 // Plasma Mobile as its session starts it (startplasmamobile): its settings for phones, kwin at
 // scale 2 (its windowed backend takes the scale from kscreen), and plasmashell's mobile shell.
-QString startPlasmaMobile(SessionRig &session, const QTemporaryDir &runtime)
+QString startPlasmaMobile(const QTemporaryDir &runtime)
 {
     const QStringList activities = QDir("/usr/lib").entryList({"*"}, QDir::Dirs | QDir::NoDotAndDotDot);
     QString activityManager;
@@ -268,16 +284,16 @@ QString startPlasmaMobile(SessionRig &session, const QTemporaryDir &runtime)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (QProcess::execute("plasma-mobile-envmanager", {"--apply-settings"}) != 0)
         return "plasma-mobile-envmanager failed";
-    session.start("kwin_wayland", {"--x11-display", qgetenv("DISPLAY"), "--width", "720", "--height", "1440"},
-                  runtime.filePath("shell.log"));
+    spawn("kwin_wayland", {"--x11-display", qgetenv("DISPLAY"), "--width", "720", "--height", "1440"},
+          runtime.filePath("shell.log"));
     if (!waitForSocket(runtime))
         return "kwin_wayland did not start: "
             + QString::fromLocal8Bit(testfiles::readFile(runtime.filePath("shell.log")));
     qputenv("QT_QPA_PLATFORM", "wayland");
     if (QProcess::execute("kscreen-doctor", {"output.X11-0.scale.2"}) != 0)
         return "kscreen-doctor could not set the scale";
-    session.start(activityManager, {});
-    session.start("plasmashell", {"-p", "org.kde.plasma.mobileshell"});
+    spawn(activityManager, {});
+    spawn("plasmashell", {"-p", "org.kde.plasma.mobileshell"});
     return {};
 }
 
@@ -288,13 +304,14 @@ int main(int argc, char **argv)
 {
     QTemporaryDir runtime;
     testfiles::useAsRuntimeDir(runtime.path());
-    // Phosh, Plasma and squeekboard ask for services the session bus starts.
-    SessionRig session(runtime.path());
-    const QByteArray bus = session.startBus("bus", "/usr/share/dbus-1/session.conf");
-    if (bus.isEmpty() || !session.startDisplay("720x1440x24", {"-fbdir", runtime.path()})) {
-        g_unavailable = session.error();
+    QProcess &display = spawn(
+        "Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24", "-fbdir", runtime.path()}, {});
+    QProcess &bus = spawn("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, {});
+    if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
+        g_unavailable = "Xvfb or dbus-daemon did not start";
     } else {
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        qputenv("DISPLAY", ":" + display.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
         // The screen keyboard switched on, as phones ship it.
         QDir(runtime.path()).mkpath("glib-2.0/settings");
         testfiles::writeFile(runtime.filePath("glib-2.0/settings/keyfile"),
@@ -303,7 +320,7 @@ int main(int argc, char **argv)
         qputenv("GSETTINGS_BACKEND", "keyfile");
         g_screenFile = runtime.filePath("Xvfb_screen0");
         g_plasma = qgetenv("CALLVANE_SHELL") == "plasma-mobile";
-        g_unavailable = g_plasma ? startPlasmaMobile(session, runtime) : startPhosh(session, runtime);
+        g_unavailable = g_plasma ? startPlasmaMobile(runtime) : startPhosh(runtime);
         // A window that comes before the shell has drawn its top bar (its clock) stays behind
         // the overview phosh opens with, as an app's card.
         const auto shellDrawn = [] {
@@ -325,6 +342,12 @@ int main(int argc, char **argv)
     qputenv("WAYLAND_DISPLAY", "wayland-0");
     qputenv("QT_QPA_PLATFORM", g_unavailable.isEmpty() ? "wayland" : "offscreen");
     TestPhoneShell test;
-    return guitest::run(&test, argc, argv);
+    const int failed = guitest::run(&test, argc, argv);
+    while (!g_processes.empty()) {
+        g_processes.back()->terminate();
+        g_processes.back()->waitForFinished();
+        g_processes.pop_back();
+    }
+    return failed;
 }
 #include "tst_phoneshell.moc"

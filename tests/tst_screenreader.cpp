@@ -4,7 +4,6 @@
 #include "app/zgui.h"
 #include "ezx/zoptionsmenu.h"
 #include "guitest.h"
-#include "tests/sessionrig.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -209,15 +208,26 @@ int main(int argc, char **argv)
     testfiles::useAsRuntimeDir(runtime.path());
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    SessionRig session(runtime.path());
-    const QByteArray bus = session.startBus();
-    if (bus.isEmpty() || !session.startDisplay("360x720x24")) {
-        std::fprintf(stderr, "%s\n", qPrintable(session.error()));
+    QProcess display;
+    display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "360x720x24"});
+    QProcess bus;
+    testfiles::writeFile(runtime.filePath("bus.conf"), testfiles::privateBusConfig(runtime.filePath("bus")));
+    bus.start("dbus-daemon", {"--config-file=" + runtime.filePath("bus.conf"), "--nofork", "--print-address=1"});
+    if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
         return 1;
     }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-    session.start("/usr/libexec/at-spi-bus-launcher", {}, runtime.filePath("at-spi.log"));
+    qputenv("DISPLAY", ":" + display.readLine().trimmed());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    QProcess accessibility;
+    accessibility.setStandardErrorFile(runtime.filePath("at-spi.log"));
+    accessibility.start("/usr/libexec/at-spi-bus-launcher");
     TestScreenReader test;
-    return guitest::run(&test, argc, argv);
+    const int failed = guitest::run(&test, argc, argv);
+    for (QProcess *process : {&accessibility, &bus, &display}) {
+        process->terminate();
+        process->waitForFinished();
+    }
+    return failed;
 }
 #include "tst_screenreader.moc"
