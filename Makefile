@@ -149,9 +149,10 @@ deb-arm64:
 
 # The Qt-free library's tests on arm64 code: cross-built in an amd64 root of Debian 12
 # (build-arm64/), run in an arm64 root of it under emulation (qemu-user). The daemon's own tests
-# cannot run there: Qt 6.4's QProcess cannot fork under qemu-user 7.2 ("fork failure: Invalid
-# argument"), and the kernel names every emulated process after the emulator, so `ps` and
-# `busybox killall .blacklist` would not find the daemon; tests/package-check tries the arm64
+# cannot run there: Qt 6.4's QProcess cannot fork under Debian 12's qemu-user 7.2 ("fork
+# failure: Invalid argument"). Debian 13's qemu-user 10.0 forks, and killall finds the daemon
+# by its name, but an emulated process's argv[0] is the emulator, so the window's probe never
+# sees a daemon (tst_endtoend fails its first switch-on). tests/package-check tries the arm64
 # daemon instead (make deb-arm64).
 ARM64_LABELS := control
 ARM64_TARGETS := tst_settingsstore tst_commands tst_calllog tst_callscreen tst_exemptions
