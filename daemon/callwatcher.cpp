@@ -246,7 +246,7 @@ void CallWatcher::notePlaced(Call &call, const CallProperties &said)
         call.number = said.number;
     if (call.outgoing && call.dialled && !call.placed && !call.number.empty()) {
         call.placed = true;
-        m_placed(call.number, call.emergency);
+        m_placed(call.number, call.emergency || isEmergencyNumber(call.number));
     }
 }
 

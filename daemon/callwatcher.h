@@ -82,6 +82,9 @@ protected:
     void start();
     // The service's owner appeared: find the calls it has.
     virtual void appeared() = 0;
+    // Whether the service knows `number` as an emergency number (its SIM's), beside what it
+    // says of a call.
+    virtual bool isEmergencyNumber(const std::string & /*number*/) const { return false; }
 
     // Asks the service's owner; `onReply` is given the watcher. A question about a tracked call
     // (`callPath`) is let go with the call, any other with the owner.

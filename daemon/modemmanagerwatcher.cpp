@@ -192,7 +192,6 @@ int ModemManagerWatcher::onProperties(sd_bus_message *message, void *self, sd_bu
         return 0;
     if (sd_bus_message_is_method_error(message, nullptr) || !readProperties(message, said) || !said.ringing)
         said.ringing = false; // gone already
-    said.emergency = watcher.m_simEmergencyNumbers.count(said.number) != 0;
     watcher.updateCall(*call, said);
     return 0;
 }

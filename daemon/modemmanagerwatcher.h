@@ -19,6 +19,10 @@ public:
 
 private:
     void appeared() override;
+    bool isEmergencyNumber(const std::string &number) const override
+    {
+        return m_simEmergencyNumbers.count(number) != 0;
+    }
     void track(const std::string &callPath);
 
     static int onManagedObjects(sd_bus_message *message, void *self, sd_bus_error *error);

@@ -198,6 +198,7 @@ private slots:
             if (words[0] == "restart") {
                 QVERIFY(deployAndStart(settings, errorsPath()));
             } else if (words[0] == "dial") {
+                QTest::qWait(500); // for the daemon to read the SIM's emergency numbers
                 QVERIFY(!m_rig->dial(words[1]).isEmpty());
                 QTRY_VERIFY(!modem().calls().isEmpty());
                 QTest::qWait(1000); // for the daemon to hear of it
