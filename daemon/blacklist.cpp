@@ -204,6 +204,11 @@ int main(int argc, char **argv)
                                    control::Exemptions::Now::current());
     if (!exemptions.problem().empty())
         reporter.report(Fault::CallsPlaced, storage.callsPlaced() + ": " + exemptions.problem());
+    const auto saySuspended = [&reporter](std::chrono::seconds until) {
+        reporter.inform("an emergency call was placed: no call is blocked until " + clockTime(until));
+    };
+    if (const auto until = exemptions.suspendedUntil(control::Exemptions::Now::current()))
+        saySuspended(*until); // still, after a restart
     Index index(*settings, region.code, storage.keyCache());
     control::BlockedNotice notice =
         control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
@@ -225,15 +230,16 @@ int main(int argc, char **argv)
         return rule.blocks(caller, control::Exemptions::Now::current());
     };
     const auto placed = [&](const std::string &number, bool emergency) {
-        std::optional<std::chrono::seconds> until;
-        if (exemptions.placed(number, emergency, control::Exemptions::Now::current(), until))
+        const auto now = control::Exemptions::Now::current();
+        const auto before = exemptions.suspendedUntil(now);
+        if (exemptions.placed(number, emergency, now))
             reporter.resolved(Fault::CallsPlaced);
         else
             reporter.report(Fault::CallsPlaced,
                             "cannot write " + storage.callsPlaced() + " (" + std::strerror(errno)
                                 + "): the calls placed are not kept past a restart");
-        if (until) {
-            reporter.inform("an emergency call was placed: no call is blocked until " + clockTime(*until));
+        if (const auto until = exemptions.suspendedUntil(now); until && until != before) {
+            saySuspended(*until);
             notifier.postSuspended(clockTime(*until));
         }
     };

@@ -219,8 +219,13 @@ bool Exemptions::isEmergencyNumber(const std::string &number) const
     return info.IsEmergencyNumber(number, m_region);
 }
 
-bool Exemptions::placed(std::string_view number, bool emergency, const Now &now,
-                        std::optional<std::chrono::seconds> &suspendedUntil)
+std::optional<seconds> Exemptions::suspendedUntil(const Now &now) const
+{
+    return suspended(now) ? std::optional(now.wall + m_emergencyAt->boot + m_emergencyCallBack - now.boot)
+                          : std::nullopt;
+}
+
+bool Exemptions::placed(std::string_view number, bool emergency, const Now &now)
 {
     const std::string called = CallerId(number).number();
     if (called.empty())
@@ -229,7 +234,6 @@ bool Exemptions::placed(std::string_view number, bool emergency, const Now &now,
         if (m_emergencyCallBack.count() == 0)
             return true;
         m_emergencyAt = now;
-        suspendedUntil = now.wall + m_emergencyCallBack;
     } else {
         if (m_callBacks.count() == 0)
             return true;

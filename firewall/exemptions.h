@@ -59,11 +59,11 @@ public:
     // For a caller the lists block: whether the caller gets through all the same. One who does
     // not is remembered as blocked.
     bool letsThrough(const CallerId &caller, const Now &now);
+    // While every call gets through, until when, on the wall clock.
+    std::optional<std::chrono::seconds> suspendedUntil(const Now &now) const;
     // The owner placed a call to `number`; `emergency` where the telephony service says it is an
-    // emergency call. Kept in the file (false when it cannot be written). When it begins an
-    // emergency period, `suspendedUntil` is its end on the wall clock.
-    bool placed(std::string_view number, bool emergency, const Now &now,
-                std::optional<std::chrono::seconds> &suspendedUntil);
+    // emergency call. Kept in the file (false when it cannot be written).
+    bool placed(std::string_view number, bool emergency, const Now &now);
 
     // The file's text, as it is written.
     std::string serialize() const;

@@ -52,9 +52,9 @@ private slots:
         QFETCH(bool, suspended);
         const seconds boot0(1000);
         const seconds wall0(1'800'000'000);
-        std::optional<seconds> until;
-        QVERIFY(open("a", boot0, wall0).placed("112", false, {boot0, wall0}, until));
-        QCOMPARE(until, std::optional<seconds>(wall0 + minutes(120)));
+        Exemptions first = open("a", boot0, wall0);
+        QVERIFY(first.placed("112", false, {boot0, wall0}));
+        QCOMPARE(first.suspendedUntil({boot0 + minutes(1), wall0 - minutes(5)}), wall0 + minutes(114));
         const Exemptions::Now now{boot0 + minutes(bootMoved), wall0 + minutes(wallMoved)};
         QCOMPARE(open(boot, now.boot, now.wall).suspended(now), suspended);
         const Exemptions::Now then{now.boot + minutes(later), wall0 - minutes(2880)};
@@ -88,9 +88,8 @@ private slots:
             testfiles::writeFile(path(), content);
         Exemptions exemptions = open("a", seconds(0), seconds(1'800'000'000));
         QVERIFY2(QByteArray::fromStdString(exemptions.problem()).contains(problem), exemptions.problem().c_str());
-        std::optional<seconds> until;
         for (int i = 0; i <= int(Exemptions::kMaxCalled); ++i)
-            QVERIFY(exemptions.placed("+34 6" + std::to_string(11000000 + i), false, {seconds(0), seconds(i)}, until));
+            QVERIFY(exemptions.placed("+34 6" + std::to_string(11000000 + i), false, {seconds(0), seconds(i)}));
         QCOMPARE(testfiles::readFile(m_dir.filePath("target")), QByteArray("kept"));
         struct stat st = {};
         QVERIFY(::lstat(file.constData(), &st) == 0 && (st.st_mode & 07777) == 0600);
