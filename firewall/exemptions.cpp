@@ -221,8 +221,10 @@ bool Exemptions::isEmergencyNumber(const std::string &number) const
 
 std::optional<seconds> Exemptions::suspendedUntil(const Now &now) const
 {
-    return suspended(now) ? std::optional(now.wall + m_emergencyAt->boot + m_emergencyCallBack - now.boot)
-                          : std::nullopt;
+    if (!m_emergencyAt)
+        return std::nullopt;
+    const seconds began = m_emergencyAt->boot;
+    return suspended(now) ? std::optional(now.wall + began + m_emergencyCallBack - now.boot) : std::nullopt;
 }
 
 bool Exemptions::placed(std::string_view number, bool emergency, const Now &now)
