@@ -247,12 +247,14 @@ deb-lint: deb
 	lintian --pedantic --fail-on error,warning $(DEB_BUILD)/callvane_*.deb $(DEB_BUILD)/callvane-dbgsym_*.ddeb
 
 # Data tables in tests/ keep their columns between clang-format off and on.
-FORMATTED = $(shell git ls-files '*.cpp' '*.h')
+# Found without git, which a release root may lack (there it listed none, and checked nothing).
+FORMATTED = $(shell find app bench control daemon ezx firewall scripts settingsstore tests -name '*.cpp' -o -name '*.h')
 
 format: deps
 	clang-format -i $(FORMATTED)
 
 format-check: deps
+	@[ -n "$(FORMATTED)" ] || { echo "format-check: no source files found" >&2; exit 1; }
 	@clang-format --dry-run -Werror $(FORMATTED) && echo "format-check: $(words $(FORMATTED)) files as .clang-format has them"
 
 tidy: build
