@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <sys/eventfd.h>
@@ -25,33 +24,13 @@ constexpr uint32_t kMade = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 // A folder tree deeper than this is no address book's.
 constexpr int kMaxDepth = 8;
 
-// The numbers of one vCard file, read up to `limit` bytes. Opened without waiting (a FIFO
-// put in its place would hold the reader for ever) and read only when it is a file; why not,
-// in `why` (said with generic_category, which a thread may call, unlike strerror).
+// The numbers of one vCard file, read up to `limit` bytes; why not all, in `why`.
 std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
 {
-    const control::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat st = {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-        why = std::generic_category().message(errno);
-        return {};
-    }
     control::vcard::TelephoneReader reader;
-    if (!S_ISREG(st.st_mode)) {
-        why = "not a file";
-    } else {
-        char buffer[65536];
-        size_t total = 0;
-        ssize_t n = 0;
-        while (total < limit && (n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - total))) > 0) {
-            reader.feed(std::string_view(buffer, size_t(n)));
-            total += size_t(n);
-        }
-        if (n < 0)
-            why = std::generic_category().message(errno);
-        else if (total == limit && ::read(fd.get(), buffer, 1) > 0)
-            why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
-    }
+    const auto feed = [&reader](std::string_view piece) { reader.feed(piece); };
+    if (control::readFileBounded(path, limit, true, feed, why) == control::ReadEnd::Cut)
+        why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
     return reader.finish();
 }
 

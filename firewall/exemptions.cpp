@@ -1,18 +1,12 @@
 #include "firewall/exemptions.h"
 
 #include "settingsstore/atomicfile.h"
-#include "settingsstore/uniquefd.h"
 
 #include <phonenumbers/shortnumberinfo.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace control {
 
@@ -31,36 +25,16 @@ seconds onClock(clockid_t clock)
     return seconds(now.tv_sec);
 }
 
-// The file's bytes, up to `limit`: opened without waiting (a FIFO in its place would hold the
-// daemon for ever) and read only when it is a file. False, with why, when it cannot be.
+// The file's bytes, up to `limit`: false, with why, when there are none to read.
 bool readBounded(const std::string &path, size_t limit, std::string &text, std::string &why)
 {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    struct stat st = {};
-    if (!fd.valid() && errno == ENOENT)
-        return false;
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = "not a file";
-        return false;
-    }
-    text.resize(limit + 1);
-    size_t done = 0;
-    ssize_t n = 0;
-    while (done < text.size()
-           && ((n = ::read(fd.get(), text.data() + done, text.size() - done)) > 0 || (n < 0 && errno == EINTR)))
-        done += n > 0 ? size_t(n) : 0;
-    if (n < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    if (done > limit)
+    const ReadEnd end = readFileBounded(
+        path, limit, false, [&text](std::string_view piece) { text += piece; }, why);
+    if (end == ReadEnd::Cut)
         why = "larger than it can be: only its first " + std::to_string(limit >> 10) + " KiB read";
-    text.resize(std::min(done, limit));
-    return true;
+    if (end == ReadEnd::Missing)
+        why.clear();
+    return end == ReadEnd::Whole || end == ReadEnd::Cut;
 }
 
 } // namespace
@@ -156,13 +130,8 @@ std::string Exemptions::serialize() const
 
 bool Exemptions::save() const
 {
-    // Whom the owner called is the owner's business: the file is the owner's alone. A link or a
-    // FIFO in its place is replaced, not followed or waited for.
-    struct stat st = {};
-    if (::lstat(m_storePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-        ::unlink(m_storePath.c_str());
-    const UniqueFd fd(::open(m_storePath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    return fd.valid() && ::fchmod(fd.get(), 0600) == 0 && writeFileAtomically(m_storePath, serialize());
+    // Whom the owner called is the owner's business.
+    return writeFileAtomically(m_storePath, serialize(), Access::OwnerOnly);
 }
 
 bool Exemptions::suspended(const Now &now) const

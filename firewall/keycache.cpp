@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <link.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace control::keycache {
 
@@ -153,12 +151,8 @@ std::string library()
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
           const std::vector<std::uint64_t> &keys)
 {
-    // The list's numbers are the owner's business: a new file is made for the owner only
-    // (a replace keeps the mode).
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    return writeFileAtomically(path, serialize(region, entries, keys));
+    // The list's numbers are the owner's business.
+    return writeFileAtomically(path, serialize(region, entries, keys), Access::OwnerOnly);
 }
 
 } // namespace control::keycache

@@ -1,5 +1,8 @@
 #include "settingsstore/atomicfile.h"
 
+#include "settingsstore/uniquefd.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -7,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace control {
@@ -77,7 +81,7 @@ void removeStaleTemporaries(const std::string &path)
 
 } // namespace
 
-bool writeFileAtomically(const std::string &path, const std::string &content)
+bool writeFileAtomically(const std::string &path, const std::string &content, Access access)
 {
     static std::atomic<unsigned> counter{0};
     removeStaleTemporaries(path);
@@ -89,7 +93,9 @@ bool writeFileAtomically(const std::string &path, const std::string &content)
         return false;
     struct stat old = {};
     bool ok = true;
-    if (::stat(path.c_str(), &old) == 0)
+    if (access == Access::OwnerOnly)
+        ok = ::fchmod(fd, 0600) == 0;
+    else if (::stat(path.c_str(), &old) == 0)
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     ok = ok && writeAll(fd, content) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -130,6 +136,38 @@ bool readFile(const std::string &path, std::string &content)
     ::close(fd);
     content.resize(done);
     return ok;
+}
+
+ReadEnd readFileBounded(const std::string &path, size_t limit, bool followLink,
+                        const std::function<void(std::string_view)> &take, std::string &why)
+{
+    const UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+    struct stat st = {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        const bool missing = errno == ENOENT;
+        why = std::generic_category().message(errno);
+        return missing ? ReadEnd::Missing : ReadEnd::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a file";
+        return ReadEnd::Failed;
+    }
+    char buffer[65536];
+    for (size_t total = 0; total < limit;) {
+        const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::generic_category().message(errno);
+            return ReadEnd::Failed;
+        }
+        if (n == 0)
+            return ReadEnd::Whole;
+        take(std::string_view(buffer, size_t(n)));
+        total += size_t(n);
+    }
+    return ::read(fd.get(), buffer, 1) > 0 ? ReadEnd::Cut : ReadEnd::Whole;
 }
 
 } // namespace control
