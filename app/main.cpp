@@ -8,7 +8,7 @@ ZApplication *app = nullptr;
 // launcher on PATH answers --help and --version.
 int main(int argc, char **argv)
 {
-    const control::Storage storage = control::Storage::fromEnvironment();
+    const firewall::Storage storage = firewall::Storage::fromEnvironment();
     app = new ZApplication(argc, argv, 1);
     // Taken after the toolkit has removed its own options; the window ignores it.
     auto *argument = new QString(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());

@@ -31,8 +31,8 @@
 #include <algorithm>
 #include <malloc.h>
 
-namespace keys = control::settings;
-namespace text = control::text;
+namespace keys = firewall::settings;
+namespace text = firewall::text;
 
 namespace {
 
@@ -88,7 +88,7 @@ const ZGui::NumberList ZGui::kWhitelist{keys::kWhitelistGroup, &ZGui::m_whitelis
                                         &ZGui::m_whitelistRead};
 
 ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/, unsigned int /*flags*/,
-           control::Shell *shell, control::Storage storage)
+           control::Shell *shell, firewall::Storage storage)
     : ZKbMainWidget(3, nullptr, "ZMainWidget", 0)
     , m_storage(std::move(storage))
     , m_ownShell(shell != nullptr ? nullptr : std::make_unique<control::SystemShell>())
@@ -96,8 +96,9 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
 {
     getProgramDir();
     // The daemons it starts word their notices in its languages.
-    qputenv(control::BlockedNotice::kLanguagesVariable, QFile::encodeName(m_programDir + QStringLiteral("/languages")));
-    m_settings = control::SettingsStore(QFile::encodeName(settingsPath()).toStdString());
+    qputenv(firewall::BlockedNotice::kLanguagesVariable,
+            QFile::encodeName(m_programDir + QStringLiteral("/languages")));
+    m_settings = settingsstore::SettingsStore(QFile::encodeName(settingsPath()).toStdString());
     m_languagePath = languageFile(setting(keys::kLanguageKey));
     m_shell->run(commands().startup());
     CreateWindow(parent);
@@ -444,7 +445,7 @@ void ZGui::loadNumbers(const NumberList &list)
 void ZGui::appendNumbers(ZListBox *box, std::string_view numbers)
 {
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    control::forEachListEntry(
+    settingsstore::forEachListEntry(
         numbers, [box, &icon](std::string_view number) { box->insertItem(numberRow(box, icon, number), -1, true); });
 }
 
@@ -470,7 +471,7 @@ void ZGui::addNumber(const NumberList &list)
     const std::string number = dialog.getLineEdit()->text().toStdString();
     // Text with separators adds several rows, an empty one none.
     editNumbers(
-        list, [&number](std::string_view stored) { return control::listWithAdded(stored, number); },
+        list, [&number](std::string_view stored) { return settingsstore::listWithAdded(stored, number); },
         [this, &number](ZListBox *box) { appendNumbers(box, number); });
 }
 
@@ -480,7 +481,7 @@ void ZGui::removeNumber(const NumberList &list)
     if (index == -1)
         return;
     editNumbers(
-        list, [index](std::string_view stored) { return control::listWithout(stored, size_t(index)); },
+        list, [index](std::string_view stored) { return settingsstore::listWithout(stored, size_t(index)); },
         [index](ZListBox *box) { box->removeItem(index); });
 }
 
@@ -524,7 +525,7 @@ void ZGui::removeNumber2()
 void ZGui::CargarLlamadas()
 {
     std::string log;
-    if (control::readFile(m_storage.blockedCalls(), log))
+    if (settingsstore::readFile(m_storage.blockedCalls(), log))
         appendCalls(log);
 }
 
@@ -534,10 +535,10 @@ void ZGui::appendCalls(std::string_view log)
     const QString unknownText = text(language, text::kUnknownNumber);
     m_registerUnknownText = unknownText.toStdString();
     const QPixmap icon = image(QStringLiteral("/images/number.png"));
-    control::calllog::forEachEntry(log, [&](std::string_view number, std::string_view detail) {
+    firewall::calllog::forEachEntry(log, [&](std::string_view number, std::string_view detail) {
         auto *row = new ZListBoxItem(m_registerBox, QStringLiteral("%I%M"));
         row->setPixmap(0, icon, true, false);
-        if (number == control::CallerId::kUnknown)
+        if (number == firewall::CallerId::kUnknown)
             row->appendSubItem(1, unknownText, true, nullptr);
         else
             row->appendSubItem(1, utf8(number));
@@ -557,14 +558,14 @@ void ZGui::removeCall()
     // and no entry is removed unless one like it is found.
     const std::string &lines = row->utf8();
     const size_t end = std::min(lines.find('\n'), lines.size());
-    control::calllog::Entry shown{lines.substr(0, end), lines.substr(std::min(end + 1, lines.size()))};
+    firewall::calllog::Entry shown{lines.substr(0, end), lines.substr(std::min(end + 1, lines.size()))};
     if (shown.number == m_registerUnknownText)
-        shown.number = control::CallerId::kUnknown;
-    control::calllog::RemoveResult result =
-        control::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), shown);
+        shown.number = firewall::CallerId::kUnknown;
+    firewall::calllog::RemoveResult result =
+        firewall::calllog::remove(m_storage.blockedCalls(), m_storage.blockedCallsLock(), size_t(index), shown);
     // The box shows the log as it now is, calls logged since the last load included.
     m_registerBox->clear();
-    appendCalls(control::calllog::format(result.entries));
+    appendCalls(firewall::calllog::format(result.entries));
 }
 
 void ZGui::language()

@@ -31,7 +31,7 @@ public:
     // `shell` runs the window's commands; when null, a SystemShell (each through sh as system()
     // runs it, its stderr read). Tests pass a recorder.
     ZGui(const QString &argument, QWidget *parent = nullptr, const char *name = nullptr, unsigned int flags = 0,
-         control::Shell *shell = nullptr, control::Storage storage = control::Storage::fromEnvironment());
+         control::Shell *shell = nullptr, firewall::Storage storage = firewall::Storage::fromEnvironment());
     ~ZGui() override;
 
     QString getProgramDir();
@@ -113,7 +113,7 @@ private:
     // The rows of a log's text.
     void appendCalls(std::string_view log);
 
-    const control::Storage m_storage;
+    const firewall::Storage m_storage;
     QString m_programDir;
     QString m_languagePath;
     ZListBox *m_statusBox = nullptr;
@@ -126,7 +126,7 @@ private:
     // which a change of language does not remake.
     std::string m_registerUnknownText;
     QString m_daemonState;
-    control::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
+    settingsstore::SettingsStore m_settings{std::string()}; // the settings file, while the window is open
     ZNavTabWidget *m_tabs = nullptr;
     ZSoftKey *m_softKey = nullptr;
     ZOptionsMenu *m_menu = nullptr;

@@ -42,7 +42,7 @@ std::string g_storage;
 // Whether an answer came; `answer`, when given, is told it ("allow" or "block").
 bool ask(const std::string &socket, const std::string &number, std::string *answer = nullptr)
 {
-    const int fd = control::daemonsocket::connectTo(socket);
+    const int fd = firewall::daemonsocket::connectTo(socket);
     if (fd < 0)
         return false;
     const std::string line = number + "\n";
@@ -64,7 +64,7 @@ public:
     // given, is the settings copy instead of a black list of `numbers`.
     explicit Daemon(int64_t numbers, bool cached = false, bool edited = false, int64_t kind = Numbers,
                     Program program = TheDaemon, const std::string &settings = {})
-        : socket(program == TheDaemon ? control::Storage::fromEnvironment().daemonSocket()
+        : socket(program == TheDaemon ? firewall::Storage::fromEnvironment().daemonSocket()
                                       : g_storage + "peer" + std::to_string(program) + ".sock")
     {
         std::string list; // each entry ends in ';', which the list's reader skips
@@ -78,7 +78,7 @@ public:
             list += "+34 911 00 00 00";
         if (!cached)
             std::remove((g_storage + ".blacklist.keys").c_str());
-        control::writeFileAtomically(
+        settingsstore::writeFileAtomically(
             g_storage + ".Callvane.cfg",
             settings.empty() ? "[Callvane]\nFirewall = Blacklist\n[Blacklist]\nNum = " + list + "\n" : settings);
         const std::string path = program == TheDaemon ? g_storage + ".blacklist" : std::string(PEER_SERVER);
@@ -240,7 +240,8 @@ void writeCards(const std::string &book, int count)
 {
     std::filesystem::create_directories(book);
     for (int i = 0; i < count; ++i)
-        control::writeFileAtomically(book + std::to_string(i) + ".vcf", card("+34 6" + std::to_string(10000000 + i)));
+        settingsstore::writeFileAtomically(book + std::to_string(i) + ".vcf",
+                                           card("+34 6" + std::to_string(10000000 + i)));
 }
 
 // Strangers calling in white-list mode, the owner's 10,000 contacts read and not read, in
@@ -309,14 +310,14 @@ void BM_ContactsBesideNone(benchmark::State &state)
 // blocked just before, beside the same with both turned off: what they add to a decision.
 void BM_CallsThatMatterBesideNone(benchmark::State &state)
 {
-    const std::string placed = control::Storage::fromEnvironment().callsPlaced();
+    const std::string placed = firewall::Storage::fromEnvironment().callsPlaced();
     std::string calls = "callvane-calls 1\n";
     for (int i = 0; i < 1000; ++i)
         calls += "called " + std::to_string(std::time(nullptr)) + " +34 62" + std::to_string(1000000 + i) + "\n";
     std::vector<double> decisions[2]; // in microseconds: off, on
     for (auto _ : state) {
         for (const int on : {0, 1}) {
-            control::writeFileAtomically(placed, calls);
+            settingsstore::writeFileAtomically(placed, calls);
             const Daemon daemon(0, false, false, Numbers, TheDaemon,
                                 std::string("[Callvane]\nFirewall = Whitelist\n")
                                     + (on != 0 ? "" : "CallBacks = 0\nRepeatedCallers = 0\n") + "[Whitelist]\n");
@@ -366,7 +367,7 @@ void BM_CallsDuringReread(benchmark::State &state)
             for (int64_t i = 0; i < 300; ++i)
                 timedAsk(quiet, "+34 7" + std::to_string(10000000 + i), nullptr);
             const std::string added = "+34 62" + std::to_string(1000000 + round++);
-            control::writeFileAtomically(book + "added" + std::to_string(round) + ".vcf", card(added));
+            settingsstore::writeFileAtomically(book + "added" + std::to_string(round) + ".vcf", card(added));
             const auto changed = Clock::now();
             std::string answer;
             while (timedAsk(during, "+34 7" + std::to_string(10000000 + round), nullptr)

@@ -49,13 +49,13 @@ struct Window
     explicit Window(int64_t numbers)
         : text(settingsWith(numbers))
     {
-        control::writeFileAtomically(settingsPath(), text);
+        settingsstore::writeFileAtomically(settingsPath(), text);
         gui = std::make_unique<ZGui>(QString(), nullptr, nullptr, 0, &shell);
     }
     // The file and the box as they were before the edit.
     void restore() const
     {
-        control::writeFileAtomically(settingsPath(), text);
+        settingsstore::writeFileAtomically(settingsPath(), text);
         gui->findChild<ZListBox *>("blacklistBox")->clear();
         gui->CargarBlacklist();
         // The reload's own deferred work (the view's layout) is not the next edit's.
@@ -127,7 +127,7 @@ void BM_EditBesidePeer(benchmark::State &state)
         state.PauseTiming();
         window.restore();
         const auto peerBegin = Clock::now();
-        control::writeFileAtomically(peerPath, window.text);
+        settingsstore::writeFileAtomically(peerPath, window.text);
         peers.push_back(ms(peerBegin));
         ratios.push_back(edits.back() / peers.back());
         state.ResumeTiming();
@@ -204,7 +204,7 @@ int main(int argc, char **argv)
     g_dir = &dir;
     QDir().mkpath(programDir());
     QDir().mkpath(dir.path() + "/storage");
-    qputenv(control::Storage::kDirVariable, QFile::encodeName(dir.path() + "/storage/"));
+    qputenv(firewall::Storage::kDirVariable, QFile::encodeName(dir.path() + "/storage/"));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QByteArray argv0 = QFile::encodeName(programDir() + "callvane");

@@ -52,7 +52,7 @@ bool use(const std::string &service)
     if (g_storage.empty())
         return false;
     g_rig = TelephonyRig::make(QString::fromStdString(g_storage));
-    control::writeFileAtomically(
+    settingsstore::writeFileAtomically(
         g_storage + ".Callvane.cfg",
         "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n[Blacklist]\nNum = 600112233\n");
     if (!g_rig->start()) {

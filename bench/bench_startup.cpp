@@ -101,16 +101,16 @@ std::string callvaneWith(int numbers)
     fs::copy(CALLVANE_PROGRAM_DIR, dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     std::string black;
     std::string white;
-    std::vector<control::calllog::Entry> calls;
+    std::vector<firewall::calllog::Entry> calls;
     for (int i = 0; i < numbers; ++i) {
         black += (i > 0 ? ";+346" : "+346") + std::to_string(10000000 + i);
         white += (i > 0 ? ";+347" : "+347") + std::to_string(10000000 + i);
         calls.push_back({"+346" + std::to_string(10000000 + i), "2026-12-08 10:00:00"});
     }
-    control::writeFileAtomically(dir + "Callvane.cfg",
-                                 "[Callvane]\nLanguage = English\nFirewall = Blacklist\n[Blacklist]\nNum = " + black
-                                     + "\n[Whitelist]\nNum = " + white + "\n");
-    control::writeFileAtomically(storage + ".blockedcalls", control::calllog::format(calls));
+    settingsstore::writeFileAtomically(dir + "Callvane.cfg",
+                                       "[Callvane]\nLanguage = English\nFirewall = Blacklist\n[Blacklist]\nNum = "
+                                           + black + "\n[Whitelist]\nNum = " + white + "\n");
+    settingsstore::writeFileAtomically(storage + ".blockedcalls", firewall::calllog::format(calls));
     return storage;
 }
 

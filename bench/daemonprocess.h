@@ -27,7 +27,7 @@ inline std::string temporaryStorage(std::string pattern)
     if (::mkdtemp(pattern.data()) == nullptr)
         return {};
     const std::string dir = pattern + "/";
-    ::setenv(control::Storage::kDirVariable, dir.c_str(), 1);
+    ::setenv(firewall::Storage::kDirVariable, dir.c_str(), 1);
     ::setenv("CALLVANE_REGION", "ES", 1);
     std::error_code failed;
     std::filesystem::copy_file(CALLVANE_PROGRAM_DIR "/blacklist", dir + ".blacklist", failed);

@@ -3,7 +3,7 @@
 //   peerserver allow SOCKET            answers "allow" to every line
 //   peerserver hashset SOCKET SETTINGS loads the black list of SETTINGS into a hash set, then
 //                                      answers "block" for a line in it, else "allow"
-//   peerserver screen SOCKET SETTINGS  decides as the daemon does (control::CallScreen, region
+//   peerserver screen SOCKET SETTINGS  decides as the daemon does (firewall::CallScreen, region
 //                                      CALLVANE_REGION), on the same blocking loop
 // It runs until it is killed.
 
@@ -26,12 +26,12 @@
 namespace {
 
 // Read as the daemon reads it; what each peer does with it is its own.
-std::optional<control::FirewallSettings> readSettings(const char *path)
+std::optional<firewall::FirewallSettings> readSettings(const char *path)
 {
     std::string text;
-    if (!control::readFile(path, text))
+    if (!settingsstore::readFile(path, text))
         return std::nullopt;
-    return control::FirewallSettings::read(control::IniDocument::parse(text));
+    return firewall::FirewallSettings::read(settingsstore::IniDocument::parse(text));
 }
 
 } // namespace
@@ -45,9 +45,9 @@ int main(int argc, char **argv)
     }
     std::function<bool(const std::string &)> blocks = [](const std::string &) { return false; };
     std::unordered_set<std::string> blocked;
-    std::optional<control::CallScreen> screen;
+    std::optional<firewall::CallScreen> screen;
     if (mode != "allow") {
-        const std::optional<control::FirewallSettings> settings = readSettings(argv[3]);
+        const std::optional<firewall::FirewallSettings> settings = readSettings(argv[3]);
         if (!settings) {
             std::perror(argv[3]);
             return 1;
@@ -61,7 +61,7 @@ int main(int argc, char **argv)
             blocks = [&screen](const std::string &line) { return screen->blocks(line); };
         }
     }
-    const int listening = control::daemonsocket::listenAt(argv[2]);
+    const int listening = firewall::daemonsocket::listenAt(argv[2]);
     if (listening < 0 || ::fcntl(listening, F_SETFL, 0) != 0) {
         std::perror("peerserver");
         return 1;

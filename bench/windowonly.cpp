@@ -9,7 +9,7 @@ ZApplication *app = nullptr;
 
 int main(int argc, char **argv)
 {
-    const control::Storage storage = control::Storage::fromEnvironment();
+    const firewall::Storage storage = firewall::Storage::fromEnvironment();
     app = new ZApplication(argc, argv, 1);
     RecordingShell shell;
     auto *gui = new ZGui(QString(), nullptr, nullptr, 0, &shell, storage);

@@ -40,17 +40,17 @@ std::string Commands::deploySettings() const
 
 std::string Commands::settingsFile() const
 {
-    return m_programDir + settings::kFileName;
+    return m_programDir + firewall::settings::kFileName;
 }
 
 std::string Commands::deployedSettingsFile() const
 {
-    return Storage(m_storageDir).deployedSettings();
+    return firewall::Storage(m_storageDir).deployedSettings();
 }
 
 std::string Commands::daemonLockFile() const
 {
-    return Storage(m_storageDir).daemonLock();
+    return firewall::Storage(m_storageDir).daemonLock();
 }
 
 std::string Commands::daemonStart() const

@@ -46,10 +46,10 @@ pid_t spawn(const std::string &command, int err, bool ownSession)
 bool frozen(const std::string &pid)
 {
     std::string groups;
-    if (!readFile("/proc/" + pid + "/cgroup", groups))
+    if (!settingsstore::readFile("/proc/" + pid + "/cgroup", groups))
         return false;
     // Lines of "id:controllers:path"; cgroup v2's has no controllers.
-    for (const std::string &line : splitList(groups, '\n')) {
+    for (const std::string &line : settingsstore::splitList(groups, '\n')) {
         const size_t first = line.find(':');
         const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
         if (second == std::string::npos)
@@ -57,9 +57,10 @@ bool frozen(const std::string &pid)
         const std::string controllers = line.substr(first + 1, second - first - 1);
         const std::string path = line.substr(second + 1);
         std::string state;
-        if (controllers.empty() && readFile("/sys/fs/cgroup" + path + "/cgroup.events", state))
+        if (controllers.empty() && settingsstore::readFile("/sys/fs/cgroup" + path + "/cgroup.events", state))
             return state.find("frozen 1") != std::string::npos;
-        if (controllers == "freezer" && readFile("/sys/fs/cgroup/freezer" + path + "/freezer.state", state))
+        if (controllers == "freezer"
+            && settingsstore::readFile("/sys/fs/cgroup/freezer" + path + "/freezer.state", state))
             return state.compare(0, 6, "FROZEN") == 0;
     }
     return false;
@@ -71,10 +72,10 @@ bool daemonStopped(const Commands &commands)
 {
     std::string holder;
     std::string stat;
-    if (!readFile(commands.daemonLockFile(), holder))
+    if (!settingsstore::readFile(commands.daemonLockFile(), holder))
         return false;
-    const std::string pid = std::to_string(daemonlock::pid(holder));
-    if (!readFile("/proc/" + pid + "/stat", stat))
+    const std::string pid = std::to_string(firewall::daemonlock::pid(holder));
+    if (!settingsstore::readFile("/proc/" + pid + "/stat", stat))
         return false;
     const size_t name = stat.rfind(") ");
     return (name != std::string::npos && name + 2 < stat.size() && (stat[name + 2] == 'T' || stat[name + 2] == 't'))
@@ -95,8 +96,8 @@ std::optional<bool> Shell::probe(const Commands &commands)
     std::string state;
     std::optional<bool> running;
     // Any line: another storage's daemon, or a program of that name, may be listed first.
-    if (readFile(commands.probeFile(), state)) {
-        const std::vector<std::string> lines = splitList(state, '\n');
+    if (settingsstore::readFile(commands.probeFile(), state)) {
+        const std::vector<std::string> lines = settingsstore::splitList(state, '\n');
         running =
             std::find(lines.begin(), lines.end(), commands.daemonMark()) != lines.end() && !daemonStopped(commands);
     }
@@ -108,7 +109,7 @@ bool Shell::awaitDaemon(const std::string &socketPath, bool running)
 {
     const auto giveUp = std::chrono::steady_clock::now() + kDaemonWait;
     for (;;) {
-        const int fd = daemonsocket::connectTo(socketPath);
+        const int fd = firewall::daemonsocket::connectTo(socketPath);
         if (fd >= 0)
             ::close(fd); // says nothing: the daemon answers no call and logs none
         if ((fd >= 0) == running)
@@ -179,7 +180,7 @@ int SystemShell::runScript(const std::string &script, const std::vector<std::str
     if (!ended)
         ::waitpid(shell, &status, 0);
 
-    for (const std::string &line : splitList(said, '\n')) {
+    for (const std::string &line : settingsstore::splitList(said, '\n')) {
         if (std::none_of(commands.begin(), commands.end(),
                          [&line](const std::string &command) { return Commands::isExpectedNoise(command, line); }))
             std::fprintf(stderr, "%s\n", line.c_str());

@@ -115,7 +115,7 @@ std::string clockTime(std::chrono::seconds when)
 
 int main(int argc, char **argv)
 {
-    const auto options = control::commandline::parse(argc, argv, "blacklist", kUsage);
+    const auto options = firewall::commandline::parse(argc, argv, "blacklist", kUsage);
     if (options.exitStatus)
         return *options.exitStatus;
     if (options.firstOperand < argc) {
@@ -135,13 +135,13 @@ int main(int argc, char **argv)
     }
     Instance::runFromMemory(argv);
 
-    const control::Storage storage = control::Storage::fromEnvironment();
+    const firewall::Storage storage = firewall::Storage::fromEnvironment();
     Reporter reporter;
     Instance instance(reporter);
     instance.takeTicket(storage.daemonStarts());
     // Before the daemon that serves is stopped: a start that cannot serve leaves it.
     reporter.toSystemLog();
-    std::optional<control::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
+    std::optional<firewall::FirewallSettings> settings = Index::readSettings(storage.deployedSettings(), reporter);
     if (!settings)
         return 1;
     // Resolved before detaching, which changes to "/": a relative path is the starter's.
@@ -156,7 +156,7 @@ int main(int argc, char **argv)
         return instance.superseded() ? 0 : 1; // a newer start serves
     // Listening before anything slow: calls that come meanwhile wait in the backlog.
     const std::string socketPath = storage.daemonSocket();
-    const int listenFd = control::daemonsocket::listenAt(socketPath);
+    const int listenFd = firewall::daemonsocket::listenAt(socketPath);
     if (listenFd < 0) {
         reporter.error("cannot listen on " + socketPath + ": " + std::strerror(errno));
         return 1;
@@ -171,7 +171,7 @@ int main(int argc, char **argv)
     ::sigprocmask(SIG_BLOCK, &stops, nullptr);
     ::signal(SIGHUP, SIG_IGN);
 
-    const char *languages = std::getenv(control::BlockedNotice::kLanguagesVariable);
+    const char *languages = std::getenv(firewall::BlockedNotice::kLanguagesVariable);
     if (!instance.detach())
         return 1;
     // After the fork: an sd-event loop is its process's own.
@@ -187,50 +187,50 @@ int main(int argc, char **argv)
         reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
         sd_event_exit(made, 0);
     });
-    const control::Region region = control::Region::fromEnvironment([] {
+    const firewall::Region region = firewall::Region::fromEnvironment([] {
         // A phone runs one of the two.
         const bus::Bus bus = bus::system();
-        const control::Region::Network network = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
-        return control::Region::ofNetwork(network.code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork)
-                                                               : network);
+        const firewall::Region::Network network = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
+        return firewall::Region::ofNetwork(network.code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork)
+                                                                : network);
     });
     reporter.inform(region.code.empty()
                         ? "no region is known: a national number matches the international ones of every country "
                           "with that national number (set CALLVANE_REGION)"
                         : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
                             + ")");
-    const bool contactsCount = control::BlockingRule::contactsCount(*settings);
-    control::Exemptions exemptions(*settings, region.code, storage.callsPlaced(), control::Exemptions::currentBoot(),
-                                   control::Exemptions::Now::current());
+    const bool contactsCount = firewall::BlockingRule::contactsCount(*settings);
+    firewall::Exemptions exemptions(*settings, region.code, storage.callsPlaced(), firewall::Exemptions::currentBoot(),
+                                    firewall::Exemptions::Now::current());
     if (!exemptions.problem().empty())
         reporter.report(Fault::CallsPlaced, storage.callsPlaced() + ": " + exemptions.problem());
     const auto saySuspended = [&reporter](std::chrono::seconds until) {
         reporter.inform("an emergency call was placed: no call is blocked until " + clockTime(until));
     };
-    if (const auto until = exemptions.suspendedUntil(control::Exemptions::Now::current()))
+    if (const auto until = exemptions.suspendedUntil(firewall::Exemptions::Now::current()))
         saySuspended(*until); // still, after a restart
     Index index(*settings, region.code, storage.keyCache());
-    control::BlockedNotice notice =
-        control::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
+    firewall::BlockedNotice notice =
+        firewall::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
     index.saveKeysInBackground();
     LogQueue log(made, storage.blockedCalls(), storage.blockedCallsLock(), reporter);
     Notifier notifier(made, std::move(notice));
-    const auto logBlocked = [&log, &notifier](const control::CallerId &caller) {
+    const auto logBlocked = [&log, &notifier](const firewall::CallerId &caller) {
         log.add(caller);
         notifier.post(caller);
     };
     std::optional<ContactBook> contacts;
     if (contactsCount)
         contacts.emplace(made, ContactBook::kpeopleDirectory(), region.code, reporter);
-    const control::BlockingRule rule(
+    const firewall::BlockingRule rule(
         index.screen(), [&contacts](std::string_view number) { return contacts && contacts->has(number); }, exemptions);
-    const auto blocks = [&rule](const control::CallerId &caller) {
-        return rule.blocks(caller, control::Exemptions::Now::current());
+    const auto blocks = [&rule](const firewall::CallerId &caller) {
+        return rule.blocks(caller, firewall::Exemptions::Now::current());
     };
     const auto placed = [&](const std::string &number, bool emergency) {
-        const auto now = control::Exemptions::Now::current();
+        const auto now = firewall::Exemptions::Now::current();
         const auto before = exemptions.suspendedUntil(now);
         if (exemptions.placed(number, emergency, now))
             reporter.resolved(Fault::CallsPlaced);

@@ -27,7 +27,7 @@ Environment:
 
 int main(int argc, char **argv)
 {
-    const auto options = control::commandline::parse(argc, argv, "callvane-ring", kUsage);
+    const auto options = firewall::commandline::parse(argc, argv, "callvane-ring", kUsage);
     if (options.exitStatus)
         return *options.exitStatus;
     const int operands = argc - options.firstOperand;
@@ -38,8 +38,8 @@ int main(int argc, char **argv)
                      "Try 'callvane-ring --help'.\n");
         return 2;
     }
-    const std::string path = control::Storage::fromEnvironment().daemonSocket();
-    const int fd = control::daemonsocket::connectTo(path);
+    const std::string path = firewall::Storage::fromEnvironment().daemonSocket();
+    const int fd = firewall::daemonsocket::connectTo(path);
     if (fd < 0) {
         std::fprintf(stderr, "callvane-ring: no firewall daemon listens on %s (%s); is the firewall on?\n",
                      path.c_str(), std::strerror(errno));
@@ -58,10 +58,10 @@ int main(int argc, char **argv)
     ::close(fd);
     if (!reply.empty() && reply.back() == '\n')
         reply.pop_back();
-    if (reply != control::daemonsocket::kBlock && reply != control::daemonsocket::kAllow) {
+    if (reply != firewall::daemonsocket::kBlock && reply != firewall::daemonsocket::kAllow) {
         std::fprintf(stderr, "callvane-ring: the daemon gave no answer (the number may be too long or not text)\n");
         return 2;
     }
     std::printf("%s\n", reply.c_str());
-    return reply == control::daemonsocket::kBlock ? 1 : 0;
+    return reply == firewall::daemonsocket::kBlock ? 1 : 0;
 }

@@ -273,7 +273,7 @@ void CallWatcher::forgetCallsOf(const std::string &modemPath)
 
 void CallWatcher::decide(const std::string &callPath, Call &call, std::string_view number)
 {
-    call.caller = control::CallerId(number);
+    call.caller = firewall::CallerId(number);
     if (!m_blocks(call.caller)) {
         call.stage = Call::Stage::Done;
         return;
@@ -293,7 +293,7 @@ void CallWatcher::hangUp(const std::string &callPath, Call &call)
     }
 }
 
-void CallWatcher::hungUp(const control::CallerId &caller)
+void CallWatcher::hungUp(const firewall::CallerId &caller)
 {
     const auto now = Clock::now();
     for (auto it = m_recentlyHungUp.begin(); it != m_recentlyHungUp.end();) {
@@ -335,7 +335,7 @@ int CallWatcher::onHangup(sd_bus_message *message, void *self, sd_bus_error * /*
     const auto found = watcher.m_calls.find(watcher.askedAbout(message).value_or(std::string()));
     if (found == watcher.m_calls.end())
         return 0;
-    const control::CallerId caller = found->second.caller;
+    const firewall::CallerId caller = found->second.caller;
     found->second.stage = Call::Stage::Done;
     if (found->second.removed)
         watcher.m_calls.erase(found);

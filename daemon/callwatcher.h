@@ -38,8 +38,8 @@ public:
     static constexpr std::chrono::seconds kWithheldRingsOn{3};
     static constexpr std::chrono::seconds kReconnectWait{5};
 
-    using Blocks = std::function<bool(const control::CallerId &caller)>;
-    using HungUp = std::function<void(const control::CallerId &caller)>;
+    using Blocks = std::function<bool(const firewall::CallerId &caller)>;
+    using HungUp = std::function<void(const firewall::CallerId &caller)>;
     // `emergency`: the service says it is an emergency call.
     using Placed = std::function<void(const std::string &number, bool emergency)>;
 
@@ -125,7 +125,7 @@ private:
         bool waiting = false;
         Clock::time_point added;
         Clock::time_point due; // of the number, or of the hang-up
-        control::CallerId caller;
+        firewall::CallerId caller;
         bus::Slot question{nullptr, sd_bus_slot_unref};
         bool removed = false; // by the service, while it hangs up: kept for the reply
         bool outgoing = false;
@@ -146,7 +146,7 @@ private:
     // `number` as the service gave it; empty for a withheld caller.
     void decide(const std::string &callPath, Call &call, std::string_view number);
     void hangUp(const std::string &callPath, Call &call);
-    void hungUp(const control::CallerId &caller);
+    void hungUp(const firewall::CallerId &caller);
     // Tells `placed` of an outgoing call once it is dialled and its number known.
     void notePlaced(Call &call, const CallProperties &said);
     std::map<std::string, Call>::iterator drop(std::map<std::string, Call>::iterator call);

@@ -27,9 +27,9 @@ constexpr int kMaxDepth = 8;
 // The numbers of one vCard file, read up to `limit` bytes; why not all, in `why`.
 std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
 {
-    control::vcard::TelephoneReader reader;
+    vcard::TelephoneReader reader;
     const auto feed = [&reader](std::string_view piece) { reader.feed(piece); };
-    if (control::readFileBounded(path, limit, true, feed, why) == control::ReadEnd::Cut)
+    if (settingsstore::readFileBounded(path, limit, true, feed, why) == settingsstore::ReadEnd::Cut)
         why = "larger than a contact: only its first " + std::to_string(limit >> 20) + " MiB read";
     return reader.finish();
 }
@@ -138,9 +138,9 @@ void ContactBook::read(Reading &reading)
 {
     struct stat st = {};
     reading.directoryThere = ::stat(m_directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    std::string above = control::directoryOf(m_directory);
+    std::string above = settingsstore::directoryOf(m_directory);
     while (above.size() > 1 && ::access(above.c_str(), F_OK) != 0)
-        above = control::directoryOf(above);
+        above = settingsstore::directoryOf(above);
     const int ancestor = m_inotify.valid() && m_directory.rfind('/', 0) == 0
         ? ::inotify_add_watch(m_inotify.get(), above.c_str(), kMade)
         : -1;
@@ -151,7 +151,7 @@ void ContactBook::read(Reading &reading)
         readFolder(m_directory, 0, reading);
     std::vector<std::string> numbers = reading.fileNumbers; // kept for a re-index without a re-read
     numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
-    reading.index = std::make_unique<control::CallScreen>(control::CallScreen::listing(std::move(numbers), m_region));
+    reading.index = std::make_unique<firewall::CallScreen>(firewall::CallScreen::listing(std::move(numbers), m_region));
 }
 
 // Links to folders are not followed (a loop of them would never end); links to files are.

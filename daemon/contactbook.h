@@ -56,7 +56,7 @@ private:
         std::vector<std::string> edsNumbers;
         std::vector<std::pair<std::string, std::string>> passedOver; // (path, why)
         bool directoryThere = false;
-        std::unique_ptr<control::CallScreen> index;
+        std::unique_ptr<firewall::CallScreen> index;
     };
 
     // Asks for a reading, of the vCards too or of the index alone.
@@ -74,15 +74,15 @@ private:
     std::string m_directory;
     std::string m_region;
     Reporter &m_reporter;
-    control::UniqueFd m_inotify;
+    settingsstore::UniqueFd m_inotify;
     int m_ancestorWatch = -1; // of the nearest folder above the book's that is there
     eventloop::Source m_changes;
     eventloop::Source m_settle;
-    control::UniqueFd m_finished; // an eventfd the thread signals
+    settingsstore::UniqueFd m_finished; // an eventfd the thread signals
     eventloop::Source m_finishedSource;
     std::vector<std::string> m_fileNumbers; // of the vCards, as read last
     std::set<std::string> m_passedOver; // what of them was, and why: said once
-    std::unique_ptr<control::CallScreen> m_numbers; // as a black list: "blocked" is listed
+    std::unique_ptr<firewall::CallScreen> m_numbers; // as a black list: "blocked" is listed
     bool m_filesAsked = false;
     bool m_indexAsked = false;
     std::unique_ptr<Reading> m_reading; // under way

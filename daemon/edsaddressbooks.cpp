@@ -88,7 +88,7 @@ int EdsAddressBooks::onSources(sd_bus_message *message, void *self, sd_bus_error
     };
     std::set<std::string> listed;
     bus::readManagedObjects(message, "org.gnome.evolution.dataserver.Source", readSource, [&] {
-        const control::IniDocument source = control::IniDocument::parse(data);
+        const settingsstore::IniDocument source = settingsstore::IniDocument::parse(data);
         if (source.value("Address Book", "BackendName") && source.value("Data Source", "Enabled") != "false") {
             listed.insert(uid);
             books.open(uid, source.value("Data Source", "DisplayName").value_or(uid));
@@ -192,7 +192,7 @@ int EdsAddressBooks::onContacts(sd_bus_message *message, void *book, sd_bus_erro
     const bool answered =
         !sd_bus_message_is_method_error(message, nullptr) && sd_bus_message_enter_container(message, 'a', "s") >= 0;
     while (answered && sd_bus_message_read(message, "s", &card) > 0) {
-        for (std::string &number : control::vcard::telephoneNumbers(card))
+        for (std::string &number : vcard::telephoneNumbers(card))
             numbers.push_back(std::move(number));
     }
     if (answered) {

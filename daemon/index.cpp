@@ -12,21 +12,21 @@
 #include <system_error>
 #include <unistd.h>
 
-std::optional<control::FirewallSettings> Index::readSettings(const std::string &path, Reporter &reporter)
+std::optional<firewall::FirewallSettings> Index::readSettings(const std::string &path, Reporter &reporter)
 {
     std::string text;
-    if (!control::readFile(path, text)) {
+    if (!settingsstore::readFile(path, text)) {
         reporter.report(Fault::Settings,
                         "cannot read " + path + " (" + std::strerror(errno)
                             + "); not starting without the firewall's settings");
         return std::nullopt;
     }
-    const control::IniDocument document = control::IniDocument::parse(text);
+    const settingsstore::IniDocument document = settingsstore::IniDocument::parse(text);
     if (const size_t stray = document.strayLines(); stray > 0) {
         reporter.report(Fault::Settings,
                         path + " is damaged: " + std::to_string(stray) + " lines are not settings and are ignored");
     }
-    control::FirewallSettings settings = control::FirewallSettings::read(document);
+    firewall::FirewallSettings settings = firewall::FirewallSettings::read(document);
     for (const std::string &entry : settings.unreadable) {
         std::string message = path;
         message.append(": \"").append(entry).append("\" is no whole number of 0 to a year; the default serves");
@@ -35,7 +35,7 @@ std::optional<control::FirewallSettings> Index::readSettings(const std::string &
     return settings;
 }
 
-Index::Index(control::FirewallSettings &settings, const std::string &region, std::string keyCachePath)
+Index::Index(firewall::FirewallSettings &settings, const std::string &region, std::string keyCachePath)
     : m_region(region)
     , m_keyCachePath(std::move(keyCachePath))
     , m_screen(indexed(settings, region, m_keyCachePath, m_toSave))
@@ -48,17 +48,17 @@ Index::~Index()
         m_saver.join();
 }
 
-control::CallScreen Index::indexed(control::FirewallSettings &settings, const std::string &region,
-                                   const std::string &keyCachePath, std::optional<KeysToSave> &toSave)
+firewall::CallScreen Index::indexed(firewall::FirewallSettings &settings, const std::string &region,
+                                    const std::string &keyCachePath, std::optional<KeysToSave> &toSave)
 {
     std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
     if (entries.empty()) {
         toSave.emplace();
         return {settings, region};
     }
-    const control::keycache::Keys known = control::keycache::load(keyCachePath, region);
+    const firewall::keycache::Keys known = firewall::keycache::load(keyCachePath, region);
     std::vector<std::uint64_t> keys;
-    control::CallScreen screen(settings, region, &known, &keys);
+    firewall::CallScreen screen(settings, region, &known, &keys);
     if (screen.parsed() > 0 || known.size() != keys.size())
         toSave = KeysToSave{std::move(entries), std::move(keys)};
     return screen;
@@ -72,7 +72,7 @@ void Index::saveKeysInBackground()
         if (m_toSave->entries.empty())
             ::unlink(m_keyCachePath.c_str());
         else
-            control::keycache::save(m_keyCachePath, m_region, m_toSave->entries, m_toSave->keys);
+            firewall::keycache::save(m_keyCachePath, m_region, m_toSave->entries, m_toSave->keys);
         m_toSave.reset();
         ::malloc_trim(0);
     };

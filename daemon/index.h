@@ -20,16 +20,16 @@ public:
     // A settings copy that cannot be read gives nothing (said on stderr): made-up rules
     // (white-list mode with empty lists) would block every call. One that is damaged gives
     // what can be read, and the owner is told.
-    static std::optional<control::FirewallSettings> readSettings(const std::string &path, Reporter &reporter);
+    static std::optional<firewall::FirewallSettings> readSettings(const std::string &path, Reporter &reporter);
 
     // Takes the lists of `settings` over.
-    Index(control::FirewallSettings &settings, const std::string &region, std::string keyCachePath);
+    Index(firewall::FirewallSettings &settings, const std::string &region, std::string keyCachePath);
     // Waits for the key cache to be written.
     ~Index();
     Index(const Index &) = delete;
     Index &operator=(const Index &) = delete;
 
-    const control::CallScreen &screen() const { return m_screen; }
+    const firewall::CallScreen &screen() const { return m_screen; }
     // Writes (and syncs) the key cache, or removes it, on a thread beside the loop: no call
     // waits for it. Nothing where the cache holds the list as it is.
     void saveKeysInBackground();
@@ -40,12 +40,12 @@ private:
         std::vector<std::string> entries;
         std::vector<std::uint64_t> keys;
     };
-    static control::CallScreen indexed(control::FirewallSettings &settings, const std::string &region,
-                                       const std::string &keyCachePath, std::optional<KeysToSave> &toSave);
+    static firewall::CallScreen indexed(firewall::FirewallSettings &settings, const std::string &region,
+                                        const std::string &keyCachePath, std::optional<KeysToSave> &toSave);
 
     std::string m_region;
     std::string m_keyCachePath;
     std::optional<KeysToSave> m_toSave; // with no entries: the cache is removed
-    control::CallScreen m_screen;
+    firewall::CallScreen m_screen;
     std::thread m_saver;
 };

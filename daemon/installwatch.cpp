@@ -23,7 +23,7 @@ InstallWatch::InstallWatch(sd_event *loop, std::string path, std::function<void(
         return;
     m_fd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!m_fd.valid()
-        || ::inotify_add_watch(m_fd.get(), control::directoryOf(m_path).c_str(),
+        || ::inotify_add_watch(m_fd.get(), settingsstore::directoryOf(m_path).c_str(),
                                IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR)
             < 0)
         return;

@@ -33,7 +33,7 @@ private:
 
     std::string m_path;
     std::function<void()> m_removed;
-    control::UniqueFd m_fd;
+    settingsstore::UniqueFd m_fd;
     eventloop::Source m_changes;
     eventloop::Source m_recheck;
 };

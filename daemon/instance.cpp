@@ -47,11 +47,11 @@ pid_t lockHolder(int lockFd, const std::string &path)
     char text[4200] = {};
     const ssize_t n = ::pread(lockFd, text, sizeof text - 1, 0);
     const std::string_view written(text, n > 0 ? size_t(n) : 0);
-    if (!control::daemonlock::writtenFor(written, path))
+    if (!firewall::daemonlock::writtenFor(written, path))
         return 0;
-    const long pid = control::daemonlock::pid(written);
+    const long pid = firewall::daemonlock::pid(written);
     std::string comm;
-    if (pid <= 1 || pid == ::getpid() || !control::readFile("/proc/" + std::to_string(pid) + "/comm", comm)
+    if (pid <= 1 || pid == ::getpid() || !settingsstore::readFile("/proc/" + std::to_string(pid) + "/comm", comm)
         || comm != ".blacklist\n")
         return 0;
     struct stat st = {};
@@ -145,7 +145,7 @@ bool Instance::lock(const std::string &path)
 
 void Instance::recordHolder()
 {
-    const std::string pid = control::daemonlock::format(::getpid(), m_lockPath);
+    const std::string pid = firewall::daemonlock::format(::getpid(), m_lockPath);
     if (::pwrite(m_lockFd.get(), pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
         m_reporter.error(std::string("cannot write its pid to the instance lock: ") + std::strerror(errno));
 }

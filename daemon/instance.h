@@ -53,8 +53,8 @@ private:
     void recordHolder();
 
     const Reporter &m_reporter;
-    control::UniqueFd m_lockFd;
+    settingsstore::UniqueFd m_lockFd;
     std::string m_lockPath;
-    control::UniqueFd m_ticketFd;
+    settingsstore::UniqueFd m_ticketFd;
     off_t m_ticket = 0;
 };

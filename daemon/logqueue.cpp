@@ -30,7 +30,7 @@ LogQueue::LogQueue(sd_event *loop, std::string log, std::string lock, Reporter &
 {
 }
 
-void LogQueue::add(const control::CallerId &caller)
+void LogQueue::add(const firewall::CallerId &caller)
 {
     m_unwritten.push_back({caller.logged(), localTimestamp()});
     if (m_unwritten.size() > kMaxUnwritten) {
@@ -45,8 +45,8 @@ void LogQueue::add(const control::CallerId &caller)
 
 void LogQueue::write()
 {
-    using control::calllog::AppendResult;
-    const AppendResult result = control::calllog::append(m_log, m_lock, m_unwritten, &m_mark, false);
+    using firewall::calllog::AppendResult;
+    const AppendResult result = firewall::calllog::append(m_log, m_lock, m_unwritten, &m_mark, false);
     const int error = errno;
     const auto now = eventloop::Clock::now();
     switch (result) {

@@ -23,7 +23,7 @@ public:
     LogQueue &operator=(const LogQueue &) = delete;
 
     // A blocked call from `caller`, now.
-    void add(const control::CallerId &caller);
+    void add(const firewall::CallerId &caller);
     // At the stop: tries for at most `wait` to write what waits, and says what was lost.
     void flush(std::chrono::milliseconds wait);
 
@@ -33,8 +33,8 @@ private:
     std::string m_log;
     std::string m_lock;
     Reporter &m_reporter;
-    control::calllog::AppendMark m_mark;
-    std::vector<control::calllog::Entry> m_unwritten;
+    firewall::calllog::AppendMark m_mark;
+    std::vector<firewall::calllog::Entry> m_unwritten;
     eventloop::Clock::time_point m_retryAt;
     eventloop::Source m_retry;
 };

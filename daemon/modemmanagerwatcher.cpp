@@ -92,7 +92,7 @@ ModemManagerWatcher::ModemManagerWatcher(sd_event *loop, Blocks blocks, HungUp h
     start();
 }
 
-control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
+firewall::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
     const auto firstOf = [](const char *type, std::string &into) {
         return [type, &into](sd_bus_message *value) {
@@ -121,7 +121,7 @@ control::Region::Network ModemManagerWatcher::operatorCode(sd_bus *bus, std::chr
     std::string home = simProperty("OperatorIdentifier");
     if (home.empty())
         home = simProperty("Imsi").substr(0, 5);
-    return home.size() >= 5 ? control::Region::Network{home, true} : control::Region::Network{network};
+    return home.size() >= 5 ? firewall::Region::Network{home, true} : firewall::Region::Network{network};
 }
 
 void ModemManagerWatcher::appeared()

@@ -15,7 +15,7 @@ public:
     // ModemManager's (a phone abroad reads its owner's numbers as its own country's), else of
     // the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when
     // none is known.
-    static control::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
+    static firewall::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-Notifier::Notifier(sd_event *loop, control::BlockedNotice notice)
+Notifier::Notifier(sd_event *loop, firewall::BlockedNotice notice)
     : m_loop(loop)
     , m_notice(std::move(notice))
 {
@@ -33,7 +33,7 @@ bool Notifier::connect()
     return true;
 }
 
-void Notifier::post(const control::CallerId &caller)
+void Notifier::post(const firewall::CallerId &caller)
 {
     postText(m_notice.summary(caller));
 }

@@ -12,7 +12,7 @@
 // server. Screening never waits for it: the bus is served by the daemon's loop, a notice is
 // dropped while kMaxUnanswered others wait for the server's answer, and a bus that closed is
 // opened anew at the next notice.
-namespace control {
+namespace firewall {
 class CallerId;
 }
 
@@ -21,12 +21,12 @@ class Notifier
 public:
     static constexpr int kMaxUnanswered = 8;
 
-    Notifier(sd_event *loop, control::BlockedNotice notice);
+    Notifier(sd_event *loop, firewall::BlockedNotice notice);
     ~Notifier();
     Notifier(const Notifier &) = delete;
     Notifier &operator=(const Notifier &) = delete;
 
-    void post(const control::CallerId &caller);
+    void post(const firewall::CallerId &caller);
     // That no call is blocked until `until` (as the owner reads the time).
     void postSuspended(const std::string &until);
 
@@ -36,7 +36,7 @@ private:
     static int onReply(sd_bus_message *message, void *self, sd_bus_error *error);
 
     sd_event *m_loop;
-    control::BlockedNotice m_notice;
+    firewall::BlockedNotice m_notice;
     sd_bus *m_bus = nullptr;
     int m_unanswered = 0;
 };

@@ -73,7 +73,7 @@ OfonoWatcher::OfonoWatcher(sd_event *loop, Blocks blocks, HungUp hungUp, Placed 
     start();
 }
 
-control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
+firewall::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::milliseconds wait)
 {
     const bus::Message modems = bus::askNow(bus, kService, "/", kManager, "GetModems", wait);
     std::string home;
@@ -97,7 +97,7 @@ control::Region::Network OfonoWatcher::operatorCode(sd_bus *bus, std::chrono::mi
         }
         return sd_bus_message_skip(modems.get(), "a{sv}") >= 0;
     });
-    return home.size() >= 5 ? control::Region::Network{home, true} : control::Region::Network{network};
+    return home.size() >= 5 ? firewall::Region::Network{home, true} : firewall::Region::Network{network};
 }
 
 void OfonoWatcher::appeared()

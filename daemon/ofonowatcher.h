@@ -11,7 +11,7 @@ public:
     // The operator code (MCC and MNC) of the home network of the SIM in a modem of oFono's,
     // else of the network the modem is on; asked once on `bus`, each answer waited for at most `wait`; "" when none
     // is known.
-    static control::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
+    static firewall::Region::Network operatorCode(sd_bus *bus, std::chrono::milliseconds wait);
 
 private:
     void appeared() override;

@@ -22,8 +22,8 @@ bool isText(std::string_view line)
 
 } // namespace
 
-SocketServer::SocketServer(sd_event *loop, int listenFd, std::function<bool(const control::CallerId &)> blocks,
-                           std::function<void(const control::CallerId &)> blocked)
+SocketServer::SocketServer(sd_event *loop, int listenFd, std::function<bool(const firewall::CallerId &)> blocks,
+                           std::function<void(const firewall::CallerId &)> blocked)
     : m_loop(loop)
     , m_listenFd(listenFd)
     , m_blocks(std::move(blocks))
@@ -114,9 +114,10 @@ bool SocketServer::serve(Client &client)
 
 void SocketServer::answer(Client &client, const std::string &number)
 {
-    const control::CallerId caller(number);
+    const firewall::CallerId caller(number);
     const bool block = m_blocks(caller);
-    const std::string reply = std::string(block ? control::daemonsocket::kBlock : control::daemonsocket::kAllow) + "\n";
+    const std::string reply =
+        std::string(block ? firewall::daemonsocket::kBlock : firewall::daemonsocket::kAllow) + "\n";
     [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     if (block)
         m_blocked(caller);

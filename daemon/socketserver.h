@@ -7,9 +7,9 @@
 #include <list>
 #include <string>
 
-namespace control {
+namespace firewall {
 class CallerId;
-} // namespace control
+} // namespace firewall
 
 // Answers calls on a listening UNIX stream socket: one line in (the caller's number, or empty
 // or "unknown"), one line out ("block" or "allow"), then the connection is closed. A request
@@ -24,8 +24,8 @@ public:
     static constexpr size_t kMaxClients = 256;
 
     // `blocks` decides; `blocked` is told of each call answered "block", after the answer.
-    SocketServer(sd_event *loop, int listenFd, std::function<bool(const control::CallerId &caller)> blocks,
-                 std::function<void(const control::CallerId &caller)> blocked);
+    SocketServer(sd_event *loop, int listenFd, std::function<bool(const firewall::CallerId &caller)> blocks,
+                 std::function<void(const firewall::CallerId &caller)> blocked);
     ~SocketServer();
     SocketServer(const SocketServer &) = delete;
     SocketServer &operator=(const SocketServer &) = delete;
@@ -50,8 +50,8 @@ private:
 
     sd_event *m_loop;
     int m_listenFd;
-    std::function<bool(const control::CallerId &)> m_blocks;
-    std::function<void(const control::CallerId &)> m_blocked;
+    std::function<bool(const firewall::CallerId &)> m_blocks;
+    std::function<void(const firewall::CallerId &)> m_blocked;
     eventloop::Source m_listening;
     std::list<Client> m_clients;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace control::vcard {
+namespace vcard {
 
 namespace {
 
@@ -84,4 +84,4 @@ std::vector<std::string> telephoneNumbers(std::string_view text)
     return reader.finish();
 }
 
-} // namespace control::vcard
+} // namespace vcard

@@ -10,7 +10,7 @@
 // "tel:" URI read as its number (its parameters, as ";ext=", left off). Property names are
 // read in any case. A value that ends in "*" is left out: it is no number, and it would read
 // as a list's wildcard.
-namespace control::vcard {
+namespace vcard {
 
 std::vector<std::string> telephoneNumbers(std::string_view text);
 
@@ -35,4 +35,4 @@ private:
     std::vector<std::string> m_numbers;
 };
 
-} // namespace control::vcard
+} // namespace vcard

@@ -15,5 +15,5 @@ public:
     QString readEntry(const QString &group, const QString &key, const QString &fallback = QString());
 
 private:
-    control::SettingsStore m_store;
+    settingsstore::SettingsStore m_store;
 };

@@ -12,7 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace control::calllog {
+namespace firewall::calllog {
 
 namespace {
 
@@ -43,7 +43,7 @@ public:
     bool busy() const { return m_busy; }
 
 private:
-    UniqueFd m_fd;
+    settingsstore::UniqueFd m_fd;
     bool m_held = false;
     bool m_busy = false;
 };
@@ -127,7 +127,7 @@ std::string format(const std::vector<Entry> &entries)
 std::vector<Entry> read(const std::string &logPath)
 {
     std::string text;
-    if (!readFile(logPath, text))
+    if (!settingsstore::readFile(logPath, text))
         return {};
     return parse(text);
 }
@@ -200,7 +200,7 @@ RemoveResult remove(const std::string &logPath, const std::string &lockPath, siz
     if (lock.held() && victim != entries.end()) {
         Entry removed = std::move(*victim);
         const auto position = entries.erase(victim);
-        result.written = writeFileAtomically(logPath, format(entries));
+        result.written = settingsstore::writeFileAtomically(logPath, format(entries));
         if (!result.written)
             entries.insert(position, std::move(removed));
     }
@@ -208,4 +208,4 @@ RemoveResult remove(const std::string &logPath, const std::string &lockPath, siz
     return result;
 }
 
-} // namespace control::calllog
+} // namespace firewall::calllog

@@ -13,7 +13,7 @@
 // with no line after it has an empty detail. The daemon appends, the window rewrites; both
 // hold an exclusive flock() on a separate lock file (never renamed) meanwhile. The lock file
 // and a new log are the owner's alone: anyone who can open the lock can stall the daemon.
-namespace control::calllog {
+namespace firewall::calllog {
 
 struct Entry
 {
@@ -74,4 +74,4 @@ struct RemoveResult
 // kLockPatience writes nothing.
 RemoveResult remove(const std::string &logPath, const std::string &lockPath, size_t index, const Entry &expected);
 
-} // namespace control::calllog
+} // namespace firewall::calllog

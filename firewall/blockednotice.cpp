@@ -7,14 +7,14 @@
 
 #include <cstdlib>
 
-namespace control {
+namespace firewall {
 
 BlockedNotice::BlockedNotice(const std::string &languageFile)
 {
     std::string text;
-    if (!readFile(languageFile, text))
+    if (!settingsstore::readFile(languageFile, text))
         return;
-    const IniDocument document = IniDocument::parse(text);
+    const settingsstore::IniDocument document = settingsstore::IniDocument::parse(text);
     const auto take = [&document](const char *key, std::string &into) {
         if (std::optional<std::string> value = document.value(text::kGroup, key); value && !value->empty())
             into = std::move(*value);
@@ -55,4 +55,4 @@ std::string BlockedNotice::suspended(const std::string &until) const
     return filledIn(m_suspended, until);
 }
 
-} // namespace control
+} // namespace firewall

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace control {
+namespace firewall {
 
 class CallerId;
 
@@ -35,4 +35,4 @@ private:
     std::string m_suspended = "An emergency call: no call is blocked until %1";
 };
 
-} // namespace control
+} // namespace firewall

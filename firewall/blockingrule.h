@@ -8,7 +8,7 @@
 #include <functional>
 #include <string_view>
 
-namespace control {
+namespace firewall {
 
 // The whole rule a call is answered by: the lists' (CallScreen), then the owner's contacts,
 // who ring through in white-list mode unless "AllowContacts" is "No", then the calls that get
@@ -45,4 +45,4 @@ private:
     Exemptions &m_exemptions;
 };
 
-} // namespace control
+} // namespace firewall

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace control {
+namespace firewall {
 
 namespace {
 
@@ -78,4 +78,4 @@ std::string CallerId::logged() const
     return withheld() ? kUnknown : m_number;
 }
 
-} // namespace control
+} // namespace firewall

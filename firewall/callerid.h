@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace control {
+namespace firewall {
 
 // A caller's ID as the daemon takes it from a call, made once where the call arrives (its
 // socket, the telephony service) and seen alike by the rule, the register and the notice: cut
@@ -31,4 +31,4 @@ private:
     std::string m_number;
 };
 
-} // namespace control
+} // namespace firewall

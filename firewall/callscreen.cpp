@@ -14,7 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace control {
+namespace firewall {
 
 namespace {
 
@@ -272,4 +272,4 @@ bool CallScreen::blocks(std::string_view number) const
     return m_blacklistMode ? onList : !onList;
 }
 
-} // namespace control
+} // namespace firewall

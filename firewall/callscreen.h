@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace control {
+namespace firewall {
 
 // Decides whether a call is blocked.
 //
@@ -85,4 +85,4 @@ private:
     bool m_everyPhoneNumber = false; // "+*"
 };
 
-} // namespace control
+} // namespace firewall

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <getopt.h>
 
-namespace control::commandline {
+namespace firewall::commandline {
 
 Result parse(int argc, char **argv, const char *name, const char *usage)
 {
@@ -41,4 +41,4 @@ Result parse(int argc, char **argv, const char *name, const char *usage)
     return result;
 }
 
-} // namespace control::commandline
+} // namespace firewall::commandline

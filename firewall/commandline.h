@@ -6,7 +6,7 @@
 // version, each on stdout, and the program ends with 0 before doing anything else; any other
 // option (a word starting with '-', up to a lone "--") is an error, said on stderr with a
 // hint, and ends it with 2. Otherwise the index of the first operand is returned.
-namespace control::commandline {
+namespace firewall::commandline {
 
 struct Result
 {
@@ -16,4 +16,4 @@ struct Result
 
 Result parse(int argc, char **argv, const char *name, const char *usage);
 
-} // namespace control::commandline
+} // namespace firewall::commandline

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace control::daemonlock {
+namespace firewall::daemonlock {
 
 std::string format(long pid, const std::string &path)
 {
@@ -20,4 +20,4 @@ bool writtenFor(std::string_view text, const std::string &path)
     return end == std::string_view::npos || end + 1 == text.size() || text.substr(end + 1) == path + "\n";
 }
 
-} // namespace control::daemonlock
+} // namespace firewall::daemonlock

@@ -7,7 +7,7 @@
 // and read by the next start and by the window: the holder's pid on the first line, then the
 // lock's path as the holder opened it (a lock file linked into two storages names the other's).
 // An older daemon wrote its pid alone.
-namespace control::daemonlock {
+namespace firewall::daemonlock {
 
 std::string format(long pid, const std::string &path);
 // The pid on the first line; 0 where there is none.
@@ -15,4 +15,4 @@ long pid(std::string_view text);
 // Whether `text` was written for the lock at `path`: it names that path, or none.
 bool writtenFor(std::string_view text, const std::string &path);
 
-} // namespace control::daemonlock
+} // namespace firewall::daemonlock

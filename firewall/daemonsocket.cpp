@@ -8,7 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace control::daemonsocket {
+namespace firewall::daemonsocket {
 
 namespace {
 
@@ -90,4 +90,4 @@ int connectTo(const std::string &path)
     });
 }
 
-} // namespace control::daemonsocket
+} // namespace firewall::daemonsocket

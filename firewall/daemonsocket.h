@@ -5,7 +5,7 @@
 // The daemon's socket: a UNIX stream socket at storage + ".blacklist.sock". A caller writes
 // one line (the number; empty or "unknown" for a call without one) and reads one line,
 // "block" or "allow".
-namespace control::daemonsocket {
+namespace firewall::daemonsocket {
 
 inline constexpr char kBlock[] = "block";
 inline constexpr char kAllow[] = "allow";
@@ -17,4 +17,4 @@ int listenAt(const std::string &path);
 // A connected socket (close-on-exec), or -1 with errno set.
 int connectTo(const std::string &path);
 
-} // namespace control::daemonsocket
+} // namespace firewall::daemonsocket

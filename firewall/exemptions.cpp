@@ -8,7 +8,7 @@
 #include <ctime>
 #include <sstream>
 
-namespace control {
+namespace firewall {
 
 namespace {
 
@@ -28,13 +28,13 @@ seconds onClock(clockid_t clock)
 // The file's bytes, up to `limit`: false, with why, when there are none to read.
 bool readBounded(const std::string &path, size_t limit, std::string &text, std::string &why)
 {
-    const ReadEnd end = readFileBounded(
+    const settingsstore::ReadEnd end = settingsstore::readFileBounded(
         path, limit, false, [&text](std::string_view piece) { text += piece; }, why);
-    if (end == ReadEnd::Cut)
+    if (end == settingsstore::ReadEnd::Cut)
         why = "larger than it can be: only its first " + std::to_string(limit >> 10) + " KiB read";
-    if (end == ReadEnd::Missing)
+    if (end == settingsstore::ReadEnd::Missing)
         why.clear();
-    return end == ReadEnd::Whole || end == ReadEnd::Cut;
+    return end == settingsstore::ReadEnd::Whole || end == settingsstore::ReadEnd::Cut;
 }
 
 } // namespace
@@ -131,7 +131,7 @@ std::string Exemptions::serialize() const
 bool Exemptions::save() const
 {
     // Whom the owner called is the owner's business.
-    return writeFileAtomically(m_storePath, serialize(), Access::OwnerOnly);
+    return settingsstore::writeFileAtomically(m_storePath, serialize(), settingsstore::Access::OwnerOnly);
 }
 
 bool Exemptions::suspended(const Now &now) const
@@ -221,4 +221,4 @@ bool Exemptions::placed(std::string_view number, bool emergency, const Now &now)
     return save();
 }
 
-} // namespace control
+} // namespace firewall

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace control {
+namespace firewall {
 
 // The calls that get through whatever the lists say, each for a period of the settings (zero
 // turns it off):
@@ -94,4 +94,4 @@ private:
     std::deque<std::pair<std::chrono::seconds, std::string>> m_blockedOrder; // as they came
 };
 
-} // namespace control
+} // namespace firewall

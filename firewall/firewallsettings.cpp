@@ -6,14 +6,15 @@
 
 #include <charconv>
 
-namespace control {
+namespace firewall {
 
 namespace {
 
 // A whole number of `unit`s, or the default where the value is none (and it is said). Bounded
 // to a year: no period is longer, and the sum with a time cannot overflow.
 template <typename Duration>
-void readPeriod(const IniDocument &document, const char *key, Duration &period, std::vector<std::string> &unreadable)
+void readPeriod(const settingsstore::IniDocument &document, const char *key, Duration &period,
+                std::vector<std::string> &unreadable)
 {
     const std::optional<std::string_view> text = document.valueView(settings::kCallvaneGroup, key);
     if (!text)
@@ -29,15 +30,15 @@ void readPeriod(const IniDocument &document, const char *key, Duration &period, 
 
 } // namespace
 
-FirewallSettings FirewallSettings::read(const IniDocument &document)
+FirewallSettings FirewallSettings::read(const settingsstore::IniDocument &document)
 {
     using namespace settings;
     FirewallSettings result;
     result.blacklistMode = isBlacklistMode(document.value(kCallvaneGroup, kFirewallKey).value_or(""));
     result.blockUnknown = blocksUnknown(document.value(kCallvaneGroup, kBlockUnknownKey).value_or(""));
     result.allowContacts = allowsContacts(document.value(kCallvaneGroup, kAllowContactsKey).value_or(""));
-    result.blacklist = splitList(document.valueView(kBlacklistGroup, kNumKey).value_or(""));
-    result.whitelist = splitList(document.valueView(kWhitelistGroup, kNumKey).value_or(""));
+    result.blacklist = settingsstore::splitList(document.valueView(kBlacklistGroup, kNumKey).value_or(""));
+    result.whitelist = settingsstore::splitList(document.valueView(kWhitelistGroup, kNumKey).value_or(""));
     result.language = document.value(kCallvaneGroup, kLanguageKey).value_or("");
     readPeriod(document, kEmergencyCallBackKey, result.emergencyCallBack, result.unreadable);
     readPeriod(document, kRepeatedCallersKey, result.repeatedCallers, result.unreadable);
@@ -47,4 +48,4 @@ FirewallSettings FirewallSettings::read(const IniDocument &document)
     return result;
 }
 
-} // namespace control
+} // namespace firewall

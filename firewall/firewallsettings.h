@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-namespace control {
-
+namespace settingsstore {
 class IniDocument;
+}
+
+namespace firewall {
 
 // What the daemon acts on, read from a settings text the way the status tab reads it: a
 // missing file or key is white-list mode, unknown callers let through, empty lists.
@@ -25,7 +27,7 @@ struct FirewallSettings
     // "Key = value" of those whose value is no whole number (they keep the default).
     std::vector<std::string> unreadable;
 
-    static FirewallSettings read(const IniDocument &document);
+    static FirewallSettings read(const settingsstore::IniDocument &document);
 };
 
-} // namespace control
+} // namespace firewall

@@ -8,7 +8,7 @@
 #include <link.h>
 #include <sys/stat.h>
 
-namespace control::keycache {
+namespace firewall::keycache {
 
 namespace {
 
@@ -97,7 +97,7 @@ Keys parse(std::string bytes, const std::string &region)
 Keys load(const std::string &path, const std::string &region)
 {
     std::string bytes;
-    if (!readFile(path, bytes))
+    if (!settingsstore::readFile(path, bytes))
         return {};
     return parse(std::move(bytes), region);
 }
@@ -152,7 +152,7 @@ bool save(const std::string &path, const std::string &region, const std::vector<
           const std::vector<std::uint64_t> &keys)
 {
     // The list's numbers are the owner's business.
-    return writeFileAtomically(path, serialize(region, entries, keys), Access::OwnerOnly);
+    return settingsstore::writeFileAtomically(path, serialize(region, entries, keys), settingsstore::Access::OwnerOnly);
 }
 
-} // namespace control::keycache
+} // namespace firewall::keycache

@@ -14,7 +14,7 @@
 // The file holds the region and the phone-number library it was made with; one that is
 // missing, damaged, or made with another region, library or format reads as empty, and
 // everything is parsed as without it.
-namespace control::keycache {
+namespace firewall::keycache {
 
 // The entries of a cache file, read where they stand in its bytes.
 class Keys
@@ -47,4 +47,4 @@ std::string library();
 bool save(const std::string &path, const std::string &region, const std::vector<std::string> &entries,
           const std::vector<std::uint64_t> &keys);
 
-} // namespace control::keycache
+} // namespace firewall::keycache

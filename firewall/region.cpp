@@ -13,7 +13,7 @@
 #include <memory>
 #include <unistd.h>
 
-namespace control {
+namespace firewall {
 
 namespace {
 
@@ -78,7 +78,7 @@ std::string timeZone()
     std::string zone;
     if (const char *tz = std::getenv("TZ"); tz != nullptr)
         zone = tz[0] == ':' ? tz + 1 : tz;
-    else if (readFile("/etc/timezone", zone))
+    else if (settingsstore::readFile("/etc/timezone", zone))
         zone = zone.substr(0, zone.find('\n'));
     else if (char link[256] = {}; ::readlink("/etc/localtime", link, sizeof link - 1) > 0)
         zone = link;
@@ -111,7 +111,7 @@ std::string Region::countryOf(std::string_view providersXml, std::string_view op
 Region Region::ofNetwork(const Network &network, const std::string &providers)
 {
     std::string xml;
-    if (network.code.empty() || !readFile(providers, xml))
+    if (network.code.empty() || !settingsstore::readFile(providers, xml))
         return {};
     const std::string country = countryOf(xml, network.code);
     if (country.empty())
@@ -138,15 +138,15 @@ Region Region::fromEnvironment(const std::function<Region()> &ofNetwork, const s
     }
     const std::string zone = timeZone();
     std::string table;
-    if (zone.empty() || !readFile(zoneTable, table))
+    if (zone.empty() || !settingsstore::readFile(zoneTable, table))
         return {};
     // Lines "ES<tab>+4024-00341<tab>Europe/Madrid<tab>...": each zone with its country.
-    for (const std::string &line : splitList(table, '\n')) {
-        const std::vector<std::string> fields = splitList(line, '\t');
+    for (const std::string &line : settingsstore::splitList(table, '\n')) {
+        const std::vector<std::string> fields = settingsstore::splitList(line, '\t');
         if (fields.size() >= 3 && fields[2] == zone && isRegion(fields[0].substr(0, 2)))
             return {upper(fields[0].substr(0, 2)), "the time zone " + zone};
     }
     return {};
 }
 
-} // namespace control
+} // namespace firewall

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace control {
+namespace firewall {
 
 // The region in which the daemon reads numbers without a country code, with whence it came
 // for the owner to read.
@@ -41,4 +41,4 @@ struct Region
     static std::string countryOf(std::string_view providersXml, std::string_view operatorCode);
 };
 
-} // namespace control
+} // namespace firewall

@@ -4,7 +4,7 @@
 
 // The groups, keys and values of the settings file, and the values' meaning. The window and
 // the daemon both read them through these names.
-namespace control::settings {
+namespace firewall::settings {
 
 inline constexpr char kFileName[] = "Callvane.cfg";
 
@@ -43,4 +43,4 @@ inline bool allowsContacts(const std::string &allowContacts)
     return allowContacts != kNo;
 }
 
-} // namespace control::settings
+} // namespace firewall::settings

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-namespace control {
+namespace firewall {
 
 Storage Storage::fromEnvironment()
 {
@@ -23,4 +23,4 @@ Storage Storage::fromEnvironment()
     return Storage(path);
 }
 
-} // namespace control
+} // namespace firewall

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace control {
+namespace firewall {
 
 // The phone's user storage, where the daemon, its settings copy and its log live. Each program
 // makes it once, at its start, and passes it on.
@@ -38,4 +38,4 @@ private:
     std::string m_dir;
 };
 
-} // namespace control
+} // namespace firewall

@@ -1,7 +1,7 @@
 #pragma once
 
 // The language files: one INI file per language, every text in group "CALLVANE".
-namespace control::text {
+namespace firewall::text {
 
 inline constexpr char kGroup[] = "CALLVANE";
 
@@ -39,4 +39,4 @@ inline constexpr const char *kAllKeys[] = {
     kUnknownNumber,   kMainAdd,       kMenuLanguage,   kLangName,  kNoticeBlocked, kNoticeSuspended,
 };
 
-} // namespace control::text
+} // namespace firewall::text

@@ -38,7 +38,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "screenshots: cannot lay out %s\n", argv[1]);
         return 1;
     }
-    qputenv(control::Storage::kDirVariable, QFile::encodeName(storage));
+    qputenv(firewall::Storage::kDirVariable, QFile::encodeName(storage));
     std::ofstream(QFile::encodeName(programDir + "/Callvane.cfg").constData())
         << "[Callvane]\nLanguage = English\nFirewall = Blacklist\nBlockUnknown = Yes\n\n"
            "[Blacklist]\nNum = +34 600 11 22 33;0800 555 123;+44 20 7946 0000\n\n[Whitelist]\nNum = 112;+33 1 23 45 67 "

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace control {
+namespace settingsstore {
 
 std::string directoryOf(const std::string &path)
 {
@@ -170,4 +170,4 @@ ReadEnd readFileBounded(const std::string &path, size_t limit, bool followLink,
     return ::read(fd.get(), buffer, 1) > 0 ? ReadEnd::Cut : ReadEnd::Whole;
 }
 
-} // namespace control
+} // namespace settingsstore

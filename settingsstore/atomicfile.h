@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace control {
+namespace settingsstore {
 
 // Replaces the file at `path` with `content` so that a crash at any moment leaves either the
 // old or the new file: a temporary file in the same directory is written, synced and renamed
@@ -32,4 +32,4 @@ enum class ReadEnd { Whole, Cut, Missing, Failed };
 ReadEnd readFileBounded(const std::string &path, size_t limit, bool followLink,
                         const std::function<void(std::string_view)> &take, std::string &why);
 
-} // namespace control
+} // namespace settingsstore

@@ -1,6 +1,6 @@
 #include "settingsstore/inidocument.h"
 
-namespace control {
+namespace settingsstore {
 
 namespace {
 
@@ -212,4 +212,4 @@ void IniDocument::setValue(const std::string &group, const std::string &key, con
     reindex();
 }
 
-} // namespace control
+} // namespace settingsstore

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace control {
+namespace settingsstore {
 
 // An INI text that can be edited without losing anything it does not understand.
 //
@@ -57,4 +57,4 @@ private:
 std::string escapeIniValue(std::string_view value);
 std::string unescapeIniValue(std::string_view text);
 
-} // namespace control
+} // namespace settingsstore

@@ -1,6 +1,6 @@
 #include "settingsstore/numberlist.h"
 
-namespace control {
+namespace settingsstore {
 
 std::vector<std::string> splitList(std::string_view value, char separator)
 {
@@ -37,4 +37,4 @@ std::string listWithout(std::string_view value, size_t index)
     return edited;
 }
 
-} // namespace control
+} // namespace settingsstore

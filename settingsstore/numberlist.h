@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace control {
+namespace settingsstore {
 
 inline constexpr char kListSeparator = ';';
 
@@ -29,4 +29,4 @@ template <class Take> void forEachListEntry(std::string_view value, Take take, c
 std::string listWithAdded(std::string_view value, std::string_view entry);
 std::string listWithout(std::string_view value, size_t index);
 
-} // namespace control
+} // namespace settingsstore

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-namespace control {
+namespace settingsstore {
 
 SettingsStore::SettingsStore(std::string path)
     : m_path(std::move(path))
@@ -62,4 +62,4 @@ bool SettingsStore::setValue(const std::string &group, const std::string &key, c
     return true;
 }
 
-} // namespace control
+} // namespace settingsstore

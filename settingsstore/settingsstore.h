@@ -8,7 +8,7 @@
 
 #include <sys/types.h>
 
-namespace control {
+namespace settingsstore {
 
 // One INI file on disk, read lazily and written through.
 //
@@ -46,4 +46,4 @@ private:
     size_t m_timesRead = 0;
 };
 
-} // namespace control
+} // namespace settingsstore

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-namespace control {
+namespace settingsstore {
 
 // A file descriptor owned: closed when its owner goes, or when it is given another. -1 is none.
 class UniqueFd
@@ -41,4 +41,4 @@ private:
     int m_fd = -1;
 };
 
-} // namespace control
+} // namespace settingsstore

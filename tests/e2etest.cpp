@@ -134,7 +134,7 @@ namespace {
 
 int connectToDaemon()
 {
-    return control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket());
+    return firewall::daemonsocket::connectTo(firewall::Storage::fromEnvironment().daemonSocket());
 }
 
 } // namespace
@@ -149,7 +149,7 @@ bool daemonListens()
 
 bool deployAndStart(const QByteArray &settings, const QString &errorFile)
 {
-    const QString storage = QString::fromStdString(control::Storage::fromEnvironment().dir());
+    const QString storage = QString::fromStdString(firewall::Storage::fromEnvironment().dir());
     QFile::remove(storage + ".blacklist");
     QFile copy(storage + ".Callvane.cfg");
     if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", storage + ".blacklist")
@@ -187,12 +187,12 @@ Reply request(const QByteArrayList &pieces, int waitMs)
 
 SmallDisk::SmallDisk(const QString &dir, qint64 spare)
     : m_dir(QFile::encodeName(dir))
-    , m_savedStorage(qgetenv(control::Storage::kDirVariable))
+    , m_savedStorage(qgetenv(firewall::Storage::kDirVariable))
 {
     const QByteArray size = "size=" + QByteArray::number(QFileInfo(CALLVANE_PROGRAM_DIR "/blacklist").size() + spare);
     m_mounted = QDir().mkpath(dir) && ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, size.constData()) == 0;
     if (m_mounted)
-        qputenv(control::Storage::kDirVariable, m_dir + "/");
+        qputenv(firewall::Storage::kDirVariable, m_dir + "/");
 }
 
 SmallDisk::~SmallDisk()
@@ -201,7 +201,7 @@ SmallDisk::~SmallDisk()
         return;
     stopDaemons();
     ::umount(m_dir.constData());
-    qputenv(control::Storage::kDirVariable, m_savedStorage);
+    qputenv(firewall::Storage::kDirVariable, m_savedStorage);
 }
 
 void SmallDisk::fill(const QString &name, int piece) const

@@ -91,7 +91,7 @@ void watchDialogs()
 
 control::Commands testCommands()
 {
-    return {QFile::encodeName(g_program).toStdString(), control::Storage::fromEnvironment().dir()};
+    return {QFile::encodeName(g_program).toStdString(), firewall::Storage::fromEnvironment().dir()};
 }
 
 QString programDir()
@@ -118,8 +118,8 @@ void reset(const QByteArray &settings)
     copyTree(QStringLiteral(CALLVANE_PROGRAM_DIR "/images"), g_program + "images");
     QDir().mkpath(g_program + "languages");
     QByteArray test = "[CALLVANE]\n";
-    for (const char *key : control::text::kAllKeys)
-        test += QByteArray(key) + " = " + (QByteArray(key) == control::text::kLangName ? "Test" : key) + "\n";
+    for (const char *key : firewall::text::kAllKeys)
+        test += QByteArray(key) + " = " + (QByteArray(key) == firewall::text::kLangName ? "Test" : key) + "\n";
     writeFile(g_program + "languages/Test", test);
     if (!settings.isNull())
         writeFile(g_program + "Callvane.cfg", settings);
@@ -136,7 +136,7 @@ QByteArray settings()
 
 QString storedValue(const char *group, const char *key)
 {
-    control::SettingsStore store(QFile::encodeName(g_program + "Callvane.cfg").toStdString());
+    settingsstore::SettingsStore store(QFile::encodeName(g_program + "Callvane.cfg").toStdString());
     const auto value = store.value(group, key);
     return value ? QString::fromStdString(*value) : QStringLiteral("<missing>");
 }
@@ -277,7 +277,7 @@ int run(QObject *test, int argc, char **argv)
     g_top = new QTemporaryDir;
     g_program = g_top->path() + "/prog/";
     g_storage = g_top->path() + "/storage/";
-    qputenv(control::Storage::kDirVariable, QFile::encodeName(g_storage));
+    qputenv(firewall::Storage::kDirVariable, QFile::encodeName(g_storage));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     g_args.assign(argv, argv + argc);

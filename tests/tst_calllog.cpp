@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace calllog = control::calllog;
+namespace calllog = firewall::calllog;
 using Entries = std::vector<calllog::Entry>;
 
 Q_DECLARE_METATYPE(Entries)
@@ -24,7 +24,7 @@ namespace {
 std::string contents(const std::string &path)
 {
     std::string text;
-    return control::readFile(path, text) ? text : std::string("<missing>");
+    return settingsstore::readFile(path, text) ? text : std::string("<missing>");
 }
 
 struct Log
@@ -32,7 +32,7 @@ struct Log
     QTemporaryDir dir;
     std::string path = QFile::encodeName(dir.filePath(".blockedcalls")).toStdString();
     std::string lock = QFile::encodeName(dir.filePath(".blockedcalls.lock")).toStdString();
-    bool write(const std::string &text) const { return control::writeFileAtomically(path, text); }
+    bool write(const std::string &text) const { return settingsstore::writeFileAtomically(path, text); }
 };
 
 } // namespace
@@ -113,7 +113,7 @@ private slots:
     {
         QFETCH(QByteArray, number);
         QFETCH(QByteArray, line);
-        const control::CallerId caller(number.toStdString());
+        const firewall::CallerId caller(number.toStdString());
         QCOMPARE(QByteArray::fromStdString(caller.logged()), line);
         QCOMPARE(caller.withheld(), line == "unknown");
     }

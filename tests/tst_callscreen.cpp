@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using control::CallScreen;
-using control::FirewallSettings;
-namespace keycache = control::keycache;
+using firewall::CallScreen;
+using firewall::FirewallSettings;
+namespace keycache = firewall::keycache;
 
 namespace {
 
@@ -311,8 +311,8 @@ private slots:
         set("LC_MESSAGES", {});
         set("LANG", lang);
         set("TZ", tz.isEmpty() ? QByteArray("Etc/UTC") : tz);
-        const control::Region found = control::Region::fromEnvironment([&network] {
-            return network.isEmpty() ? control::Region{} : control::Region{network.toStdString(), "the network"};
+        const firewall::Region found = firewall::Region::fromEnvironment([&network] {
+            return network.isEmpty() ? firewall::Region{} : firewall::Region{network.toStdString(), "the network"};
         });
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(QString::fromStdString(found.whence), whence);
@@ -343,11 +343,11 @@ private slots:
         QFETCH(QString, operatorCode);
         QFETCH(QString, expected);
         QTemporaryDir dir;
-        const QString path = providers.isEmpty() ? QString(control::Region::kProviders) : dir.filePath("p.xml");
+        const QString path = providers.isEmpty() ? QString(firewall::Region::kProviders) : dir.filePath("p.xml");
         if (!providers.isEmpty())
             testfiles::writeFile(path, providers);
-        const control::Region found =
-            control::Region::ofNetwork({operatorCode.toStdString()}, QFile::encodeName(path).toStdString());
+        const firewall::Region found =
+            firewall::Region::ofNetwork({operatorCode.toStdString()}, QFile::encodeName(path).toStdString());
         QCOMPARE(QString::fromStdString(found.code), expected);
         QCOMPARE(found.whence.empty(), expected.isEmpty());
     }

@@ -59,7 +59,7 @@ private slots:
         QFETCH(QString, programDir);
         QFETCH(QString, golden);
         const std::string expected = testfiles::golden(golden).toStdString();
-        const Commands commands(programDir.toStdString(), control::Storage::kDefaultDir);
+        const Commands commands(programDir.toStdString(), firewall::Storage::kDefaultDir);
         QCOMPARE(QString::fromStdString(listing(commands)), QString::fromStdString(expected));
         QCOMPARE(commands.daemonMark(), std::string("/ezxlocal/download/mystuff/.blacklist"));
         QCOMPARE(commands.probeFile(), programDir.toStdString() + "/state");
@@ -82,21 +82,21 @@ private slots:
         QFETCH(QByteArray, variable);
         QFETCH(bool, set);
         QFETCH(QString, dir);
-        const QByteArray saved = qgetenv(control::Storage::kDirVariable);
+        const QByteArray saved = qgetenv(firewall::Storage::kDirVariable);
         if (set)
-            qputenv(control::Storage::kDirVariable, variable);
+            qputenv(firewall::Storage::kDirVariable, variable);
         else
-            qunsetenv(control::Storage::kDirVariable);
-        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().dir()), dir);
-        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().daemon()), dir + ".blacklist");
-        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()), dir + ".blockedcalls");
+            qunsetenv(firewall::Storage::kDirVariable);
+        QCOMPARE(QString::fromStdString(firewall::Storage::fromEnvironment().dir()), dir);
+        QCOMPARE(QString::fromStdString(firewall::Storage::fromEnvironment().daemon()), dir + ".blacklist");
+        QCOMPARE(QString::fromStdString(firewall::Storage::fromEnvironment().blockedCalls()), dir + ".blockedcalls");
         // Resolved once, it names the same directory from anywhere (the daemon changes to "/").
-        control::Storage::fromEnvironment();
+        firewall::Storage::fromEnvironment();
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent("/"));
-        QCOMPARE(QString::fromStdString(control::Storage::fromEnvironment().dir()), dir);
+        QCOMPARE(QString::fromStdString(firewall::Storage::fromEnvironment().dir()), dir);
         QVERIFY(QDir::setCurrent(cwd));
-        qputenv(control::Storage::kDirVariable, saved);
+        qputenv(firewall::Storage::kDirVariable, saved);
     }
 
     void quoting_data()
@@ -192,7 +192,7 @@ private slots:
         QTemporaryDir dir;
         const QString written = QString::fromLocal8Bit(testfiles::saidOnStderr([&] {
             control::SystemShell().run(
-                control::splitList(QFile::encodeName(command.arg(dir.path() + "/")).toStdString(), '\n'));
+                settingsstore::splitList(QFile::encodeName(command.arg(dir.path() + "/")).toStdString(), '\n'));
         }));
         if (said.isEmpty())
             QCOMPARE(written, QString());

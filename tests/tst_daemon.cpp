@@ -39,7 +39,7 @@ namespace {
 
 QString storage()
 {
-    return QString::fromStdString(control::Storage::fromEnvironment().dir());
+    return QString::fromStdString(firewall::Storage::fromEnvironment().dir());
 }
 
 // Root, or a user namespace's root, without the power to read what it may not: as the owner.
@@ -70,9 +70,9 @@ int holdLock(const QString &path)
     return fd;
 }
 
-std::vector<control::calllog::Entry> logged()
+std::vector<firewall::calllog::Entry> logged()
 {
-    return control::calllog::read(control::Storage::fromEnvironment().blockedCalls());
+    return firewall::calllog::read(firewall::Storage::fromEnvironment().blockedCalls());
 }
 
 } // namespace
@@ -91,7 +91,7 @@ class TestDaemon : public QObject
         QFile::remove(program + "blacklist");
         QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", program + "blacklist");
         writeFile(program + "Callvane.cfg", "[Callvane]\nBlockUnknown = Yes\n");
-        return {QFile::encodeName(program).toStdString(), control::Storage::fromEnvironment().dir()};
+        return {QFile::encodeName(program).toStdString(), firewall::Storage::fromEnvironment().dir()};
     }
 
 private slots:
@@ -99,7 +99,7 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (unshare --pid --fork --mount-proc)");
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
         // No session bus: the owner's own address books are no test's.
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
@@ -282,10 +282,10 @@ private slots:
         QFile lock(other + ".blacklist.lock");
         QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(QByteArray::number(serving) + "\n") > 0);
         lock.close();
-        const QByteArray own = qgetenv(control::Storage::kDirVariable);
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(other));
+        const QByteArray own = qgetenv(firewall::Storage::kDirVariable);
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(other));
         const int status = runDaemon("/dev/null");
-        qputenv(control::Storage::kDirVariable, own);
+        qputenv(firewall::Storage::kDirVariable, own);
         QCOMPARE(status, 1);
         QCOMPARE(daemonPids(), std::vector<pid_t>{serving});
     }
@@ -296,7 +296,7 @@ private slots:
         const QString program = m_dir.filePath("prog/");
         QVERIFY(QDir().mkpath(program));
         const control::Commands commands(QFile::encodeName(program).toStdString(),
-                                         control::Storage::fromEnvironment().dir());
+                                         firewall::Storage::fromEnvironment().dir());
         QVERIFY(startDaemon());
         QTRY_COMPARE(daemonPids().size(), size_t(1));
         control::SystemShell shell;
@@ -359,7 +359,7 @@ private slots:
         });
         const control::Commands commands = windowCommands();
         control::SystemShell shell;
-        const std::string socket = control::Storage::fromEnvironment().daemonSocket();
+        const std::string socket = firewall::Storage::fromEnvironment().daemonSocket();
         QVERIFY(shell.runStart(commands, commands.switchOn()) && shell.awaitDaemon(socket, true));
         QVERIFY(write(v1 ? "tasks" : "cgroup.procs", QByteArray::number(soleDaemon())));
         QVERIFY(write(v1 ? "freezer.state" : "cgroup.freeze", v1 ? "FROZEN" : "1"));
@@ -386,7 +386,7 @@ private slots:
     {
         QFETCH(bool, cut);
         const control::Commands commands = windowCommands();
-        const std::string socket = control::Storage::fromEnvironment().daemonSocket();
+        const std::string socket = firewall::Storage::fromEnvironment().daemonSocket();
         control::SystemShell shell;
         QVERIFY(shell.runStart(commands, commands.switchOn()) && shell.awaitDaemon(socket, true));
         std::optional<FileSizeLimit> full;
@@ -565,14 +565,14 @@ private slots:
     {
         QFETCH(QString, storageDir);
         QFETCH(QByteArray, locale);
-        const QByteArray saved = qgetenv(control::Storage::kDirVariable);
+        const QByteArray saved = qgetenv(firewall::Storage::kDirVariable);
         const auto restore = qScopeGuard([&saved] {
-            qputenv(control::Storage::kDirVariable, saved);
+            qputenv(firewall::Storage::kDirVariable, saved);
             qunsetenv("LC_ALL");
         });
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(storageDir));
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(storageDir));
         qputenv("LC_ALL", locale);
-        control::Storage::fromEnvironment(); // as the window's main() does
+        firewall::Storage::fromEnvironment(); // as the window's main() does
         QVERIFY(QDir().mkpath(storage()));
         const QString program = m_dir.filePath("prog/");
         QVERIFY(QDir().mkpath(program));
@@ -602,13 +602,13 @@ private slots:
         });
 
         const control::Commands commands(QFile::encodeName(program).toStdString(),
-                                         control::Storage::fromEnvironment().dir());
+                                         firewall::Storage::fromEnvironment().dir());
         control::SystemShell shell;
         QByteArray said; // a healthy set-up says nothing on the terminal
         const auto run = [&shell, &said](const auto &command) { said += saidOnStderr([&] { shell.run(command); }); };
         run(commands.startup());
         run(commands.switchOn());
-        QVERIFY(shell.awaitDaemon(control::Storage::fromEnvironment().daemonSocket(), true));
+        QVERIFY(shell.awaitDaemon(firewall::Storage::fromEnvironment().daemonSocket(), true));
         run(commands.probe());
         QFile probe(QFile::decodeName(commands.probeFile().c_str()));
         QVERIFY(probe.open(QIODevice::ReadOnly));
@@ -618,7 +618,7 @@ private slots:
         QCOMPARE(ring(), QString("block"));
         QCOMPARE(logged().size(), size_t(1));
         run(commands.switchOff());
-        shell.awaitDaemon(control::Storage::fromEnvironment().daemonSocket(), false);
+        shell.awaitDaemon(firewall::Storage::fromEnvironment().daemonSocket(), false);
         QVERIFY(!daemonListens());
         QTRY_VERIFY(daemonPids().empty());
         run(commands.switchOff()); // none left to stop
@@ -630,10 +630,10 @@ private slots:
         QVERIFY(startDaemon());
         QCOMPARE(ring("600999999"), QString("allow"));
         // A client that says nothing, one that hangs up mid-line; others are served meanwhile.
-        const std::string path = control::Storage::fromEnvironment().daemonSocket();
-        const int silent = control::daemonsocket::connectTo(path);
+        const std::string path = firewall::Storage::fromEnvironment().daemonSocket();
+        const int silent = firewall::daemonsocket::connectTo(path);
         QVERIFY(silent >= 0);
-        const int vanishing = control::daemonsocket::connectTo(path);
+        const int vanishing = firewall::daemonsocket::connectTo(path);
         QVERIFY(vanishing >= 0);
         QCOMPARE(::send(vanishing, "600", 3, MSG_NOSIGNAL), ssize_t(3));
         ::close(vanishing);
@@ -671,7 +671,7 @@ private slots:
         QVERIFY(startDaemon());
         QCOMPARE(ring("600999999"), QString("allow"));
         // Its key cache is written after the first answers; then its files are all there.
-        QTRY_VERIFY(QFileInfo(QString::fromStdString(control::Storage::fromEnvironment().keyCache())).size() > 0);
+        QTRY_VERIFY(QFileInfo(QString::fromStdString(firewall::Storage::fromEnvironment().keyCache())).size() > 0);
         const pid_t daemon = soleDaemon();
         const QStringList before = QDir(storage()).entryList(QDir::AllEntries | QDir::Hidden);
         QProcess run;
@@ -756,11 +756,11 @@ private slots:
     {
         QFETCH(QByteArray, said);
         QVERIFY(startDaemon());
-        const std::string socket = control::Storage::fromEnvironment().daemonSocket();
+        const std::string socket = firewall::Storage::fromEnvironment().daemonSocket();
         std::vector<int> idle;
         const auto flood = [&](int clients) {
             for (int i = 0; i < clients; ++i) {
-                idle.push_back(control::daemonsocket::connectTo(socket));
+                idle.push_back(firewall::daemonsocket::connectTo(socket));
                 [[maybe_unused]] const ssize_t sent = ::send(idle.back(), said.constData(), size_t(said.size()), 0);
             }
         };
@@ -769,7 +769,7 @@ private slots:
                 ::close(fd);
         });
         flood(300);
-        const int caller = control::daemonsocket::connectTo(socket);
+        const int caller = firewall::daemonsocket::connectTo(socket);
         QVERIFY(caller >= 0);
         QTest::qWait(50);
         flood(20);
@@ -846,7 +846,7 @@ private slots:
     // A start with an empty list reads no key cache, however large, and leaves none.
     void anEmptyListLeavesNoKeyCache()
     {
-        const QString keys = QString::fromStdString(control::Storage::fromEnvironment().keyCache());
+        const QString keys = QString::fromStdString(firewall::Storage::fromEnvironment().keyCache());
         QVERIFY(startDaemon());
         QTRY_VERIFY(QFileInfo(keys).size() > 0);
         writeFile(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Blacklist\nBlockUnknown = Yes\n");

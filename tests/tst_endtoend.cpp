@@ -155,7 +155,7 @@ private slots:
             QTRY_VERIFY(daemonListens());
             QCOMPARE(ring("600112233"), QString("block"));
             QCOMPARE(ring("600999999"), QString("allow"));
-            QCOMPARE(control::calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(), size_t(1));
+            QCOMPARE(firewall::calllog::read(firewall::Storage::fromEnvironment().blockedCalls()).size(), size_t(1));
         }
         // Leaving the window leaves the daemon running.
         QCOMPARE(daemonPids().size(), size_t(1));

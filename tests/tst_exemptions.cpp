@@ -7,8 +7,8 @@
 
 #include <sys/stat.h>
 
-using control::CallerId;
-using control::Exemptions;
+using firewall::CallerId;
+using firewall::Exemptions;
 using std::chrono::minutes;
 using std::chrono::seconds;
 

@@ -19,8 +19,8 @@ void writeLanguage(const QString &file, const QByteArray &prefix, const QByteArr
     QByteArray text = "[CALLVANE]\n";
     if (!name.isNull())
         text += "LANG_NAME = " + name + "\n";
-    for (const char *key : control::text::kAllKeys) {
-        if (QByteArray(key) != control::text::kLangName)
+    for (const char *key : firewall::text::kAllKeys) {
+        if (QByteArray(key) != firewall::text::kLangName)
             text += QByteArray(key) + " = " + prefix + key + "\n";
     }
     writeFile(programDir() + "languages/" + file, text);

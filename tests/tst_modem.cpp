@@ -30,13 +30,13 @@ constexpr int kUndecidedMs = 4500;
 
 QString storage()
 {
-    return QString::fromStdString(control::Storage::fromEnvironment().dir());
+    return QString::fromStdString(firewall::Storage::fromEnvironment().dir());
 }
 
 QStringList logged()
 {
     QStringList numbers;
-    for (const auto &entry : control::calllog::read(control::Storage::fromEnvironment().blockedCalls()))
+    for (const auto &entry : firewall::calllog::read(firewall::Storage::fromEnvironment().blockedCalls()))
         numbers.append(QString::fromStdString(entry.number));
     return numbers;
 }
@@ -79,7 +79,7 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
         m_rig = TelephonyRig::make(m_dir.path());
         QVERIFY2(m_rig->start(), qPrintable(m_rig->error()));
@@ -100,8 +100,8 @@ private slots:
         stopDaemons();
         m_rig->allowHangup(true);
         QVERIFY(endCalls());
-        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
-        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().callsPlaced()));
+        QFile::remove(QString::fromStdString(firewall::Storage::fromEnvironment().blockedCalls()));
+        QFile::remove(QString::fromStdString(firewall::Storage::fromEnvironment().callsPlaced()));
         QFile::remove(errorsPath());
     }
 

@@ -77,9 +77,9 @@ private slots:
     {
         if (!inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
         qputenv("CALLVANE_REGION", "ES");
-        qputenv(control::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
+        qputenv(firewall::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
         writeFile(m_dir.filePath("bus.conf"), testfiles::privateBusConfig(m_dir.filePath("bus")));
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
@@ -96,7 +96,7 @@ private slots:
     void cleanup()
     {
         stopDaemons();
-        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
+        QFile::remove(QString::fromStdString(firewall::Storage::fromEnvironment().blockedCalls()));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
         // A new server, with an empty history.
         m_server.kill();
@@ -172,7 +172,8 @@ private slots:
             QCOMPARE(ring("600112233"), QString("block"));
         if (kWallClockBounds)
             QVERIFY2(answering.elapsed() < 3000, qPrintable(QString::number(answering.elapsed())));
-        QTRY_COMPARE(control::calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(), size_t(kCalls));
+        QTRY_COMPARE(firewall::calllog::read(firewall::Storage::fromEnvironment().blockedCalls()).size(),
+                     size_t(kCalls));
         if (server == "no bus")
             return;
         if (server == "stopped") {

@@ -136,8 +136,8 @@ private slots:
         writeFile(logPath(), "1\na\n2\nb\n");
         FakeShell shell;
         const auto gui = makeGui(shell);
-        QVERIFY(control::calllog::append(control::Storage::fromEnvironment().blockedCalls(),
-                                         control::Storage::fromEnvironment().blockedCallsLock(), {"late", "c"}));
+        QVERIFY(firewall::calllog::append(firewall::Storage::fromEnvironment().blockedCalls(),
+                                          firewall::Storage::fromEnvironment().blockedCallsLock(), {"late", "c"}));
         removeRow(*gui, 0);
         QCOMPARE(readFile(logPath()), QByteArray("2\nb\nlate\nc\n\n"));
         QCOMPARE(guitest::rows(box(*gui, "registerBox")), (QStringList{"2|b", "late|c"}));

@@ -145,7 +145,7 @@ private slots:
         qputenv("HOME", QFile::encodeName(home));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
         for (const char *name : {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "DBUS_SESSION_BUS_ADDRESS",
-                                 control::Storage::kDirVariable})
+                                 firewall::Storage::kDirVariable})
             qunsetenv(name);
         QProcess launcher;
         launcher.start(prefix + "/bin/callvane", {});

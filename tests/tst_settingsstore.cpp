@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using control::SettingsStore;
+using settingsstore::SettingsStore;
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string fixture(const QString &name)
 std::string contents(const std::string &file)
 {
     std::string text;
-    return control::readFile(file, text) ? text : std::string("<unreadable>");
+    return settingsstore::readFile(file, text) ? text : std::string("<unreadable>");
 }
 
 } // namespace
@@ -141,7 +141,7 @@ private slots:
         QFETCH(QByteArray, after);
         QTemporaryDir dir;
         const std::string file = path(dir, "Callvane.cfg");
-        QVERIFY(control::writeFileAtomically(file, before.toStdString()));
+        QVERIFY(settingsstore::writeFileAtomically(file, before.toStdString()));
         for (int save = 0; save < 3; ++save) {
             QVERIFY(SettingsStore(file).setValue("Callvane", "Firewall", "Whitelist"));
             QCOMPARE(QByteArray::fromStdString(contents(file)), after);
@@ -266,7 +266,7 @@ private slots:
         QTemporaryDir dir;
         const std::string file = path(dir, "Callvane.cfg");
         const std::string before = "[Callvane]\nLanguage = English\n";
-        QVERIFY(control::writeFileAtomically(file, before));
+        QVERIFY(settingsstore::writeFileAtomically(file, before));
         std::optional<SettingsStore> reader;
         if (readerOpen) {
             reader.emplace(file);
@@ -302,7 +302,7 @@ private slots:
         QVERIFY(SettingsStore(file).setValue("Blacklist", "Num", value));
         QVERIFY(SettingsStore(file).setValue("Callvane", "Language", "English"));
         SettingsStore reader(file);
-        const auto read = control::splitList(reader.value("Blacklist", "Num", ""));
+        const auto read = settingsstore::splitList(reader.value("Blacklist", "Num", ""));
         QCOMPARE(read.size(), numbers.size());
         QVERIFY(read == numbers);
     }
@@ -354,7 +354,7 @@ private slots:
     {
         QFETCH(QByteArray, text);
         QFETCH(int, stray);
-        QCOMPARE(int(control::IniDocument::parse(text.toStdString()).strayLines()), stray);
+        QCOMPARE(int(settingsstore::IniDocument::parse(text.toStdString()).strayLines()), stray);
     }
 
     // Sizes about the one page a read takes beyond the size the file gives, and a file that
@@ -390,7 +390,7 @@ private slots:
             QVERIFY(!expected.isEmpty());
         }
         std::string text = "left from before";
-        QVERIFY(control::readFile(QFile::encodeName(file).toStdString(), text));
+        QVERIFY(settingsstore::readFile(QFile::encodeName(file).toStdString(), text));
         QCOMPARE(QByteArray::fromStdString(text), expected);
     }
 
@@ -414,7 +414,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QStringList, entries);
         QStringList split;
-        for (const std::string &entry : control::splitList(value.toStdString()))
+        for (const std::string &entry : settingsstore::splitList(value.toStdString()))
             split.append(QString::fromStdString(entry));
         QCOMPARE(split, entries);
     }
@@ -446,8 +446,8 @@ private slots:
         QFETCH(int, index);
         QFETCH(QString, edited);
         const std::string stored = value.toStdString();
-        const std::string result = added.isNull() ? control::listWithout(stored, size_t(index))
-                                                  : control::listWithAdded(stored, added.toStdString());
+        const std::string result = added.isNull() ? settingsstore::listWithout(stored, size_t(index))
+                                                  : settingsstore::listWithAdded(stored, added.toStdString());
         QCOMPARE(QString::fromStdString(result), edited);
     }
 };

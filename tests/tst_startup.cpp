@@ -113,11 +113,11 @@ private slots:
         QCOMPARE(languages.entryList(QDir::Files), (QStringList{"English", "French", "German", "Spanish"}));
         for (const QString &file : languages.entryList(QDir::Files)) {
             ZConfig language(languages.filePath(file), false);
-            for (const char *key : control::text::kAllKeys)
-                QVERIFY2(!language.readEntry(control::text::kGroup, key).isEmpty(), qPrintable(file + ": " + key));
-            const QStringList labels{language.readEntry(control::text::kGroup, control::text::kMainState),
-                                     language.readEntry(control::text::kGroup, control::text::kMainList),
-                                     language.readEntry(control::text::kGroup, control::text::kMenuUnknown)};
+            for (const char *key : firewall::text::kAllKeys)
+                QVERIFY2(!language.readEntry(firewall::text::kGroup, key).isEmpty(), qPrintable(file + ": " + key));
+            const QStringList labels{language.readEntry(firewall::text::kGroup, firewall::text::kMainState),
+                                     language.readEntry(firewall::text::kGroup, firewall::text::kMainList),
+                                     language.readEntry(firewall::text::kGroup, firewall::text::kMenuUnknown)};
             QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), 3);
         }
         for (const char *icon : {"settings", "black", "white", "reg", "lang", "about", "exit", "add", "remove", "power",

@@ -26,21 +26,21 @@
 #include <thread>
 #include <unistd.h>
 
-namespace calllog = control::calllog;
+namespace calllog = firewall::calllog;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 std::string storage()
 {
-    return control::Storage::fromEnvironment().dir();
+    return firewall::Storage::fromEnvironment().dir();
 }
 
 // One call over the socket: the answer line, or "" when none came within `limit`.
 std::string call(const std::string &number, std::chrono::milliseconds limit = std::chrono::milliseconds(1000))
 {
     const auto giveUp = Clock::now() + limit;
-    const int fd = control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket());
+    const int fd = firewall::daemonsocket::connectTo(firewall::Storage::fromEnvironment().daemonSocket());
     if (fd < 0)
         return {};
     const std::string line = number + "\n";
@@ -66,7 +66,7 @@ bool startBlockingEverything()
     QFile::remove(QString::fromStdString(storage() + ".blacklist"));
     if (!QFile::copy(CALLVANE_PROGRAM_DIR "/blacklist", QString::fromStdString(storage() + ".blacklist")))
         return false;
-    if (!control::writeFileAtomically(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n"))
+    if (!settingsstore::writeFileAtomically(storage() + ".Callvane.cfg", "[Callvane]\nFirewall = Whitelist\n"))
         return false;
     return std::system((storage() + ".blacklist").c_str()) == 0 && e2etest::daemonListens();
 }
@@ -92,7 +92,7 @@ int ringAll(const std::vector<std::string> &numbers, int threads)
 void checkLog(const std::set<std::string> &expected)
 {
     std::string text;
-    control::readFile(control::Storage::fromEnvironment().blockedCalls(), text);
+    settingsstore::readFile(firewall::Storage::fromEnvironment().blockedCalls(), text);
     const auto entries = calllog::parse(text);
     std::set<std::string> found;
     int duplicates = 0;
@@ -124,7 +124,7 @@ private slots:
     {
         if (!e2etest::inPrivatePidNamespace())
             QSKIP("runs only as PID 1 of a private PID namespace (tests/in-pid-namespace)");
-        qputenv(control::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
+        qputenv(firewall::Storage::kDirVariable, QFile::encodeName(m_dir.path() + "/"));
     }
 
     void cleanup() { e2etest::stopDaemons(); }
@@ -134,12 +134,12 @@ private slots:
     {
         const std::string settings = storage() + "Callvane.cfg";
         const auto listOf = [](int round) { return std::to_string(round) + ":" + std::string(200000, '6'); };
-        QVERIFY(control::SettingsStore(settings).setValue("Blacklist", "Num", listOf(0)));
+        QVERIFY(settingsstore::SettingsStore(settings).setValue("Blacklist", "Num", listOf(0)));
         std::vector<calllog::Entry> start;
         for (int i = 0; i < 20000; ++i)
             start.push_back({"n" + std::to_string(i), "d" + std::to_string(i)});
-        QVERIFY(
-            control::writeFileAtomically(control::Storage::fromEnvironment().blockedCalls(), calllog::format(start)));
+        QVERIFY(settingsstore::writeFileAtomically(firewall::Storage::fromEnvironment().blockedCalls(),
+                                                   calllog::format(start)));
 
         int corrupt = 0;
         int leftBehind = 0;
@@ -148,14 +148,14 @@ private slots:
             const pid_t child = ::fork();
             QVERIFY(child >= 0);
             if (child == 0) {
-                control::SettingsStore writer(settings);
+                settingsstore::SettingsStore writer(settings);
                 for (int round = 1;; ++round) {
                     if (save)
                         writer.setValue("Blacklist", "Num", listOf(round));
                     else
-                        calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
-                                        control::Storage::fromEnvironment().blockedCallsLock(), 0,
-                                        calllog::read(control::Storage::fromEnvironment().blockedCalls()).front());
+                        calllog::remove(firewall::Storage::fromEnvironment().blockedCalls(),
+                                        firewall::Storage::fromEnvironment().blockedCallsLock(), 0,
+                                        calllog::read(firewall::Storage::fromEnvironment().blockedCalls()).front());
                 }
             }
             ::usleep(QRandomGenerator::global()->bounded(15000));
@@ -163,21 +163,21 @@ private slots:
             ::waitpid(child, nullptr, 0);
             leftBehind += staleTemporaries(m_dir.path()) > 0 ? 1 : 0;
 
-            const std::string value = control::SettingsStore(settings).value("Blacklist", "Num", "");
+            const std::string value = settingsstore::SettingsStore(settings).value("Blacklist", "Num", "");
             const auto colon = value.find(':');
             corrupt += colon != std::string::npos && value == listOf(std::stoi(value.substr(0, colon))) ? 0 : 1;
             std::string log;
-            control::readFile(control::Storage::fromEnvironment().blockedCalls(), log);
+            settingsstore::readFile(firewall::Storage::fromEnvironment().blockedCalls(), log);
             const auto entries = calllog::parse(log);
             bool whole = log == calllog::format(entries) && !entries.empty();
             for (const auto &entry : entries)
                 whole = whole && entry.number.size() > 1 && entry.detail == "d" + entry.number.substr(1);
             corrupt += whole ? 0 : 1;
         }
-        QVERIFY(control::SettingsStore(settings).setValue("Callvane", "Language", "English"));
-        const auto entries = calllog::read(control::Storage::fromEnvironment().blockedCalls());
-        QVERIFY(calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
-                                control::Storage::fromEnvironment().blockedCallsLock(), 0, entries.front())
+        QVERIFY(settingsstore::SettingsStore(settings).setValue("Callvane", "Language", "English"));
+        const auto entries = calllog::read(firewall::Storage::fromEnvironment().blockedCalls());
+        QVERIFY(calllog::remove(firewall::Storage::fromEnvironment().blockedCalls(),
+                                firewall::Storage::fromEnvironment().blockedCallsLock(), 0, entries.front())
                     .written);
         const int stale = staleTemporaries(m_dir.path());
         qInfo("1000 kills: %d corrupt files, %d kills left a temporary file, %d left after the next saves", corrupt,
@@ -189,7 +189,7 @@ private slots:
     // 10,000 calls from 8 callers while the register loses 1,000 entries to deletes.
     void concurrentCallsAndDeletes()
     {
-        QFile::remove(QString::fromStdString(control::Storage::fromEnvironment().blockedCalls()));
+        QFile::remove(QString::fromStdString(firewall::Storage::fromEnvironment().blockedCalls()));
         QVERIFY(startBlockingEverything());
         std::vector<std::string> numbers;
         for (int i = 0; i < 10000; ++i)
@@ -201,7 +201,7 @@ private slots:
             // log after the last call is no end yet.
             QDeadlineTimer giveUp(QDeadlineTimer::Forever);
             while (deleted.size() < 1000) {
-                const auto entries = calllog::read(control::Storage::fromEnvironment().blockedCalls());
+                const auto entries = calllog::read(firewall::Storage::fromEnvironment().blockedCalls());
                 if (!ringing && giveUp.isForever())
                     giveUp.setRemainingTime(5000);
                 if (entries.empty() && giveUp.hasExpired())
@@ -209,8 +209,8 @@ private slots:
                 if (entries.empty())
                     continue;
                 const size_t at = QRandomGenerator::global()->bounded(quint32(entries.size()));
-                if (calllog::remove(control::Storage::fromEnvironment().blockedCalls(),
-                                    control::Storage::fromEnvironment().blockedCallsLock(), at, entries[at])
+                if (calllog::remove(firewall::Storage::fromEnvironment().blockedCalls(),
+                                    firewall::Storage::fromEnvironment().blockedCallsLock(), at, entries[at])
                         .written)
                     deleted.insert(entries[at].number);
             }
@@ -224,7 +224,7 @@ private slots:
         std::set<std::string> expected(numbers.begin(), numbers.end());
         for (const auto &gone : deleted)
             expected.erase(gone);
-        QTRY_COMPARE(calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(), expected.size());
+        QTRY_COMPARE(calllog::read(firewall::Storage::fromEnvironment().blockedCalls()).size(), expected.size());
         checkLog(expected);
     }
 
@@ -239,7 +239,7 @@ private slots:
             while (flooding) {
                 while (idle.size() < 300) {
                     idle.push_back(
-                        control::daemonsocket::connectTo(control::Storage::fromEnvironment().daemonSocket()));
+                        firewall::daemonsocket::connectTo(firewall::Storage::fromEnvironment().daemonSocket()));
                     ++opened;
                 }
                 std::vector<pollfd> fds;
@@ -296,7 +296,7 @@ private slots:
         filler.join();
         qInfo("full disk, %d fills: %d of 10000 calls unanswered", int(fills), unanswered);
         QCOMPARE(unanswered, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(calllog::read(control::Storage::fromEnvironment().blockedCalls()).size(),
+        QTRY_COMPARE_WITH_TIMEOUT(calllog::read(firewall::Storage::fromEnvironment().blockedCalls()).size(),
                                   numbers.size(), 10000);
         checkLog(std::set<std::string>(numbers.begin(), numbers.end()));
     }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace calllog = control::calllog;
+namespace calllog = firewall::calllog;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

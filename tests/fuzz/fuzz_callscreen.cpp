@@ -20,25 +20,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto nul = text.find('\0');
     const std::string_view caller = nul == std::string_view::npos ? std::string_view() : text.substr(nul + 1);
 
-    control::FirewallSettings settings;
+    firewall::FirewallSettings settings;
     settings.blacklistMode = (data[0] & 1) != 0;
     settings.blockUnknown = (data[0] & 2) != 0;
-    (settings.blacklistMode ? settings.blacklist : settings.whitelist) = control::splitList(text.substr(0, nul));
+    (settings.blacklistMode ? settings.blacklist : settings.whitelist) = settingsstore::splitList(text.substr(0, nul));
     const std::vector<std::string> &entries = settings.blacklistMode ? settings.blacklist : settings.whitelist;
 
     std::vector<std::uint64_t> keys;
-    const control::CallScreen parsed(settings, "ES", nullptr, &keys);
+    const firewall::CallScreen parsed(settings, "ES", nullptr, &keys);
     if (keys.size() != entries.size())
         std::abort();
-    const control::keycache::Keys known =
-        control::keycache::parse(control::keycache::serialize("ES", entries, keys), "ES");
-    const control::CallScreen cached(settings, "ES", &known);
+    const firewall::keycache::Keys known =
+        firewall::keycache::parse(firewall::keycache::serialize("ES", entries, keys), "ES");
+    const firewall::CallScreen cached(settings, "ES", &known);
     if (cached.parsed() != 0 || cached.blocks(caller) != parsed.blocks(caller))
         std::abort();
 
     for (const std::string &entry : entries) {
         const bool expected =
-            control::CallScreen::isUnknownCaller(entry) ? settings.blockUnknown : settings.blacklistMode;
+            firewall::CallScreen::isUnknownCaller(entry) ? settings.blockUnknown : settings.blacklistMode;
         if (parsed.blocks(entry) != expected)
             std::abort();
     }

@@ -9,14 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    control::IniDocument doc = control::IniDocument::parse(std::string(text));
+    settingsstore::IniDocument doc = settingsstore::IniDocument::parse(std::string(text));
     if (doc.serialize() != text)
         std::abort();
 
     const auto before = doc.value("Callvane", "Language");
     const std::string value(text.substr(0, 64));
     doc.setValue("Blacklist", "Num", value);
-    const control::IniDocument reread = control::IniDocument::parse(doc.serialize());
+    const settingsstore::IniDocument reread = settingsstore::IniDocument::parse(doc.serialize());
     if (reread.value("Blacklist", "Num") != value || reread.value("Callvane", "Language") != before)
         std::abort();
     return 0;
