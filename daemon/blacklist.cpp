@@ -2,16 +2,16 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: the newest start takes over from a running one.
 
-#include "daemon/contactbook.h"
+#include "daemon/contacts/contactbook.h"
 #include "daemon/index.h"
 #include "daemon/installwatch.h"
 #include "daemon/instance.h"
 #include "daemon/logqueue.h"
-#include "daemon/modemmanagerwatcher.h"
 #include "daemon/notifier.h"
-#include "daemon/ofonowatcher.h"
-#include "daemon/reporter.h"
+#include "daemon/runtime/reporter.h"
 #include "daemon/socketserver.h"
+#include "daemon/telephony/modemmanagerwatcher.h"
+#include "daemon/telephony/ofonowatcher.h"
 #include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
 #include "firewall/blockingrule.h"

@@ -1,6 +1,6 @@
 #include "daemon/index.h"
 
-#include "daemon/reporter.h"
+#include "daemon/runtime/reporter.h"
 #include "firewall/keycache.h"
 #include "settingsstore/atomicfile.h"
 #include "settingsstore/inidocument.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "daemon/reporter.h"
+#include "daemon/runtime/reporter.h"
 #include "settingsstore/uniquefd.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "daemon/logqueue.h"
 
-#include "daemon/reporter.h"
+#include "daemon/runtime/reporter.h"
 #include "firewall/callscreen.h"
 
 #include <cerrno>

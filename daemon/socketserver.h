@@ -1,6 +1,6 @@
 #pragma once
 
-#include "daemon/eventloop.h"
+#include "daemon/runtime/eventloop.h"
 
 #include <chrono>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "daemon/userunit.h"
 
-#include "daemon/bus.h"
-#include "daemon/reporter.h"
+#include "daemon/runtime/bus.h"
+#include "daemon/runtime/reporter.h"
 
 #include <algorithm>
 #include <cctype>

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "daemon/bus.h"
-#include "daemon/eventloop.h"
-#include "daemon/reporter.h"
+#include "daemon/runtime/bus.h"
+#include "daemon/runtime/eventloop.h"
+#include "daemon/runtime/reporter.h"
 #include "firewall/callerid.h"
 
 #include <systemd/sd-bus.h>

@@ -1,4 +1,4 @@
-#include "daemon/callwatcher.h"
+#include "daemon/telephony/callwatcher.h"
 
 #include <algorithm>
 #include <cstring>

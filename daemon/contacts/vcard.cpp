@@ -1,4 +1,4 @@
-#include "daemon/vcard.h"
+#include "daemon/contacts/vcard.h"
 
 #include <algorithm>
 #include <cctype>

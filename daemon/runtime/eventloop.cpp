@@ -1,4 +1,4 @@
-#include "daemon/eventloop.h"
+#include "daemon/runtime/eventloop.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "daemon/reporter.h"
+#include "daemon/runtime/reporter.h"
 
 #include <cstdio>
 #include <syslog.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "daemon/edsaddressbooks.h"
-#include "daemon/eventloop.h"
+#include "daemon/contacts/edsaddressbooks.h"
+#include "daemon/runtime/eventloop.h"
 #include "firewall/callscreen.h"
 #include "settingsstore/uniquefd.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "daemon/callwatcher.h"
+#include "daemon/telephony/callwatcher.h"
 #include "firewall/region.h"
 
 #include <set>

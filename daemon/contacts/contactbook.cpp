@@ -1,7 +1,7 @@
-#include "daemon/contactbook.h"
+#include "daemon/contacts/contactbook.h"
 
-#include "daemon/reporter.h"
-#include "daemon/vcard.h"
+#include "daemon/contacts/vcard.h"
+#include "daemon/runtime/reporter.h"
 #include "settingsstore/atomicfile.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "daemon/bus.h"
-#include "daemon/eventloop.h"
+#include "daemon/runtime/bus.h"
+#include "daemon/runtime/eventloop.h"
 
 #include <functional>
 #include <list>

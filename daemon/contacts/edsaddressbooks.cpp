@@ -1,6 +1,6 @@
-#include "daemon/edsaddressbooks.h"
+#include "daemon/contacts/edsaddressbooks.h"
 
-#include "daemon/vcard.h"
+#include "daemon/contacts/vcard.h"
 #include "settingsstore/inidocument.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "daemon/bus.h"
+#include "daemon/runtime/bus.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "daemon/modemmanagerwatcher.h"
+#include "daemon/telephony/modemmanagerwatcher.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "daemon/ofonowatcher.h"
+#include "daemon/telephony/ofonowatcher.h"
 
 #include <cstring>
 #include <map>
