@@ -2,7 +2,9 @@
 // the same window showing one line of text (what the first text costs: fonts); with
 // `tabs N IMAGES [SCRIPT...]`, a plain Qt window with Callvane's four icon tabs (IMAGES/*.png)
 // whose lists hold N rows each, built here: the floor of any window with this screen; with
-// SCRIPTs, each run by the shell first, as Callvane runs its start-up commands.
+// SCRIPTs, each run by the shell first, as Callvane runs its start-up commands; with `part
+// PROGRAM_DIR STORAGE_DIR` instead, the platform program's own start-up commands first, each
+// spawned as it is (the deployment, then the process probe through the shell).
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
@@ -13,7 +15,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -43,6 +51,36 @@ void addTabs(QWidget &window, int rows, const QString &images)
     (new QVBoxLayout(&window))->addWidget(tabs);
 }
 
+// Runs `argv` and waits for it, its complaints (a file to remove that is not there) unheard.
+void spawn(std::vector<std::string> argv)
+{
+    std::vector<char *> args;
+    for (std::string &arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0)
+        ::waitpid(pid, nullptr, 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+}
+
+void runPlatformStartup(const std::string &program, const std::string &storage)
+{
+    spawn({"rm", storage + "blacklist"});
+    spawn({"rm", storage + "Callvane.cfg"});
+    spawn({"cp", program + "blacklist", storage + ".blacklist"});
+    spawn({"cp", program + "Callvane.cfg", storage + ".Callvane.cfg"});
+    const std::string state = program + "/state";
+    spawn({"rm", state});
+    spawn({"touch", state});
+    spawn({"sh", "-c", "ps -e -o args= | sed -n -e '/.blacklist$/p' >> " + state});
+    std::ifstream(state).ignore(4096, '\n');
+    spawn({"rm", state});
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -54,9 +92,11 @@ int main(int argc, char **argv)
     if (std::strcmp(mode, "label") == 0)
         new QLabel(QStringLiteral("Callvane"), &window);
     else if (std::strcmp(mode, "tabs") == 0 && argc > 3) {
-        for (int script = 4; script < argc; ++script) {
+        if (argc == 7 && std::strcmp(argv[4], "part") == 0)
+            runPlatformStartup(argv[5], argv[6]);
+        for (int script = 4; script < argc && std::strcmp(argv[4], "part") != 0; ++script) {
             [[maybe_unused]] const int status =
-                std::system(("{\n" + std::string(argv[script]) + "} 2>/dev/null").c_str());
+                std::system(("{\n" + std::string(argv[script]) + "\n} 2>/dev/null").c_str());
         }
         addTabs(window, std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]));
     }

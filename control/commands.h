@@ -2,17 +2,19 @@
 
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace control {
 
 // Every shell command the window runs, built from the program directory (ending in "/", or
 // empty) and the storage directory (ending in "/"). Both are bytes in the file-system
-// encoding; each is shell-quoted only where it needs it (see shellQuote).
+// encoding; each is shell-quoted only where it needs it (see shellQuote). The process probe
+// sees only the processes of `owner`.
 class Commands
 {
 public:
-    Commands(std::string programDir, std::string storageDir);
+    Commands(std::string programDir, std::string storageDir, uid_t owner = ::getuid());
 
     // The program directory of a program invoked as `invocation` (its argv[0]): up to and
     // including the last "/", or empty.
@@ -58,6 +60,7 @@ private:
     std::string m_storageDir;
     std::string m_quotedProgramDir;
     std::string m_quotedStorageDir;
+    uid_t m_owner;
 };
 
 // Quotes a word for the shell when it holds anything outside A-Za-z0-9_@%+=:,./- , so that

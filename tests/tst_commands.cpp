@@ -59,7 +59,7 @@ private slots:
         QFETCH(QString, programDir);
         QFETCH(QString, golden);
         const std::string expected = testfiles::golden(golden).toStdString();
-        const Commands commands(programDir.toStdString(), firewall::Storage::kDefaultDir);
+        const Commands commands(programDir.toStdString(), firewall::Storage::kDefaultDir, 100000); // the phone's owner
         QCOMPARE(QString::fromStdString(listing(commands)), QString::fromStdString(expected));
         QCOMPARE(commands.daemonMark(), std::string("/ezxlocal/download/mystuff/.blacklist"));
         QCOMPARE(commands.probeFile(), programDir.toStdString() + "/state");
