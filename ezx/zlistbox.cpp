@@ -12,8 +12,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <deque>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -198,7 +198,7 @@ public:
     QItemSelectionModel *m_cursor = nullptr; // the view's
 
 private:
-    std::vector<ZListBoxItem> m_rows;
+    std::deque<ZListBoxItem> m_rows;
     int m_viewRows = 0; // the rows the view knows of: the first ones
     std::optional<int> m_cursorRow; // the cursor's, from before the box was emptied
 };
