@@ -39,22 +39,6 @@ enum Program { TheDaemon, AllowPeer, HashSetPeer, ScreenPeer };
 
 std::string g_storage;
 
-// Whether an answer came; `answer`, when given, is told it ("allow" or "block").
-bool ask(const std::string &socket, const std::string &number, std::string *answer = nullptr)
-{
-    const int fd = firewall::daemonsocket::connectTo(socket);
-    if (fd < 0)
-        return false;
-    const std::string line = number + "\n";
-    char reply[16];
-    const bool ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())
-        && ::read(fd, reply, sizeof reply) == 6;
-    ::close(fd);
-    if (ok && answer != nullptr)
-        answer->assign(reply, 5);
-    return ok;
-}
-
 // Our own daemon, started as the window starts it, or a peer; stopped by its process id.
 class Daemon
 {
@@ -92,7 +76,7 @@ public:
             return;
         // Ready once it answers, i.e. once the list is indexed.
         bool answered = false;
-        while (!(answered = ::ask(socket, "0")) && Clock::now() - start < std::chrono::seconds(60))
+        while (!(answered = daemonprocess::ask(socket, "0")) && Clock::now() - start < std::chrono::seconds(60))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         startup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         m_pid = answered ? daemonprocess::running(path, program == TheDaemon ? std::string() : socket) : -1;
@@ -109,7 +93,10 @@ public:
     }
     bool running() const { return m_pid > 0; }
     long resident() const { return daemonprocess::residentKiB(m_pid); }
-    bool ask(const std::string &number, std::string *answer = nullptr) const { return ::ask(socket, number, answer); }
+    bool ask(const std::string &number, std::string *answer = nullptr) const
+    {
+        return daemonprocess::ask(socket, number, answer);
+    }
 
     const std::string socket;
     double startup = 0;

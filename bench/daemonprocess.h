@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firewall/daemonsocket.h"
 #include "firewall/storage.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,6 +81,23 @@ inline long residentKiB(pid_t pid)
             return value;
     }
     return -1;
+}
+
+// Asks the daemon at `socket` about `number`: whether an answer came. `answer`, when given, is
+// told it ("allow" or "block").
+inline bool ask(const std::string &socket, const std::string &number, std::string *answer = nullptr)
+{
+    const int fd = firewall::daemonsocket::connectTo(socket);
+    if (fd < 0)
+        return false;
+    const std::string line = number + "\n";
+    char reply[16];
+    const bool ok = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())
+        && ::read(fd, reply, sizeof reply) == 6;
+    ::close(fd);
+    if (ok && answer != nullptr)
+        answer->assign(reply, 5);
+    return ok;
 }
 
 // The live process that runs `path`, with `operand` among its arguments when one is given; or -1.

@@ -11,6 +11,7 @@
 #include "daemon/runtime/reporter.h"
 #include "daemon/socketserver.h"
 #include "daemon/telephony/modemmanagerwatcher.h"
+#include "daemon/telephony/networkregion.h"
 #include "daemon/telephony/ofonowatcher.h"
 #include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
@@ -19,6 +20,7 @@
 #include "firewall/commandline.h"
 #include "firewall/daemonsocket.h"
 #include "firewall/exemptions.h"
+#include "firewall/keycache.h"
 #include "firewall/region.h"
 #include "firewall/storage.h"
 
@@ -63,8 +65,6 @@ stderr, when that is a file or a journal, and in the system log.
 
 // What waits to be logged at a stop is written for at most this long.
 constexpr auto kFinalWrite = std::chrono::milliseconds(1000);
-// How long the start waits for ModemManager to say which network the phone is on.
-constexpr auto kAskNetwork = std::chrono::milliseconds(500);
 
 int onStop(sd_event_source *source, const struct signalfd_siginfo * /*info*/, void *instance)
 {
@@ -187,18 +187,12 @@ int main(int argc, char **argv)
         reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
         sd_event_exit(made, 0);
     });
-    const firewall::Region region = firewall::Region::fromEnvironment([] {
-        // A phone runs one of the two.
-        const bus::Bus bus = bus::system();
-        const firewall::Region::Network network = ModemManagerWatcher::operatorCode(bus.get(), kAskNetwork);
-        return firewall::Region::ofNetwork(network.code.empty() ? OfonoWatcher::operatorCode(bus.get(), kAskNetwork)
-                                                                : network);
-    });
-    reporter.inform(region.code.empty()
-                        ? "no region is known: a national number matches the international ones of every country "
-                          "with that national number (set CALLVANE_REGION)"
-                        : "numbers without a country code are read as " + region.code + "'s (from " + region.whence
-                            + ")");
+    // Numbers are read in the region of the last start (its key cache's) until the mobile network
+    // tells: a telephony service that does not answer holds no call. CALLVANE_REGION is final.
+    firewall::Region region = firewall::Region::fromEnvironment();
+    const bool regionFinal = region.whence == firewall::Region::kVariable;
+    if (std::string last = firewall::keycache::regionOf(storage.keyCache()); !regionFinal && !last.empty())
+        region = {last, "the last start"};
     const bool contactsCount = firewall::BlockingRule::contactsCount(*settings);
     firewall::Exemptions exemptions(*settings, region.code, storage.callsPlaced(), firewall::Exemptions::currentBoot(),
                                     firewall::Exemptions::Now::current());
@@ -214,7 +208,6 @@ int main(int argc, char **argv)
         firewall::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
     settings.reset();
     ::malloc_trim(0); // the settings text and the lists were many times the index
-    index.saveKeysInBackground();
     LogQueue log(made, storage.blockedCalls(), storage.blockedCallsLock(), reporter);
     Notifier notifier(made, std::move(notice));
     const auto logBlocked = [&log, &notifier](const firewall::CallerId &caller) {
@@ -243,6 +236,31 @@ int main(int argc, char **argv)
             notifier.postSuspended(clockTime(*until));
         }
     };
+    // The region as it stands: the network's, else the owner's locale's or time zone's.
+    const auto settle = [&](const firewall::Region &network) {
+        const firewall::Region found = network.code.empty() ? firewall::Region::fromEnvironment() : network;
+        reporter.inform(found.code.empty() ? "no region is known: a national number matches the international ones of "
+                                             "every country with that national number (set CALLVANE_REGION)"
+                                           : "numbers without a country code are read as " + found.code + "'s (from "
+                                + found.whence + ")");
+        if (found.code != region.code) {
+            if (std::optional<firewall::FirewallSettings> again =
+                    Index::readSettings(storage.deployedSettings(), reporter))
+                index.reindex(*again, found.code);
+            exemptions.setRegion(found.code);
+            if (contacts)
+                contacts->setRegion(found.code);
+            ::malloc_trim(0);
+        }
+        region = found;
+        index.saveKeysInBackground();
+    };
+    // Made before the socket, it is gone after it: a question under way holds no caller.
+    std::optional<NetworkRegion> network;
+    if (regionFinal)
+        settle(region);
+    else
+        network.emplace(made, settle);
     SocketServer server(made, listenFd, blocks, logBlocked);
     ModemManagerWatcher modemManager(made, blocks, logBlocked, placed, reporter);
     OfonoWatcher ofono(made, blocks, logBlocked, placed, reporter);

@@ -42,6 +42,13 @@ Index::Index(firewall::FirewallSettings &settings, const std::string &region, st
 {
 }
 
+void Index::reindex(firewall::FirewallSettings &settings, const std::string &region)
+{
+    m_region = region;
+    m_toSave.reset();
+    m_screen = indexed(settings, region, m_keyCachePath, m_toSave);
+}
+
 Index::~Index()
 {
     if (m_saver.joinable())

@@ -29,7 +29,10 @@ public:
     Index(const Index &) = delete;
     Index &operator=(const Index &) = delete;
 
+    // The screen is the same object after a reindex(): a reference to it stays good.
     const firewall::CallScreen &screen() const { return m_screen; }
+    // Indexes `settings` anew in another region; before saveKeysInBackground().
+    void reindex(firewall::FirewallSettings &settings, const std::string &region);
     // Writes (and syncs) the key cache, or removes it, on a thread beside the loop: no call
     // waits for it. Nothing where the cache holds the list as it is.
     void saveKeysInBackground();

@@ -134,6 +134,15 @@ bool Exemptions::save() const
     return settingsstore::writeFileAtomically(m_storePath, serialize(), settingsstore::Access::OwnerOnly);
 }
 
+void Exemptions::setRegion(std::string region)
+{
+    m_region = std::move(region);
+    m_keys = CallScreen::listing({}, m_region);
+    m_called.reset();
+    m_blocked.clear();
+    m_blockedOrder.clear();
+}
+
 bool Exemptions::suspended(const Now &now) const
 {
     return m_emergencyAt && now.boot >= m_emergencyAt->boot && now.boot < m_emergencyAt->boot + m_emergencyCallBack;

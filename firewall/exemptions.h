@@ -65,6 +65,9 @@ public:
     // emergency call. Kept in the file (false when it cannot be written).
     bool placed(std::string_view number, bool emergency, const Now &now);
 
+    // Numbers are read in `region` from now on; the callers blocked before are forgotten.
+    void setRegion(std::string region);
+
     // The file's text, as it is written.
     std::string serialize() const;
 

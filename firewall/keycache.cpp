@@ -14,9 +14,11 @@ namespace {
 
 // Then, per entry: its length (4 bytes), its bytes, its key (8 bytes), in this machine's
 // byte order; last the number of entries (8 bytes).
+constexpr std::string_view kMagic = "callvane-keys 2 ";
+
 std::string header(const std::string &region)
 {
-    return "callvane-keys 2 " + region + " " + library() + "\n";
+    return std::string(kMagic) + region + " " + library() + "\n";
 }
 
 template <typename T> bool take(std::string_view &from, T &value)
@@ -100,6 +102,18 @@ Keys load(const std::string &path, const std::string &region)
     if (!settingsstore::readFile(path, bytes))
         return {};
     return parse(std::move(bytes), region);
+}
+
+std::string regionOf(const std::string &path)
+{
+    std::string head;
+    std::string why;
+    settingsstore::readFileBounded(
+        path, 64, false, [&head](std::string_view piece) { head += piece; }, why);
+    const size_t end = head.find(' ', kMagic.size());
+    return head.compare(0, kMagic.size(), kMagic) == 0 && end != std::string::npos
+        ? head.substr(kMagic.size(), end - kMagic.size())
+        : std::string();
 }
 
 std::vector<std::uint64_t> match(const Keys &keys, const std::vector<std::string> &list)

@@ -36,6 +36,9 @@ std::string serialize(const std::string &region, const std::vector<std::string> 
 Keys parse(std::string bytes, const std::string &region);
 
 Keys load(const std::string &path, const std::string &region);
+// The region the cache at `path` was made with: the daemon's region at its last start. Empty
+// where there is none.
+std::string regionOf(const std::string &path);
 // Marks an entry that `keys` holds no key for (no key is: it has at most 15 digits).
 inline constexpr std::uint64_t kNotKept = ~std::uint64_t(0);
 // The key `keys` holds for each entry of `list`, or kNotKept.

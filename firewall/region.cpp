@@ -122,8 +122,8 @@ Region Region::ofNetwork(const Network &network, const std::string &providers)
 
 Region Region::fromEnvironment(const std::function<Region()> &ofNetwork, const std::string &zoneTable)
 {
-    if (const char *region = std::getenv("CALLVANE_REGION"); region != nullptr && isRegion(region))
-        return {upper(region), "CALLVANE_REGION"};
+    if (const char *region = std::getenv(kVariable); region != nullptr && isRegion(region))
+        return {upper(region), kVariable};
     if (ofNetwork) {
         if (Region network = ofNetwork(); !network.code.empty())
             return network;

@@ -23,6 +23,9 @@ struct Region
         bool home = false;
     };
 
+    // Where the owner names the region, which nothing else then overrides.
+    static constexpr char kVariable[] = "CALLVANE_REGION";
+
     std::string code; // "ES", or empty for none
     std::string whence;
 

@@ -32,6 +32,8 @@ public:
     // The service alone: stopped (SIGTERM, as systemd does), or started with the modem ready.
     void stopService();
     virtual bool startService() = 0;
+    // Its process, as a bench stops it (SIGSTOP) to have a service that does not answer.
+    qint64 servicePid() const { return m_service.processId(); }
 
     AtModem &modem() { return *m_modem; }
     QDBusConnection bus() const;

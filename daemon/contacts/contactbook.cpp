@@ -99,6 +99,12 @@ ContactBook::~ContactBook()
         m_reader.join();
 }
 
+void ContactBook::setRegion(std::string region)
+{
+    m_region = std::move(region);
+    reread(false);
+}
+
 void ContactBook::reread(bool files)
 {
     (files ? m_filesAsked : m_indexAsked) = true;
@@ -111,6 +117,7 @@ void ContactBook::start(bool beside)
         return;
     m_reading = std::make_unique<Reading>();
     m_reading->readFiles = m_filesAsked;
+    m_reading->region = m_region;
     if (!m_filesAsked)
         m_reading->fileNumbers = m_fileNumbers;
     m_reading->edsNumbers = m_eds.numbers();
@@ -151,7 +158,8 @@ void ContactBook::read(Reading &reading)
         readFolder(m_directory, 0, reading);
     std::vector<std::string> numbers = reading.fileNumbers; // kept for a re-index without a re-read
     numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
-    reading.index = std::make_unique<firewall::CallScreen>(firewall::CallScreen::listing(std::move(numbers), m_region));
+    reading.index =
+        std::make_unique<firewall::CallScreen>(firewall::CallScreen::listing(std::move(numbers), reading.region));
 }
 
 // Links to folders are not followed (a loop of them would never end); links to files are.

@@ -46,6 +46,8 @@ public:
     ContactBook &operator=(const ContactBook &) = delete;
 
     bool has(std::string_view number) const;
+    // Numbers are read in `region` from the next reading on, which starts now.
+    void setRegion(std::string region);
 
 private:
     // One reading of the books: what it needs, what it gives.
@@ -56,6 +58,7 @@ private:
         std::vector<std::string> edsNumbers;
         std::vector<std::pair<std::string, std::string>> passedOver; // (path, why)
         bool directoryThere = false;
+        std::string region; // the thread's own copy
         std::unique_ptr<firewall::CallScreen> index;
     };
 
