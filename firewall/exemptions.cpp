@@ -28,8 +28,8 @@ seconds onClock(clockid_t clock)
 // The file's bytes, up to `limit`: false, with why, when there are none to read.
 bool readBounded(const std::string &path, size_t limit, std::string &text, std::string &why)
 {
-    const settingsstore::ReadEnd end = settingsstore::readFileBounded(
-        path, limit, false, [&text](std::string_view piece) { text += piece; }, why);
+    const auto take = [&text](std::string_view piece) { text += piece; };
+    const settingsstore::ReadEnd end = settingsstore::readFileBounded(path, limit, false, take, why);
     if (end == settingsstore::ReadEnd::Cut)
         why = "larger than it can be: only its first " + std::to_string(limit >> 10) + " KiB read";
     if (end == settingsstore::ReadEnd::Missing)

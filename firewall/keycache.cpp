@@ -108,8 +108,8 @@ std::string regionOf(const std::string &path)
 {
     std::string head;
     std::string why;
-    settingsstore::readFileBounded(
-        path, 64, false, [&head](std::string_view piece) { head += piece; }, why);
+    const auto take = [&head](std::string_view piece) { head += piece; };
+    settingsstore::readFileBounded(path, 64, false, take, why);
     const size_t end = head.find(' ', kMagic.size());
     return head.compare(0, kMagic.size(), kMagic) == 0 && end != std::string::npos
         ? head.substr(kMagic.size(), end - kMagic.size())
