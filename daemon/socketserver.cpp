@@ -34,23 +34,15 @@ SocketServer::SocketServer(sd_event *loop, int listenFd, std::function<bool(cons
 {
 }
 
-SocketServer::~SocketServer()
-{
-    for (const Client &client : m_clients)
-        ::close(client.fd);
-}
-
 bool SocketServer::acceptClient()
 {
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
         return false;
     // A caller has usually written its line by now: answered here, it needs no slot.
-    Client client{fd, {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
-    if (!serve(client)) {
-        ::close(fd);
+    Client client{settingsstore::UniqueFd(fd), {}, eventloop::Clock::now() + kRequestTimeout, nullptr, nullptr};
+    if (!serve(client))
         return true;
-    }
     if (m_clients.size() >= kMaxClients)
         makeRoom();
     Client &waiting = m_clients.emplace_back(std::move(client));
@@ -79,7 +71,6 @@ void SocketServer::drop(const Client *client)
 {
     const auto found =
         std::find_if(m_clients.begin(), m_clients.end(), [client](const Client &c) { return &c == client; });
-    ::close(found->fd);
     m_clients.erase(found);
 }
 
@@ -87,7 +78,7 @@ bool SocketServer::serve(Client &client)
 {
     char chunk[256];
     for (;;) {
-        const ssize_t n = ::read(client.fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(client.fd.get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -118,7 +109,7 @@ void SocketServer::answer(Client &client, const std::string &number)
     const bool block = m_blocks(caller);
     const std::string reply =
         std::string(block ? firewall::daemonsocket::kBlock : firewall::daemonsocket::kAllow) + "\n";
-    [[maybe_unused]] const ssize_t written = ::send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    [[maybe_unused]] const ssize_t written = ::send(client.fd.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
     if (block)
         m_blocked(caller);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/runtime/eventloop.h"
+#include "settingsstore/uniquefd.h"
 
 #include <chrono>
 #include <functional>
@@ -26,14 +27,13 @@ public:
     // `blocks` decides; `blocked` is told of each call answered "block", after the answer.
     SocketServer(sd_event *loop, int listenFd, std::function<bool(const firewall::CallerId &caller)> blocks,
                  std::function<void(const firewall::CallerId &caller)> blocked);
-    ~SocketServer();
     SocketServer(const SocketServer &) = delete;
     SocketServer &operator=(const SocketServer &) = delete;
 
 private:
     struct Client
     {
-        int fd;
+        settingsstore::UniqueFd fd; // closed after its sources are gone
         std::string buffer;
         eventloop::Clock::time_point deadline;
         eventloop::Source readable;
