@@ -34,10 +34,11 @@ public:
     virtual bool awaitDaemon(const std::string &socketPath, bool running);
 };
 
-// Runs each command as system() does, with "sh -c", waiting for it. Its stderr is read until
-// it closes, at most kStderrWait after the shell ended (a daemon started in the background
-// holds it until it has detached). A sequence runs in one shell, one command a line: a shell
-// started costs an exec, about as much as a short command.
+// Runs each command as system() does, with "sh -c", waiting for it; a plain one (words that
+// need no quoting) as the shell would, without it. Its stderr is read until it closes, at most
+// kStderrWait after the command ended (a daemon started in the background holds it until it
+// has detached). A sequence of plain commands runs one by one, any other in one shell, one
+// command a line: a shell started costs an exec, about as much as a short command.
 class SystemShell : public Shell
 {
 public:
