@@ -49,6 +49,7 @@ pid_t spawn(const std::string &command, int err, bool ownSession)
     pid_t pid = -1;
     std::vector<std::string> words = plainWords(command);
     std::vector<char *> plain;
+    plain.reserve(words.size() + 1);
     for (std::string &word : words)
         plain.push_back(word.data());
     plain.push_back(nullptr);
