@@ -18,17 +18,18 @@ NetworkRegion::NetworkRegion(sd_event *loop, std::function<void(const firewall::
             m_asker.join();
             m_told(m_region);
         });
-    if (m_doneSource) {
-        try {
-            m_asker = std::thread([this] {
-                m_region = ask();
-                ::eventfd_write(m_done.get(), 1);
-            });
-            return;
-        } catch (const std::system_error &) {
-        }
+    if (!m_doneSource) {
+        m_told(ask()); // nothing to hear a thread by: here and now
+        return;
     }
-    m_told(ask()); // no thread to be had: here and now
+    try {
+        m_asker = std::thread([this] {
+            m_region = ask();
+            ::eventfd_write(m_done.get(), 1);
+        });
+    } catch (const std::system_error &) {
+        m_told(ask()); // no thread to be had: here and now
+    }
 }
 
 NetworkRegion::~NetworkRegion()
