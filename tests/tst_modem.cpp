@@ -277,7 +277,8 @@ private slots:
             numbers += ";+34 7" + QByteArray::number(10000000 + i);
         QVERIFY(startDaemon("No", numbers));
         modem().ring("600112233");
-        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 30000);
+        // 300,000 numbers take about 3 s here, 30 s on arm64 under emulation.
+        QTRY_COMPARE_WITH_TIMEOUT(modem().hangups().size(), 1, 90000);
         QTRY_COMPARE(logged(), QStringList{"600112233"});
         QFile::remove(storage() + ".blacklist.keys");
     }
