@@ -2,26 +2,15 @@
 // arrive on <storage>.blacklist.sock with the settings of <storage>.Callvane.cfg as they were
 // at its start. One instance at a time: the newest start takes over from a running one.
 
-#include "daemon/contacts/contactbook.h"
 #include "daemon/index.h"
 #include "daemon/installwatch.h"
 #include "daemon/instance.h"
-#include "daemon/logqueue.h"
-#include "daemon/notifier.h"
 #include "daemon/runtime/reporter.h"
-#include "daemon/socketserver.h"
-#include "daemon/telephony/modemmanagerwatcher.h"
-#include "daemon/telephony/networkregion.h"
-#include "daemon/telephony/ofonowatcher.h"
+#include "daemon/screening.h"
 #include "daemon/userunit.h"
 #include "firewall/blockednotice.h"
-#include "firewall/blockingrule.h"
-#include "firewall/callerid.h"
 #include "firewall/commandline.h"
 #include "firewall/daemonsocket.h"
-#include "firewall/exemptions.h"
-#include "firewall/keycache.h"
-#include "firewall/region.h"
 #include "firewall/storage.h"
 
 #include <cerrno>
@@ -29,8 +18,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <malloc.h>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -96,19 +83,16 @@ bool handleSignals(sd_event *loop, Instance &instance)
     return true;
 }
 
-// A wall-clock time as the owner reads it: the hour, and the day too when it is not today's.
-std::string clockTime(std::chrono::seconds when)
+// From here a stop waits, blocked, for the event loop (or for detach() to pass it on).
+void holdStops()
 {
-    const std::time_t at = when.count();
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    std::tm today = {};
-    char text[32] = "";
-    if (::localtime_r(&at, &local) != nullptr && ::localtime_r(&now, &today) != nullptr)
-        std::strftime(text, sizeof text,
-                      local.tm_yday == today.tm_yday && local.tm_year == today.tm_year ? "%H:%M" : "%Y-%m-%d %H:%M",
-                      &local);
-    return text;
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGCONT); // blocked, it still continues the process
+    ::sigprocmask(SIG_BLOCK, &stops, nullptr);
+    ::signal(SIGHUP, SIG_IGN);
 }
 
 } // namespace
@@ -162,14 +146,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // From here a stop waits, blocked, for the event loop (or for detach() to pass it on).
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGCONT); // blocked, it still continues the process
-    ::sigprocmask(SIG_BLOCK, &stops, nullptr);
-    ::signal(SIGHUP, SIG_IGN);
+    holdStops();
 
     const char *languages = std::getenv(firewall::BlockedNotice::kLanguagesVariable);
     if (!instance.detach())
@@ -187,84 +164,8 @@ int main(int argc, char **argv)
         reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
         sd_event_exit(made, 0);
     });
-    // Numbers are read in the region of the last start (its key cache's) until the mobile network
-    // tells: a telephony service that does not answer holds no call. CALLVANE_REGION is final.
-    firewall::Region region = firewall::Region::fromEnvironment();
-    const bool regionFinal = region.whence == firewall::Region::kVariable;
-    if (std::string last = firewall::keycache::regionOf(storage.keyCache()); !regionFinal && !last.empty())
-        region = {last, "the last start"};
-    const bool contactsCount = firewall::BlockingRule::contactsCount(*settings);
-    firewall::Exemptions exemptions(*settings, region.code, storage.callsPlaced(), firewall::Exemptions::currentBoot(),
-                                    firewall::Exemptions::Now::current());
-    if (!exemptions.problem().empty())
-        reporter.report(Fault::CallsPlaced, storage.callsPlaced() + ": " + exemptions.problem());
-    const auto saySuspended = [&reporter](std::chrono::seconds until) {
-        reporter.inform("an emergency call was placed: no call is blocked until " + clockTime(until));
-    };
-    if (const auto until = exemptions.suspendedUntil(firewall::Exemptions::Now::current()))
-        saySuspended(*until); // still, after a restart
-    Index index(*settings, region.code, storage.keyCache());
-    firewall::BlockedNotice notice =
-        firewall::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language);
-    settings.reset();
-    ::malloc_trim(0); // the settings text and the lists were many times the index
-    LogQueue log(made, storage.blockedCalls(), storage.blockedCallsLock(), reporter);
-    Notifier notifier(made, std::move(notice));
-    const auto logBlocked = [&log, &notifier](const firewall::CallerId &caller) {
-        log.add(caller);
-        notifier.post(caller);
-    };
-    std::optional<ContactBook> contacts;
-    if (contactsCount)
-        contacts.emplace(made, ContactBook::kpeopleDirectory(), region.code, reporter);
-    const firewall::BlockingRule rule(
-        index.screen(), [&contacts](std::string_view number) { return contacts && contacts->has(number); }, exemptions);
-    const auto blocks = [&rule](const firewall::CallerId &caller) {
-        return rule.blocks(caller, firewall::Exemptions::Now::current());
-    };
-    const auto placed = [&](const std::string &number, bool emergency) {
-        const auto now = firewall::Exemptions::Now::current();
-        const auto before = exemptions.suspendedUntil(now);
-        if (exemptions.placed(number, emergency, now))
-            reporter.resolved(Fault::CallsPlaced);
-        else
-            reporter.report(Fault::CallsPlaced,
-                            "cannot write " + storage.callsPlaced() + " (" + std::strerror(errno)
-                                + "): the calls placed are not kept past a restart");
-        if (const auto until = exemptions.suspendedUntil(now); until && until != before) {
-            saySuspended(*until);
-            notifier.postSuspended(clockTime(*until));
-        }
-    };
-    // The region as it stands: the network's, else the owner's locale's or time zone's.
-    const auto settle = [&](const firewall::Region &network) {
-        const firewall::Region found = network.code.empty() ? firewall::Region::fromEnvironment() : network;
-        reporter.inform(found.code.empty() ? "no region is known: a national number matches the international ones of "
-                                             "every country with that national number (set CALLVANE_REGION)"
-                                           : "numbers without a country code are read as " + found.code + "'s (from "
-                                + found.whence + ")");
-        if (found.code != region.code) {
-            if (std::optional<firewall::FirewallSettings> again =
-                    Index::readSettings(storage.deployedSettings(), reporter))
-                index.reindex(*again, found.code);
-            exemptions.setRegion(found.code);
-            if (contacts)
-                contacts->setRegion(found.code);
-            ::malloc_trim(0);
-        }
-        region = found;
-        index.saveKeysInBackground();
-    };
-    // Made before the socket, it is gone after it: a question under way holds no caller.
-    std::optional<NetworkRegion> network;
-    if (regionFinal)
-        settle(region);
-    else
-        network.emplace(made, settle);
-    SocketServer server(made, listenFd, blocks, logBlocked);
-    ModemManagerWatcher modemManager(made, blocks, logBlocked, placed, reporter);
-    OfonoWatcher ofono(made, blocks, logBlocked, placed, reporter);
+    Screening screening(made, storage, settings, languages, listenFd, reporter);
     sd_event_loop(made);
-    log.flush(kFinalWrite);
+    screening.finish(kFinalWrite);
     return 0;
 }
