@@ -41,9 +41,12 @@ bool runnable(const std::string &program)
     if (program.find('/') != std::string::npos)
         return ::access(program.c_str(), X_OK) == 0;
     const char *path = std::getenv("PATH");
-    for (const std::string &dir : settingsstore::splitList(path != nullptr ? path : "/bin:/usr/bin", ':'))
-        if (::access((dir + '/' + program).c_str(), X_OK) == 0)
+    for (std::string candidate : settingsstore::splitList(path != nullptr ? path : "/bin:/usr/bin", ':')) {
+        candidate += '/';
+        candidate += program;
+        if (::access(candidate.c_str(), X_OK) == 0)
             return true;
+    }
     return false;
 }
 

@@ -164,7 +164,7 @@ int main(int argc, char **argv)
         reporter.report(Fault::Installed, installed + " was removed (the package was uninstalled): stopping");
         sd_event_exit(made, 0);
     });
-    Screening screening(made, storage, settings, languages, listenFd, reporter);
+    Screening screening(made, storage, *settings, languages, listenFd, reporter);
     sd_event_loop(made);
     screening.finish(kFinalWrite);
     return 0;

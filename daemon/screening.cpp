@@ -35,17 +35,16 @@ std::string clockTime(std::chrono::seconds when)
 
 } // namespace
 
-Screening::Screening(sd_event *loop, const firewall::Storage &storage,
-                     std::optional<firewall::FirewallSettings> &settings, const char *languages, int listenFd,
-                     Reporter &reporter)
+Screening::Screening(sd_event *loop, const firewall::Storage &storage, firewall::FirewallSettings &settings,
+                     const char *languages, int listenFd, Reporter &reporter)
     : m_storage(storage)
     , m_reporter(reporter)
     , m_region(regionAtStart(storage))
-    , m_exemptions(*settings, m_region.code, storage.callsPlaced(), firewall::Exemptions::currentBoot(),
+    , m_exemptions(settings, m_region.code, storage.callsPlaced(), firewall::Exemptions::currentBoot(),
                    firewall::Exemptions::Now::current())
-    , m_index(*settings, m_region.code, storage.keyCache())
+    , m_index(settings, m_region.code, storage.keyCache())
     , m_log(loop, storage.blockedCalls(), storage.blockedCallsLock(), reporter)
-    , m_notifier(loop, firewall::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings->language))
+    , m_notifier(loop, firewall::BlockedNotice::ofLanguage(languages != nullptr ? languages : "", settings.language))
     , m_rule(
           m_index.screen(), [this](std::string_view number) { return m_contacts && m_contacts->has(number); },
           m_exemptions)
@@ -57,9 +56,9 @@ Screening::Screening(sd_event *loop, const firewall::Storage &storage,
         reporter.report(Fault::CallsPlaced, storage.callsPlaced() + ": " + m_exemptions.problem());
     if (const auto until = m_exemptions.suspendedUntil(firewall::Exemptions::Now::current()))
         saySuspended(*until); // still, after a restart
-    if (firewall::BlockingRule::contactsCount(*settings))
+    if (firewall::BlockingRule::contactsCount(settings))
         m_contacts.emplace(loop, ContactBook::kpeopleDirectory(), m_region.code, reporter);
-    settings.reset();
+    settings = {};
     ::malloc_trim(0); // the settings text and the lists were many times the index
     if (m_region.whence == firewall::Region::kVariable)
         settle(m_region);

@@ -23,9 +23,9 @@
 class Screening
 {
 public:
-    // `settings` are the deployed copy's, read once and let go of once indexed; `languages`
-    // the window's language files (for the notices), `listenFd` the socket that listens.
-    Screening(sd_event *loop, const firewall::Storage &storage, std::optional<firewall::FirewallSettings> &settings,
+    // `settings` are the deployed copy's, emptied once indexed; `languages` the window's
+    // language files (for the notices), `listenFd` the socket that listens.
+    Screening(sd_event *loop, const firewall::Storage &storage, firewall::FirewallSettings &settings,
               const char *languages, int listenFd, Reporter &reporter);
     Screening(const Screening &) = delete;
     Screening &operator=(const Screening &) = delete;
