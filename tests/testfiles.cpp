@@ -57,13 +57,6 @@ void useAsRuntimeDir(const QString &dir)
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
 }
 
-QByteArray privateBusConfig(const QString &socket)
-{
-    return "<busconfig><type>session</type><listen>unix:path=" + QFile::encodeName(socket)
-        + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>"
-          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
-}
-
 QString fixturePath(const QString &name)
 {
     return QStringLiteral(CALLVANE_FIXTURES "/") + name;

@@ -20,10 +20,6 @@ QByteArray readFile(const QString &path);
 // (display servers and buses keep their sockets there).
 void useAsRuntimeDir(const QString &dir);
 
-// A session bus's configuration: it listens on `socket` and has no service files, so only
-// what a test starts answers on it.
-QByteArray privateBusConfig(const QString &socket);
-
 // What `action` writes to this process's stderr, its commands' included.
 QByteArray saidOnStderr(const std::function<void()> &action);
 

@@ -81,9 +81,9 @@ private slots:
         qputenv("CALLVANE_REGION", "ES");
         qputenv(firewall::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
-        writeFile(m_dir.filePath("bus.conf"), testfiles::privateBusConfig(m_dir.filePath("bus")));
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
-        m_bus.start("dbus-daemon", {"--config-file=" + m_dir.filePath("bus.conf"), "--nofork", "--print-address=1"});
+        m_bus.start("dbus-daemon",
+                    {"--config-file=" + testfiles::fixturePath("private-bus.conf"), "--nofork", "--print-address=1"});
         QVERIFY(m_bus.waitForReadyRead(5000));
         m_address = m_bus.readLine().trimmed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);

@@ -211,8 +211,8 @@ int main(int argc, char **argv)
     QProcess display;
     display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "360x720x24"});
     QProcess bus;
-    testfiles::writeFile(runtime.filePath("bus.conf"), testfiles::privateBusConfig(runtime.filePath("bus")));
-    bus.start("dbus-daemon", {"--config-file=" + runtime.filePath("bus.conf"), "--nofork", "--print-address=1"});
+    bus.start("dbus-daemon",
+              {"--config-file=" + testfiles::fixturePath("private-bus.conf"), "--nofork", "--print-address=1"});
     if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
         std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
         return 1;
