@@ -1,5 +1,7 @@
 #include "firewall/daemonsocket.h"
 
+#include "settingsstore/uniquefd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -23,11 +25,10 @@ bool address(const std::string &path, sockaddr_un &out)
 }
 
 // A socket address holds at most 107 bytes of path. A longer one is reached through a
-// descriptor of its directory, as /proc/self/fd/N/<name>; `dirFd` is then that descriptor,
-// for the caller to close once bound or connected.
-bool reachable(const std::string &path, sockaddr_un &out, int &dirFd)
+// descriptor of its directory, as /proc/self/fd/N/<name>; `dir` then holds that descriptor,
+// to be kept until bound or connected.
+bool reachable(const std::string &path, sockaddr_un &out, settingsstore::UniqueFd &dir)
 {
-    dirFd = -1;
     if (address(path, out))
         return true;
     const auto slash = path.rfind('/');
@@ -35,12 +36,10 @@ bool reachable(const std::string &path, sockaddr_un &out, int &dirFd)
         errno = ENAMETOOLONG;
         return false;
     }
-    dirFd = ::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
+    dir.reset(::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid())
         return false;
-    if (!address("/proc/self/fd/" + std::to_string(dirFd) + path.substr(slash), out)) {
-        ::close(dirFd);
-        dirFd = -1;
+    if (!address("/proc/self/fd/" + std::to_string(dir.get()) + path.substr(slash), out)) {
         errno = ENAMETOOLONG;
         return false;
     }
@@ -51,22 +50,11 @@ bool reachable(const std::string &path, sockaddr_un &out, int &dirFd)
 template <typename Act> int withSocket(const std::string &path, int type, Act act)
 {
     sockaddr_un at{};
-    int dirFd = -1;
-    if (!reachable(path, at, dirFd))
+    settingsstore::UniqueFd dir;
+    if (!reachable(path, at, dir))
         return -1;
-    int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && !act(fd, at)) {
-        const int error = errno;
-        ::close(fd);
-        fd = -1;
-        errno = error;
-    }
-    if (dirFd >= 0) {
-        const int error = errno;
-        ::close(dirFd);
-        errno = error;
-    }
-    return fd;
+    settingsstore::UniqueFd fd(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+    return fd.valid() && act(fd.get(), at) ? fd.release() : -1;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <utility>
 
 #include <unistd.h>
@@ -7,6 +8,7 @@
 namespace settingsstore {
 
 // A file descriptor owned: closed when its owner goes, or when it is given another. -1 is none.
+// Closing keeps errno, as systemd's safe_close() does: what failed before it is still said.
 class UniqueFd
 {
 public:
@@ -30,10 +32,15 @@ public:
 
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    // The descriptor, no longer owned.
+    int release() { return std::exchange(m_fd, -1); }
     void reset(int fd = -1)
     {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
+            const int error = errno;
             ::close(m_fd);
+            errno = error;
+        }
         m_fd = fd;
     }
 
