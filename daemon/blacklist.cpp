@@ -74,11 +74,13 @@ bool handleSignals(sd_event *loop, Instance &instance)
 {
     for (const int signal : {SIGTERM, SIGINT, SIGCONT}) {
         sd_event_source *source = nullptr;
-        if (sd_event_add_signal(loop, &source, signal, signal == SIGCONT ? onContinued : onStop, &instance) < 0)
+        const bool added =
+            sd_event_add_signal(loop, &source, signal, signal == SIGCONT ? onContinued : onStop, &instance) >= 0
+            && sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IMPORTANT) >= 0
+            && sd_event_source_set_floating(source, 1) >= 0;
+        sd_event_source_unref(source); // the loop holds a floating source
+        if (!added)
             return false;
-        sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IMPORTANT);
-        sd_event_source_set_floating(source, 1);
-        sd_event_source_unref(source);
     }
     return true;
 }

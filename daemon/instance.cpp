@@ -154,17 +154,19 @@ void Instance::recordHolder()
 // waited for the daemon to answer lists the processes.
 bool Instance::detach()
 {
-    int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0)
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
         return false;
+    settingsstore::UniqueFd hearReady(ends[0]);
+    settingsstore::UniqueFd sayReady(ends[1]);
     const pid_t child = ::fork();
     if (child < 0)
         return false;
     if (child > 0) {
-        ::close(ready[1]);
+        sayReady.reset();
         char byte = 0;
         ssize_t n = 0;
-        while ((n = ::read(ready[0], &byte, 1)) < 0 && errno == EINTR) { }
+        while ((n = ::read(hearReady.get(), &byte, 1)) < 0 && errno == EINTR) { }
         // A stop sent while the daemon was starting (a killall that found only this process)
         // is meant for the daemon; it waits here, blocked, to be seen.
         sigset_t pending;
@@ -174,11 +176,11 @@ bool Instance::detach()
             ::kill(child, SIGTERM);
         ::_exit(n == 1 && !stopped ? 0 : 1);
     }
-    ::close(ready[0]);
+    hearReady.reset();
     if (::setsid() < 0 || ::chdir("/") != 0)
         return false;
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null < 0)
+    const settingsstore::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!null.valid())
         return false;
     // stderr stays where a starter sent it when that is a file or a journal's socket; not a
     // terminal that may close, nor a pipe whose reader would wait for the daemon to end.
@@ -187,15 +189,12 @@ bool Instance::detach()
     const bool errIsAFile = ::fstat(2, &err) == 0 && (S_ISREG(err.st_mode) || S_ISSOCK(err.st_mode));
     for (int fd = 0; fd <= 2; ++fd) {
         if (fd < 2 || !errIsAFile)
-            ::dup2(null, fd);
+            ::dup2(null.get(), fd);
     }
-    ::close(null);
     // Named in the lock before the starter hears of it: a start that follows at once (and
     // maybe stops this one first) must find whom to stop.
     recordHolder();
-    const bool told = ::write(ready[1], "r", 1) == 1;
-    ::close(ready[1]);
-    return told;
+    return ::write(sayReady.get(), "r", 1) == 1;
 }
 
 void Instance::runFromMemory(char **argv)
@@ -209,22 +208,21 @@ void Instance::runFromMemory(char **argv)
         ::prctl(PR_SET_NAME, ".blacklist"); // an exec by descriptor is named after the descriptor
         return;
     }
-    const int exe = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    const settingsstore::UniqueFd exe(::open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
     // Left open across the exec: without execveat (qemu-user, which runs the arm64 build on
     // other processors) fexecve execs /proc/self/fd/N, which must still be there for the
     // emulator to open. The new image closes it with all else it inherited.
-    const int copy = ::memfd_create(".blacklist", MFD_ALLOW_SEALING);
+    const settingsstore::UniqueFd copy(::memfd_create(".blacklist", MFD_ALLOW_SEALING));
     struct stat st = {};
-    if (exe >= 0 && copy >= 0 && ::fstat(exe, &st) == 0) {
+    if (exe.valid() && copy.valid() && ::fstat(exe.get(), &st) == 0) {
         off_t done = 0;
-        while (st.st_size > done && ::sendfile(copy, exe, &done, static_cast<size_t>(st.st_size - done)) > 0) { }
+        while (st.st_size > done
+               && ::sendfile(copy.get(), exe.get(), &done, static_cast<size_t>(st.st_size - done)) > 0) { }
         if (done == st.st_size
-            && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0
+            && ::fcntl(copy.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0
             && ::setenv(kFromMemory, "1", 1) == 0) {
-            ::fexecve(copy, argv, environ);
+            ::fexecve(copy.get(), argv, environ);
             ::unsetenv(kFromMemory);
         }
     }
-    ::close(exe);
-    ::close(copy);
 }
