@@ -33,21 +33,22 @@ std::vector<std::string> plainWords(const std::string &command)
     return plain ? words : std::vector<std::string>();
 }
 
-// Whether `program` would be found and run. posix_spawnp does not always report that it could
-// not (under qemu-user a failed exec comes back as the child's exit), and then the shell, which
-// says why, must run the command.
-bool runnable(const std::string &program)
+// Where `program` is found to be run, as the shell finds it on PATH; empty where it is not.
+// Found here, not by posix_spawnp, which does not always report a program it could not run
+// (under qemu-user a failed exec comes back as the child's exit): the shell, which says why,
+// must run that command.
+std::string located(const std::string &program)
 {
     if (program.find('/') != std::string::npos)
-        return ::access(program.c_str(), X_OK) == 0;
+        return ::access(program.c_str(), X_OK) == 0 ? program : std::string();
     const char *path = std::getenv("PATH");
     for (std::string candidate : settingsstore::splitList(path != nullptr ? path : "/bin:/usr/bin", ':')) {
         candidate += '/';
         candidate += program;
         if (::access(candidate.c_str(), X_OK) == 0)
-            return true;
+            return candidate;
     }
-    return false;
+    return {};
 }
 
 // Spawns `command` as system() would, with stderr going to `err`; its pid, or -1. A plain
@@ -65,15 +66,14 @@ pid_t spawn(const std::string &command, int err, bool ownSession)
         ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
     std::vector<std::string> words = plainWords(command);
-    if (!words.empty() && !runnable(words[0]))
-        words.clear();
+    const std::string program = words.empty() ? std::string() : located(words[0]);
     std::vector<char *> plain;
     plain.reserve(words.size() + 1);
     for (std::string &word : words)
         plain.push_back(word.data());
     plain.push_back(nullptr);
     const char *const shell[] = {"sh", "-c", command.c_str(), nullptr};
-    if ((words.empty() || ::posix_spawnp(&pid, plain[0], &actions, &attributes, plain.data(), environ) != 0)
+    if ((program.empty() || ::posix_spawn(&pid, program.c_str(), &actions, &attributes, plain.data(), environ) != 0)
         && ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char *const *>(shell), environ) != 0)
         pid = -1;
     ::posix_spawnattr_destroy(&attributes);
