@@ -11,6 +11,7 @@
 #include "firewall/storage.h"
 #include "settingsstore/atomicfile.h"
 #include "settingsstore/numberlist.h"
+#include "tests/sessionrig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +27,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -238,16 +240,14 @@ void writeCards(const std::string &book, int count)
 void BM_ContactsBesideNone(benchmark::State &state)
 {
     const std::string data = g_storage + "data";
-    std::vector<pid_t> services;
+    SessionRig services;
     if (state.range(0) == KPeople) {
         writeCards(data + "/kpeoplevcard/", 10000);
     } else {
         std::filesystem::create_directories(data);
         const char *helper = CALLVANE_SOURCE_DIR "/tests/eds-contacts.py";
-        std::string served; // "ADDRESS FACTORY-PID REGISTRY-PID"
-        services.push_back(daemonprocess::startServer({helper, "serve", data.c_str()}, 1, served));
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", served.substr(0, served.find(' ')).c_str(), 1);
-        if (services.back() < 0 || !succeeds({helper, "fill", "10000"})) {
+        if (!services.startBus() || services.startServer(helper, {"serve", QString::fromStdString(data)}).isEmpty()
+            || !succeeds({helper, "fill", "10000"})) {
             state.SkipWithError("evolution-data-server did not take the contacts");
             return;
         }
@@ -277,12 +277,7 @@ void BM_ContactsBesideNone(benchmark::State &state)
         }
     }
     ::unsetenv("XDG_DATA_HOME");
-    for (const pid_t pid : services) {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
+    services.stop();
     std::filesystem::remove_all(data);
     std::remove((g_storage + ".blockedcalls").c_str());
     state.counters["without_us"] = median(decisions[0]);

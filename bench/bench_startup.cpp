@@ -16,6 +16,7 @@
 #include "firewall/blockedcalllog.h"
 #include "settingsstore/atomicfile.h"
 #include "settingsstore/numberlist.h"
+#include "tests/sessionrig.h"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
@@ -37,8 +38,6 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 std::string g_work;
-std::string g_display;
-std::string g_bus;
 
 struct Start
 {
@@ -48,7 +47,7 @@ struct Start
 
 Start timeToMappedWindow(const std::vector<std::string> &command, const std::vector<std::string> &environment)
 {
-    xcb_connection_t *x = xcb_connect(g_display.c_str(), nullptr);
+    xcb_connection_t *x = xcb_connect(nullptr, nullptr); // the rig's display
     if (xcb_connection_has_error(x) != 0) {
         xcb_disconnect(x);
         return {};
@@ -59,9 +58,9 @@ Start timeToMappedWindow(const std::vector<std::string> &command, const std::vec
     xcb_flush(x);
 
     std::vector<std::string> env = environment;
-    env.push_back("DISPLAY=" + g_display);
+    env.push_back(std::string("DISPLAY=") + std::getenv("DISPLAY"));
     env.push_back("QT_QPA_PLATFORM=xcb");
-    env.push_back("DBUS_SESSION_BUS_ADDRESS=" + g_bus);
+    env.push_back(std::string("DBUS_SESSION_BUS_ADDRESS=") + std::getenv("DBUS_SESSION_BUS_ADDRESS"));
     std::vector<char *> envp;
     for (std::string &entry : env)
         envp.push_back(entry.data());
@@ -216,18 +215,10 @@ BENCHMARK(BM_Startup)
 
 int main(int argc, char **argv)
 {
-    std::string display;
-    const pid_t xvfb = daemonprocess::startServer(
-        {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", "360x720x24"}, 3, display);
-    g_display = ":" + display;
-    if (xvfb < 0) {
-        std::fprintf(stderr, "bench_startup: cannot start Xvfb\n");
-        return 1;
-    }
-    const pid_t bus =
-        daemonprocess::startServer({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, 1, g_bus);
+    SessionRig session;
     char work[] = "/tmp/callvane-startup-XXXXXX";
-    const bool ready = bus >= 0 && ::mkdtemp(work) != nullptr;
+    const bool ready = session.startDisplay("360x720x24", {"-noreset"})
+        && session.startBus("DBUS_SESSION_BUS_ADDRESS", "/usr/share/dbus-1/session.conf") && ::mkdtemp(work) != nullptr;
     if (ready) {
         g_work = work;
         benchmark::Initialize(&argc, argv);
@@ -235,13 +226,7 @@ int main(int argc, char **argv)
         benchmark::Shutdown();
         fs::remove_all(g_work);
     } else {
-        std::fprintf(stderr, "bench_startup: cannot start a session bus or make a work directory\n");
-    }
-    for (const pid_t pid : {bus, xvfb}) {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
+        std::fprintf(stderr, "bench_startup: %s\n", qPrintable(session.error()));
     }
     return ready ? 0 : 1;
 }

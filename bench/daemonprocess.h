@@ -4,21 +4,18 @@
 #include "firewall/storage.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 // The processes the benches start: their own daemons, found by the path they run from (each
 // bench's temporary directory; the daemon forks, so the process a bench started is not the
-// one that serves), and the servers they need (Xvfb, dbus-daemon).
+// one that serves).
 namespace daemonprocess {
 
 // A temporary storage directory (its path, with a closing "/"; empty on failure) made from
@@ -34,40 +31,6 @@ inline std::string temporaryStorage(std::string pattern)
     std::error_code failed;
     std::filesystem::copy_file(CALLVANE_PROGRAM_DIR "/blacklist", dir + ".blacklist", failed);
     return failed ? std::string() : dir;
-}
-
-// Starts a server that writes one line on descriptor `fd` once it is ready: Xvfb its display
-// number, dbus-daemon its address. Its pid, or -1; the line, without its end, in `line`.
-inline pid_t startServer(const std::vector<const char *> &argv, int fd, std::string &line)
-{
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(ready[1], fd);
-        const int null = ::open("/dev/null", O_WRONLY); // dbus-daemon warns it cannot raise its fd limit
-        ::dup2(null, 2);
-        std::vector<char *> args;
-        for (const char *arg : argv)
-            args.push_back(const_cast<char *>(arg));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(ready[1]);
-    // Xvfb writes the number and its line end apart.
-    line.clear();
-    char c = 0;
-    ssize_t n = 0;
-    while ((n = ::read(ready[0], &c, 1)) == 1 && c != '\n')
-        line += c;
-    ::close(ready[0]);
-    if (n == 1 && !line.empty())
-        return pid;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
 }
 
 // Resident memory of `pid` in KiB; -1 when it is gone or a zombie.

@@ -1,7 +1,7 @@
 #!/usr/bin/python3 -W ignore::DeprecationWarning
 # evolution-data-server for tests and benches, through its own API:
-#   serve HOME     a session bus with the source registry and the address-book factory on it,
-#                  their home HOME; prints "ADDRESS FACTORY-PID REGISTRY-PID" once the built-in address book
+#   serve HOME     the source registry and the address-book factory on the session bus,
+#                  their home HOME; prints "FACTORY-PID REGISTRY-PID" once the built-in address book
 #                  opens, keeps it open (as the phone's dialer does: a book no client holds
 #                  is closed, and one opened while it closes hears no change), and ends them
 #                  all at SIGTERM
@@ -9,7 +9,7 @@
 #   remove UID     removes one
 #   fill N         adds N contacts, with the numbers +34 610000000 on
 #   book NAME VCARD  makes a local address book NAME and adds the contact there
-# All but serve use the session bus of the environment.
+# All use the session bus of the environment; the caller starts it (tests/sessionrig.h).
 import os
 import signal
 import subprocess
@@ -42,25 +42,19 @@ if sys.argv[1:2] == ["serve"]:
     env = dict(os.environ, HOME=sys.argv[2])
     for xdg in ("XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"):
         env.pop(xdg, None)
-    # No service files: nothing is started on the bus but what is started here.
-    config = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures", "private-bus.conf")
-    bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, env=env, text=True)
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
     libexec = "/usr/libexec/"
-    quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}  # the address alone goes out
+    quiet = {"env": env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}  # the PIDs alone go out
     services = [subprocess.Popen([libexec + "evolution-source-registry"], **quiet),
                 subprocess.Popen([libexec + "evolution-addressbook-factory", "--keep-running"], **quiet)]
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         while subprocess.run([sys.argv[0]], **quiet).returncode != 0:
             time.sleep(0.1)
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = env["DBUS_SESSION_BUS_ADDRESS"]
         held = open_book(["serve"])  # noqa: F841 (held open)
-        print(env["DBUS_SESSION_BUS_ADDRESS"], services[1].pid, services[0].pid, flush=True)
+        print(services[1].pid, services[0].pid, flush=True)
         signal.pause()
     finally:
-        for process in services + [bus]:
+        for process in services:
             process.send_signal(signal.SIGCONT)  # the factory may be stopped
             process.terminate()
             try:

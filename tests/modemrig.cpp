@@ -27,18 +27,10 @@ ModemRig::ModemRig(const QString &dir)
 {
 }
 
-ModemRig::~ModemRig()
-{
-    stopService();
-    m_polkit.kill();
-    m_polkit.waitForFinished();
-}
-
 bool ModemRig::start()
 {
     if (!startBus()
-        || !startProcess(m_polkit, "/usr/bin/python3", {"-m", "dbusmock", "--system", "--template", "polkitd"},
-                         kPolkit))
+        || !startProcess("/usr/bin/python3", {"-m", "dbusmock", "--system", "--template", "polkitd"}, kPolkit))
         return false;
     allowHangup(true);
     m_modem = std::make_unique<AtModem>(m_dir + "/modem");
@@ -53,7 +45,7 @@ bool ModemRig::startService()
 {
     m_modems = 0;
     // Without --test-session it runs on the "system" bus and asks polkit, as on a phone.
-    if (!startProcess(m_service, "/usr/sbin/ModemManager",
+    if (!startProcess("/usr/sbin/ModemManager",
                       {"--test-enable", "--test-no-udev", "--test-no-suspend-resume", "--debug"}, kService))
         return false;
     const QDBusMessage made = call(kRoot, "org.freedesktop.ModemManager1.Test", "SetProfile",

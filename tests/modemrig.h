@@ -14,7 +14,6 @@ public:
     static inline const QString kCall = "org.freedesktop.ModemManager1.Call";
 
     explicit ModemRig(const QString &dir);
-    ~ModemRig() override;
 
     bool start() override;
     bool startService() override;
@@ -32,6 +31,5 @@ public:
 private:
     bool enableModem();
 
-    QProcess m_polkit;
     int m_modems = 0; // modems ModemManager has made since it started
 };

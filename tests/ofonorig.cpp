@@ -78,7 +78,7 @@ bool OfonoRig::startService()
     const QString mounts = QString("mount --bind '%1/etc-ofono' /etc/ofono && mount --bind '%1/var-lib-ofono' "
                                    "/var/lib/ofono && exec '%2/usr/sbin/ofonod' --nodetach --debug")
                                .arg(m_dir, root());
-    if (!startProcess(m_service, "unshare", {"--mount", "sh", "-c", mounts}, service()))
+    if (!startProcess("unshare", {"--mount", "sh", "-c", mounts}, service()))
         return false;
     for (const char *property : {"Powered", "Online"}) {
         const QDBusMessage set =

@@ -32,8 +32,6 @@ TelephonyRig::~TelephonyRig()
 {
     stopService();
     QDBusConnection::disconnectFromBus(kConnection);
-    m_bus.kill();
-    m_bus.waitForFinished();
 }
 
 QDBusConnection TelephonyRig::bus() const
@@ -54,31 +52,25 @@ bool TelephonyRig::waitFor(const std::function<bool()> &condition, int ms)
 
 bool TelephonyRig::startBus(const QString &config)
 {
-    m_bus.start("dbus-daemon",
-                {config.isEmpty() ? "--session" : "--config-file=" + config, "--nofork", "--print-address=1",
-                 "--address=unix:path=" + m_dir + "/bus"});
-    if (!m_bus.waitForReadyRead(5000)) {
-        m_error = "dbus-daemon did not start: " + m_bus.errorString() + m_bus.readAllStandardError();
+    if (!m_session.startBus("DBUS_SYSTEM_BUS_ADDRESS", config)) {
+        m_error = m_session.error();
         return false;
     }
-    const QByteArray address = m_bus.readLine().trimmed();
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-    if (!QDBusConnection::connectToBus(QString::fromLatin1(address), kConnection).isConnected()) {
+    if (!QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS"), kConnection).isConnected()) {
         m_error = "cannot connect to the private bus";
         return false;
     }
     return true;
 }
 
-bool TelephonyRig::startProcess(QProcess &process, const QString &program, const QStringList &arguments,
-                                const QString &waitForName)
+bool TelephonyRig::startProcess(const QString &program, const QStringList &arguments, const QString &name)
 {
-    // Unread, their output would fill the pipe and stop them.
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(m_dir + "/" + waitForName + ".log", QIODevice::Append);
-    process.start(program, arguments);
-    if (!waitFor([&] { return bus().interface()->isServiceRegistered(waitForName).value(); })) {
-        m_error = program + " did not take " + waitForName + " (see " + m_dir + "/" + waitForName + ".log)";
+    const QString log = m_dir + "/" + name + ".log";
+    QProcess &process = m_session.start(program, arguments, log);
+    if (name == service())
+        m_service = &process;
+    if (!waitFor([&] { return bus().interface()->isServiceRegistered(name).value(); })) {
+        m_error = program + " did not take " + name + " (see " + log + ")";
         return false;
     }
     return true;
@@ -88,10 +80,12 @@ bool TelephonyRig::startProcess(QProcess &process, const QString &program, const
 // answering.
 void TelephonyRig::stopService()
 {
-    m_service.terminate();
-    if (!waitFor([this] { return m_service.state() == QProcess::NotRunning; })) {
-        m_service.kill();
-        m_service.waitForFinished();
+    if (m_service == nullptr)
+        return;
+    m_service->terminate();
+    if (!waitFor([this] { return m_service->state() == QProcess::NotRunning; })) {
+        m_service->kill();
+        m_service->waitForFinished();
     }
 }
 

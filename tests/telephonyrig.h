@@ -1,6 +1,7 @@
 #pragma once
 
 #include "atmodem.h"
+#include "tests/sessionrig.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -33,7 +34,7 @@ public:
     void stopService();
     virtual bool startService() = 0;
     // Its process, as a bench stops it (SIGSTOP) to have a service that does not answer.
-    qint64 servicePid() const { return m_service.processId(); }
+    qint64 servicePid() const { return m_service->processId(); }
 
     AtModem &modem() { return *m_modem; }
     QDBusConnection bus() const;
@@ -62,15 +63,16 @@ public:
 
 protected:
     explicit TelephonyRig(const QString &dir);
-    // The bus, with `config` (dbus-daemon's) or the session bus's.
+    // The bus, with `config` (dbus-daemon's) or the tests' private one.
     bool startBus(const QString &config = {});
-    bool startProcess(QProcess &process, const QString &program, const QStringList &arguments,
-                      const QString &waitForName);
+    // `program`, once it has taken `name` on the bus; the service's process where `name` is
+    // service().
+    bool startProcess(const QString &program, const QStringList &arguments, const QString &name);
     static bool waitFor(const std::function<bool()> &condition, int ms = 10000);
 
     QString m_dir;
     QString m_error;
-    QProcess m_bus;
-    QProcess m_service;
+    SessionRig m_session;
+    QProcess *m_service = nullptr;
     std::unique_ptr<AtModem> m_modem;
 };

@@ -4,6 +4,7 @@
 #include "firewall/blockedcalllog.h"
 #include "firewall/daemonsocket.h"
 #include "firewall/storage.h"
+#include "tests/sessionrig.h"
 #include "tests/testfiles.h"
 
 #include <QDir>
@@ -163,11 +164,6 @@ private slots:
         QFETCH(bool, sessionBus);
         const QTemporaryDir runtime;
         const QByteArray empty = QFile::encodeName(runtime.path());
-        QProcess bus;
-        if (sessionBus) {
-            bus.start("dbus-daemon", {"--session", "--nofork", "--address=unix:path=" + runtime.filePath("bus")});
-            QTRY_VERIFY(QFile::exists(runtime.filePath("bus")));
-        }
         const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
         const auto restore = qScopeGuard([&saved] {
             for (const char *name : {"CALLVANE_UNIT", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
@@ -180,12 +176,12 @@ private slots:
         qputenv("CALLVANE_UNIT", "/usr/lib/systemd/user/callvane-blacklist.service");
         qputenv("XDG_RUNTIME_DIR", empty);
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + empty + "/bus");
+        SessionRig session;
+        QVERIFY(!sessionBus || session.startBus());
         QVERIFY(startDaemon(runtime.filePath("errors")));
         QCOMPARE(ring("600112233"), QString("block"));
         // Nothing to say where no user manager runs: the daemon serves as it always did.
         QVERIFY2(!readFile(runtime.filePath("errors")).contains("user manager"), readFile(runtime.filePath("errors")));
-        bus.terminate();
-        bus.waitForFinished();
     }
 
     // The newest start serves, also when the one before it was stopped (SIGSTOP) and is
@@ -968,21 +964,16 @@ private slots:
             QSKIP("no evolution-data-server, or no python3-gi, here");
         const QTemporaryDir home;
         const QString helper = QStringLiteral(CALLVANE_SOURCE_DIR "/tests/eds-contacts.py");
-        QProcess services; // "ADDRESS FACTORY-PID REGISTRY-PID" once up
-        services.start(helper, {"serve", home.path()});
-        const auto stop = qScopeGuard([&services] {
-            services.terminate();
-            services.waitForFinished();
+        const auto noBus = qScopeGuard([this] {
+            qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         });
-        QTRY_VERIFY_WITH_TIMEOUT(services.canReadLine(), 30000);
-        const QList<QByteArray> served = services.readLine().trimmed().split(' ');
-        QCOMPARE(served.size(), 3);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", served.at(0));
+        SessionRig session; // "FACTORY-PID REGISTRY-PID" once the services are up
+        const QList<QByteArray> served =
+            (session.startBus() ? session.startServer(helper, {"serve", home.path()}) : QByteArray()).split(' ');
+        QVERIFY2(served.size() == 2, qPrintable(session.error()));
         // What the helper printed; null when it failed.
-        const auto contacts = [&environment, &helper](const QStringList &arguments) {
+        const auto contacts = [&helper](const QStringList &arguments) {
             QProcess call;
-            call.setProcessEnvironment(environment);
             call.start(helper, arguments);
             const bool done = call.waitForFinished(30000) && call.exitCode() == 0;
             return done ? call.readAllStandardOutput().trimmed() + " " : QByteArray();
@@ -990,10 +981,6 @@ private slots:
         const QByteArray uid = contacts({"add", "BEGIN:VCARD\nVERSION:3.0\nFN:Ana\nTEL:+34 600 11 22 33\nEND:VCARD"});
         QVERIFY(!uid.isNull());
 
-        qputenv("DBUS_SESSION_BUS_ADDRESS", served.at(0));
-        const auto noBus = qScopeGuard([this] {
-            qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
-        });
         writeFile(storage() + ".Callvane.cfg",
                   "[Callvane]\nFirewall = Whitelist\nRepeatedCallers = 0\n[Whitelist]\nNum = 699000000\n");
         const QString errors = m_dir.filePath("errors");
@@ -1004,7 +991,7 @@ private slots:
         QVERIFY(!contacts({"remove", QString::fromUtf8(uid.trimmed())}).isNull());
         QTRY_COMPARE(ring("600112233"), QString("block"));
 
-        const pid_t factory = served.at(1).toInt();
+        const pid_t factory = served.at(0).toInt();
         QCOMPARE(::kill(factory, SIGSTOP), 0); // hung
         QElapsedTimer held;
         held.start();
@@ -1018,7 +1005,7 @@ private slots:
         QVERIFY(
             !contacts({"book", "Work", "BEGIN:VCARD\nVERSION:3.0\nFN:Cy\nTEL:+34 622 33 44 55\nEND:VCARD"}).isNull());
         QTRY_COMPARE(ring("622334455"), QString("allow"));
-        for (const QByteArray &service : {served.at(2), served.at(1)}) {
+        for (const QByteArray &service : {served.at(1), served.at(0)}) {
             const auto toldKept = [&errors] { return readFile(errors).count("the numbers read last"); };
             const int before = toldKept();
             QCOMPARE(::kill(service.toInt(), SIGKILL), 0);

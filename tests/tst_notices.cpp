@@ -5,6 +5,7 @@
 #include "firewall/blockedcalllog.h"
 #include "firewall/blockednotice.h"
 #include "firewall/storage.h"
+#include "tests/sessionrig.h"
 #include "tests/testfiles.h"
 
 #include <QDir>
@@ -38,15 +39,14 @@ class TestNotices : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_bus;
-    QProcess m_display;
-    QProcess m_server;
+    SessionRig m_session;
+    QProcess *m_server = nullptr;
     QByteArray m_address;
 
     bool startServer()
     {
-        m_server.start("dunst", {"-config", m_dir.filePath("dunstrc")});
-        return m_server.waitForStarted() && QTest::qWaitFor(serverAnswers, 5000);
+        m_server = &m_session.start("dunst", {"-config", m_dir.filePath("dunstrc")});
+        return m_server->waitForStarted() && QTest::qWaitFor(serverAnswers, 5000);
     }
 
     // dunstctl's output; empty when the server does not answer.
@@ -82,14 +82,8 @@ private slots:
         qputenv(firewall::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
-        m_bus.start("dbus-daemon",
-                    {"--config-file=" + testfiles::fixturePath("private-bus.conf"), "--nofork", "--print-address=1"});
-        QVERIFY(m_bus.waitForReadyRead(5000));
-        m_address = m_bus.readLine().trimmed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
-        m_display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24"});
-        QVERIFY(m_display.waitForReadyRead(10000));
-        qputenv("DISPLAY", ":" + m_display.readLine().trimmed());
+        QVERIFY2(m_session.startBus() && m_session.startDisplay("720x1440x24"), qPrintable(m_session.error()));
+        m_address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
         QVERIFY(startServer());
     }
 
@@ -99,17 +93,9 @@ private slots:
         QFile::remove(QString::fromStdString(firewall::Storage::fromEnvironment().blockedCalls()));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
         // A new server, with an empty history.
-        m_server.kill();
-        m_server.waitForFinished();
+        m_server->kill();
+        m_server->waitForFinished();
         QVERIFY(startServer());
-    }
-
-    void cleanupTestCase()
-    {
-        for (QProcess *process : {&m_server, &m_display, &m_bus}) {
-            process->kill();
-            process->waitForFinished();
-        }
     }
 
     void aNoticeForEachBlockedCall_data()
@@ -160,10 +146,10 @@ private slots:
             qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         QVERIFY(startDaemon("English"));
         if (server == "stopped")
-            ::kill(static_cast<pid_t>(m_server.processId()), SIGSTOP);
+            ::kill(static_cast<pid_t>(m_server->processId()), SIGSTOP);
         if (server == "gone") {
-            m_server.kill();
-            m_server.waitForFinished();
+            m_server->kill();
+            m_server->waitForFinished();
         }
         constexpr int kCalls = 24; // more than the notices the daemon lets wait for an answer
         QElapsedTimer answering;
@@ -177,7 +163,7 @@ private slots:
         if (server == "no bus")
             return;
         if (server == "stopped") {
-            ::kill(static_cast<pid_t>(m_server.processId()), SIGCONT);
+            ::kill(static_cast<pid_t>(m_server->processId()), SIGCONT);
             QTRY_VERIFY(!history().isEmpty()); // it has answered those that waited
         } else {
             QVERIFY(startServer());

@@ -7,20 +7,16 @@
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
 #include "guitest.h"
+#include "tests/sessionrig.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 using namespace guitest;
 
@@ -157,26 +153,16 @@ int main(int argc, char **argv)
 {
     QTemporaryDir runtime;
     testfiles::useAsRuntimeDir(runtime.path());
-    qputenv("WAYLAND_DISPLAY", "callvane-test");
     qputenv("QT_QPA_PLATFORM", "wayland");
-    QProcess weston;
-    weston.setStandardOutputFile(QProcess::nullDevice());
-    weston.setStandardErrorFile(runtime.filePath("weston.log"));
-    weston.start("weston",
-                 {"--backend=headless-backend.so", "--width=360", "--height=720", "--scale=2", "--socket=callvane-test",
-                  "--idle-time=0"});
-    const QString socket = runtime.filePath("callvane-test");
-    for (int waited = 0; !QFile::exists(socket) && waited < 10000; waited += 20)
-        QTest::qSleep(20);
-    if (!QFile::exists(socket)) {
-        std::fprintf(stderr, "weston did not start: %s\n",
-                     testfiles::readFile(runtime.filePath("weston.log")).constData());
+    SessionRig session;
+    if (!session.startCompositor("weston",
+                                 {"--backend=headless-backend.so", "--width=360", "--height=720", "--scale=2",
+                                  "--socket=callvane-test", "--idle-time=0"},
+                                 runtime.filePath("weston.log"), "callvane-test")) {
+        std::fprintf(stderr, "%s\n", qPrintable(session.error()));
         return 1;
     }
     TestPhoneScreen test;
-    const int failed = guitest::run(&test, argc, argv);
-    weston.terminate();
-    weston.waitForFinished();
-    return failed;
+    return guitest::run(&test, argc, argv);
 }
 #include "tst_phonescreen.moc"

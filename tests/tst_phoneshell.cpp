@@ -9,6 +9,7 @@
 #include "ezx/zoptionsmenu.h"
 #include "ezx/zsoftkey.h"
 #include "guitest.h"
+#include "tests/sessionrig.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,11 +26,6 @@
 #include <QVersionNumber>
 #include <QWindow>
 #include <QtEndian>
-
-#include <csignal>
-#include <memory>
-#include <sys/prctl.h>
-#include <vector>
 
 using namespace guitest;
 
@@ -224,46 +220,21 @@ private slots:
 
 namespace {
 
-std::vector<std::unique_ptr<QProcess>> g_processes; // in the order started
-
-// `program` with its output in `log` (read through the process where empty); none outlives a
-// test that crashes: a compositor without its X server logs without end.
-QProcess &spawn(const QString &program, const QStringList &arguments, const QString &log = QProcess::nullDevice())
-{
-    auto &process = *g_processes.emplace_back(std::make_unique<QProcess>());
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    if (!log.isEmpty()) {
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.setStandardOutputFile(log);
-    }
-    process.start(program, arguments);
-    return process;
-}
-
-bool waitForSocket(const QTemporaryDir &runtime)
-{
-    const QString socket = runtime.filePath("wayland-0");
-    for (int waited = 0; !QFile::exists(socket) && waited < 10000; waited += 20)
-        QTest::qSleep(20);
-    return QFile::exists(socket);
-}
-
 // Phosh as phones ship it: phoc at scale 2 with phosh, squeekboard switched on.
-QString startPhosh(const QTemporaryDir &runtime)
+QString startPhosh(const QTemporaryDir &runtime, SessionRig &session)
 {
     testfiles::writeFile(runtime.filePath("phoc.ini"), "[output:X11-1]\nmode = 720x1440\nscale = 2\n");
     qputenv("XDG_CURRENT_DESKTOP", "Phosh:GNOME");
-    spawn("phoc", {"-C", runtime.filePath("phoc.ini"), "-E", "/usr/libexec/phosh --unlocked"},
-          runtime.filePath("shell.log"));
-    if (!waitForSocket(runtime))
-        return "phoc did not start: " + QString::fromLocal8Bit(testfiles::readFile(runtime.filePath("shell.log")));
-    spawn("squeekboard", {});
+    if (!session.startCompositor("phoc", {"-C", runtime.filePath("phoc.ini"), "-E", "/usr/libexec/phosh --unlocked"},
+                                 runtime.filePath("shell.log")))
+        return session.error();
+    session.start("squeekboard", {});
     return {};
 }
 
 // Plasma Mobile as its session starts it (startplasmamobile): its settings for phones, kwin at
 // scale 2 (its windowed backend takes the scale from kscreen), and plasmashell's mobile shell.
-QString startPlasmaMobile(const QTemporaryDir &runtime)
+QString startPlasmaMobile(const QTemporaryDir &runtime, SessionRig &session)
 {
     const QStringList activities = QDir("/usr/lib").entryList({"*"}, QDir::Dirs | QDir::NoDotAndDotDot);
     QString activityManager;
@@ -284,16 +255,15 @@ QString startPlasmaMobile(const QTemporaryDir &runtime)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (QProcess::execute("plasma-mobile-envmanager", {"--apply-settings"}) != 0)
         return "plasma-mobile-envmanager failed";
-    spawn("kwin_wayland", {"--x11-display", qgetenv("DISPLAY"), "--width", "720", "--height", "1440"},
-          runtime.filePath("shell.log"));
-    if (!waitForSocket(runtime))
-        return "kwin_wayland did not start: "
-            + QString::fromLocal8Bit(testfiles::readFile(runtime.filePath("shell.log")));
+    if (!session.startCompositor("kwin_wayland",
+                                 {"--x11-display", qgetenv("DISPLAY"), "--width", "720", "--height", "1440"},
+                                 runtime.filePath("shell.log")))
+        return session.error();
     qputenv("QT_QPA_PLATFORM", "wayland");
     if (QProcess::execute("kscreen-doctor", {"output.X11-0.scale.2"}) != 0)
         return "kscreen-doctor could not set the scale";
-    spawn(activityManager, {});
-    spawn("plasmashell", {"-p", "org.kde.plasma.mobileshell"});
+    session.start(activityManager, {});
+    session.start("plasmashell", {"-p", "org.kde.plasma.mobileshell"});
     return {};
 }
 
@@ -304,14 +274,11 @@ int main(int argc, char **argv)
 {
     QTemporaryDir runtime;
     testfiles::useAsRuntimeDir(runtime.path());
-    QProcess &display = spawn(
-        "Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "720x1440x24", "-fbdir", runtime.path()}, {});
-    QProcess &bus = spawn("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, {});
-    if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
-        g_unavailable = "Xvfb or dbus-daemon did not start";
+    SessionRig session;
+    if (!session.startDisplay("720x1440x24", {"-fbdir", runtime.path()})
+        || !session.startBus("DBUS_SESSION_BUS_ADDRESS", "/usr/share/dbus-1/session.conf")) {
+        g_unavailable = session.error();
     } else {
-        qputenv("DISPLAY", ":" + display.readLine().trimmed());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
         // The screen keyboard switched on, as phones ship it.
         QDir(runtime.path()).mkpath("glib-2.0/settings");
         testfiles::writeFile(runtime.filePath("glib-2.0/settings/keyfile"),
@@ -320,7 +287,7 @@ int main(int argc, char **argv)
         qputenv("GSETTINGS_BACKEND", "keyfile");
         g_screenFile = runtime.filePath("Xvfb_screen0");
         g_plasma = qgetenv("CALLVANE_SHELL") == "plasma-mobile";
-        g_unavailable = g_plasma ? startPlasmaMobile(runtime) : startPhosh(runtime);
+        g_unavailable = g_plasma ? startPlasmaMobile(runtime, session) : startPhosh(runtime, session);
         // A window that comes before the shell has drawn its top bar (its clock) stays behind
         // the overview phosh opens with, as an app's card.
         const auto shellDrawn = [] {
@@ -339,15 +306,8 @@ int main(int argc, char **argv)
             QTest::qSleep(50);
         }
     }
-    qputenv("WAYLAND_DISPLAY", "wayland-0");
     qputenv("QT_QPA_PLATFORM", g_unavailable.isEmpty() ? "wayland" : "offscreen");
     TestPhoneShell test;
-    const int failed = guitest::run(&test, argc, argv);
-    while (!g_processes.empty()) {
-        g_processes.back()->terminate();
-        g_processes.back()->waitForFinished();
-        g_processes.pop_back();
-    }
-    return failed;
+    return guitest::run(&test, argc, argv);
 }
 #include "tst_phoneshell.moc"

@@ -4,6 +4,7 @@
 #include "app/zgui.h"
 #include "ezx/zoptionsmenu.h"
 #include "guitest.h"
+#include "tests/sessionrig.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -11,7 +12,6 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -208,26 +208,13 @@ int main(int argc, char **argv)
     testfiles::useAsRuntimeDir(runtime.path());
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    QProcess display;
-    display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "360x720x24"});
-    QProcess bus;
-    bus.start("dbus-daemon",
-              {"--config-file=" + testfiles::fixturePath("private-bus.conf"), "--nofork", "--print-address=1"});
-    if (!display.waitForReadyRead(10000) || !bus.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
+    SessionRig session;
+    if (!session.startDisplay("360x720x24") || !session.startBus()) {
+        std::fprintf(stderr, "%s\n", qPrintable(session.error()));
         return 1;
     }
-    qputenv("DISPLAY", ":" + display.readLine().trimmed());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-    QProcess accessibility;
-    accessibility.setStandardErrorFile(runtime.filePath("at-spi.log"));
-    accessibility.start("/usr/libexec/at-spi-bus-launcher");
+    session.start("/usr/libexec/at-spi-bus-launcher", {}, runtime.filePath("at-spi.log"));
     TestScreenReader test;
-    const int failed = guitest::run(&test, argc, argv);
-    for (QProcess *process : {&accessibility, &bus, &display}) {
-        process->terminate();
-        process->waitForFinished();
-    }
-    return failed;
+    return guitest::run(&test, argc, argv);
 }
 #include "tst_screenreader.moc"
