@@ -29,7 +29,6 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <malloc.h>
 
 namespace keys = firewall::settings;
 namespace text = firewall::text;
@@ -102,9 +101,6 @@ ZGui::ZGui(const QString & /*argument*/, QWidget *parent, const char * /*name*/,
     m_languagePath = languageFile(setting(keys::kLanguageKey));
     m_shell->run(commands().startup());
     CreateWindow(parent);
-    // What the start read (the settings, the log) lies freed among the rows: given back before
-    // the window shows, it holds 58 MiB at 100,000 numbers against 64 (bench_startup).
-    malloc_trim(0);
     if (auto *application = qobject_cast<ZApplication *>(qApp))
         application->showMainWidget(this);
     else
