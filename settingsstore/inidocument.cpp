@@ -100,7 +100,11 @@ IniDocument IniDocument::parse(std::string_view text)
         } else if (const auto eq = body.find('='); eq != std::string_view::npos) {
             line.kind = Line::Entry;
             line.name = std::string(trimmed(body.substr(0, eq)));
-            line.value = unescapeIniValue(trimmed(body.substr(eq + 1)));
+            const std::string_view value = trimmed(body.substr(eq + 1));
+            if (value.find('\\') != std::string_view::npos)
+                line.decoded = unescapeIniValue(value);
+            line.valueAt = value.empty() ? 0 : size_t(value.data() - raw.data());
+            line.valueSize = value.size();
         }
         doc.m_lines.push_back(std::move(line));
     }
@@ -126,9 +130,13 @@ void IniDocument::reindex()
     }
 }
 
-std::string IniDocument::rebuildEntry(const Line &line)
+void IniDocument::Line::setValue(std::string_view value)
 {
-    return line.name + " = " + escapeIniValue(line.value);
+    const std::string escaped = escapeIniValue(value);
+    text = name + " = " + escaped;
+    valueAt = name.size() + 3;
+    valueSize = escaped.size();
+    decoded = escaped == value ? std::nullopt : std::optional<std::string>(value);
 }
 
 std::string IniDocument::serialize() const
@@ -165,7 +173,7 @@ std::optional<std::string_view> IniDocument::valueView(const std::string &group,
     const auto it = m_entries.find({group, key});
     if (it == m_entries.end())
         return std::nullopt;
-    return m_lines[it->second].value;
+    return m_lines[it->second].value();
 }
 
 size_t IniDocument::strayLines() const
@@ -181,17 +189,14 @@ size_t IniDocument::strayLines() const
 void IniDocument::setValue(const std::string &group, const std::string &key, const std::string &value)
 {
     if (const auto it = m_entries.find({group, key}); it != m_entries.end()) {
-        Line &line = m_lines[it->second];
-        line.value = value;
-        line.text = rebuildEntry(line);
+        m_lines[it->second].setValue(value);
         return;
     }
     Line entry;
     entry.eol = m_eol;
     entry.kind = Line::Entry;
     entry.name = key;
-    entry.value = value;
-    entry.text = rebuildEntry(entry);
+    entry.setValue(value);
 
     if (const auto end = m_groupEnds.find(group); end != m_groupEnds.end()) {
         m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(end->second), std::move(entry));
