@@ -167,7 +167,9 @@ int main(int argc, char **argv)
         sd_event_exit(made, 0);
     });
     Screening screening(made, storage, *settings, languages, listenFd, reporter);
-    sd_event_loop(made);
+    const int ran = sd_event_loop(made);
     screening.finish(kFinalWrite);
-    return 0;
+    if (ran < 0)
+        reporter.error(std::string("its event loop failed: ") + std::strerror(-ran));
+    return ran < 0 ? 1 : 0;
 }

@@ -15,11 +15,12 @@ int run(void *handler)
 // The source owns its handler from here on.
 Source owning(int made, sd_event_source *source, Handler *handler)
 {
-    if (made < 0) {
+    const auto destroy = [](void *owned) { delete static_cast<Handler *>(owned); };
+    if (made < 0 || sd_event_source_set_destroy_callback(source, destroy) < 0) {
+        sd_event_source_unref(source);
         delete handler;
         return nullptr;
     }
-    sd_event_source_set_destroy_callback(source, [](void *owned) { delete static_cast<Handler *>(owned); });
     return Source(source);
 }
 
