@@ -967,10 +967,12 @@ private slots:
         const auto noBus = qScopeGuard([this] {
             qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_dir.filePath("no-bus")));
         });
-        SessionRig session; // "FACTORY-PID REGISTRY-PID" once the services are up
-        const QList<QByteArray> served =
-            (session.startBus() ? session.startServer(helper, {"serve", home.path()}) : QByteArray()).split(' ');
-        QVERIFY2(served.size() == 2, qPrintable(session.error()));
+        SessionRig session;
+        QVERIFY2(session.startBus(), qPrintable(session.error()));
+        const QByteArray up = session.startServer(helper, {"serve", home.path()}); // "FACTORY-PID REGISTRY-PID"
+        QVERIFY2(!up.isEmpty(), qPrintable(session.error()));
+        const QList<QByteArray> served = up.split(' ');
+        QCOMPARE(served.size(), 2);
         // What the helper printed; null when it failed.
         const auto contacts = [&helper](const QStringList &arguments) {
             QProcess call;

@@ -82,7 +82,8 @@ private slots:
         qputenv(firewall::BlockedNotice::kLanguagesVariable, CALLVANE_PROGRAM_DIR "/languages");
         // Nothing but the server started here answers for notices.
         writeFile(m_dir.filePath("dunstrc"), "[global]\nnotification_limit = 0\n");
-        QVERIFY2(m_session.startBus() && m_session.startDisplay("720x1440x24"), qPrintable(m_session.error()));
+        QVERIFY2(m_session.startBus(), qPrintable(m_session.error()));
+        QVERIFY2(m_session.startDisplay("720x1440x24"), qPrintable(m_session.error()));
         m_address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
         QVERIFY(startServer());
     }
