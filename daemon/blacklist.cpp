@@ -169,7 +169,9 @@ int main(int argc, char **argv)
     Screening screening(made, storage, *settings, languages, listenFd, reporter);
     const int ran = sd_event_loop(made);
     screening.finish(kFinalWrite);
-    if (ran < 0)
+    if (ran < 0) {
         reporter.error(std::string("its event loop failed: ") + std::strerror(-ran));
-    return ran < 0 ? 1 : 0;
+        return 1;
+    }
+    return 0;
 }

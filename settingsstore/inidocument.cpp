@@ -100,11 +100,8 @@ IniDocument IniDocument::parse(std::string_view text)
         } else if (const auto eq = body.find('='); eq != std::string_view::npos) {
             line.kind = Line::Entry;
             line.name = std::string(trimmed(body.substr(0, eq)));
-            const std::string_view value = trimmed(body.substr(eq + 1));
-            if (value.find('\\') != std::string_view::npos)
+            if (const std::string_view value = trimmed(body.substr(eq + 1)); value.find('\\') != std::string_view::npos)
                 line.decoded = unescapeIniValue(value);
-            line.valueAt = value.empty() ? 0 : size_t(value.data() - raw.data());
-            line.valueSize = value.size();
         }
         doc.m_lines.push_back(std::move(line));
     }
@@ -130,12 +127,18 @@ void IniDocument::reindex()
     }
 }
 
+std::string_view IniDocument::Line::value() const
+{
+    if (decoded)
+        return *decoded;
+    const std::string_view entry = text;
+    return trimmed(entry.substr(entry.find('=') + 1));
+}
+
 void IniDocument::Line::setValue(std::string_view value)
 {
     const std::string escaped = escapeIniValue(value);
     text = name + " = " + escaped;
-    valueAt = name.size() + 3;
-    valueSize = escaped.size();
     decoded = escaped == value ? std::nullopt : std::optional<std::string>(value);
 }
 

@@ -39,17 +39,12 @@ private:
         enum Kind { Other, Group, Entry } kind = Other;
         std::string text; // without its line end
         std::string name; // group name or key
-        // An entry's value: where it has escapes, decoded here; else read in `text`, not
-        // copied (a list of 100,000 numbers is 1.3 MB, and fresh pages cost a start most).
+        // An entry's value where it has escapes; else it is read in `text`, not copied (a list
+        // of 100,000 numbers is 1.3 MB, and fresh pages cost a start most).
         std::optional<std::string> decoded;
-        size_t valueAt = 0;
-        size_t valueSize = 0;
         std::string eol; // "\n", "\r\n", or "" for a last line without one
 
-        std::string_view value() const
-        {
-            return decoded ? std::string_view(*decoded) : std::string_view(text).substr(valueAt, valueSize);
-        }
+        std::string_view value() const;
         void setValue(std::string_view value);
     };
 
