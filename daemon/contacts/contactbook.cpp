@@ -140,20 +140,31 @@ void ContactBook::start(bool beside)
 
 // Every folder of the book is watched as it is read, and the nearest folder above it that is
 // there, to see it made: watches that are there already are kept (inotify gives a folder one
-// watch), those of folders gone went with them.
+// watch), those of folders gone went with them. The folder above is watched before the book is
+// looked for, and watched anew while a folder below it was made meanwhile (mkdir -p): a book
+// made at any moment is seen, by the watch or by the look.
 void ContactBook::read(Reading &reading)
 {
-    struct stat st = {};
-    reading.directoryThere = ::stat(m_directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    std::string above = settingsstore::directoryOf(m_directory);
-    while (above.size() > 1 && ::access(above.c_str(), F_OK) != 0)
-        above = settingsstore::directoryOf(above);
-    const int ancestor = m_inotify.valid() && m_directory.rfind('/', 0) == 0
-        ? ::inotify_add_watch(m_inotify.get(), above.c_str(), kMade)
-        : -1;
+    const auto nearestAbove = [this] {
+        std::string above = settingsstore::directoryOf(m_directory);
+        while (above.size() > 1 && ::access(above.c_str(), F_OK) != 0)
+            above = settingsstore::directoryOf(above);
+        return above;
+    };
+    int ancestor = -1;
+    std::string watched;
+    for (std::string above = nearestAbove(); m_inotify.valid() && m_directory.rfind('/', 0) == 0 && above != watched;
+         above = nearestAbove()) {
+        if (ancestor >= 0 && ancestor != m_ancestorWatch)
+            ::inotify_rm_watch(m_inotify.get(), ancestor);
+        ancestor = ::inotify_add_watch(m_inotify.get(), above.c_str(), kMade);
+        watched = above;
+    }
     if (ancestor != m_ancestorWatch && m_ancestorWatch >= 0)
         ::inotify_rm_watch(m_inotify.get(), m_ancestorWatch);
     m_ancestorWatch = ancestor;
+    struct stat st = {};
+    reading.directoryThere = ::stat(m_directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     if (reading.readFiles && reading.directoryThere)
         readFolder(m_directory, 0, reading);
     std::vector<std::string> numbers = reading.fileNumbers; // kept for a re-index without a re-read
