@@ -951,6 +951,16 @@ private slots:
         for (const char *part : {"/locked: Permission denied", "/fifo.vcf: not a file",
                                  "/big.vcf: larger than a contact", "/gone.vcf: No such file"})
             QVERIFY2(said.count(part) == 1, said.constData());
+        for (int i = 0; i <= 256; ++i)
+            QVERIFY(QDir().mkpath(book + QString("/wide/%1").arg(i)));
+        writeFile(book + "/wider.vcf", card("688000000"));
+        QTRY_COMPARE(ring("688000000"), QString("allow"));
+        QCOMPARE(readFile(errors).count("/kpeoplevcard: its folders past the first 256"), 1);
+        const QDir fdinfo(QString("/proc/%1/fdinfo").arg(daemonPids().front()));
+        QByteArray fds;
+        for (const QFileInfo &fd : fdinfo.entryInfoList(QDir::Files))
+            fds += readFile(fd.filePath());
+        QVERIFY(fds.count("inotify wd:") <= 256 + 1); // and the folder above: the user's watches are few
     }
 
     // evolution-data-server's contacts, added and removed through its own API, come through

@@ -21,8 +21,6 @@ namespace {
 constexpr uint32_t kChanges =
     IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr uint32_t kMade = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
-// A folder tree deeper than this is no address book's.
-constexpr int kMaxDepth = 8;
 
 // The numbers of one vCard file, read up to `limit` bytes; why not all, in `why`.
 std::vector<std::string> numbersOfFile(const std::string &path, size_t limit, std::string &why)
@@ -140,7 +138,8 @@ void ContactBook::start(bool beside)
 
 // Every folder of the book is watched as it is read, and the nearest folder above it that is
 // there, to see it made: watches that are there already are kept (inotify gives a folder one
-// watch), those of folders gone went with them. The folder above is watched before the book is
+// watch), those of folders gone went with them, and those of folders no longer read (moved
+// away, or past kMaxFolders) are let go. The folder above is watched before the book is
 // looked for, and watched anew while a folder below it was made meanwhile (mkdir -p): a book
 // made at any moment is seen, by the watch or by the look.
 void ContactBook::read(Reading &reading)
@@ -167,6 +166,13 @@ void ContactBook::read(Reading &reading)
     reading.directoryThere = ::stat(m_directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     if (reading.readFiles && reading.directoryThere)
         readFolder(m_directory, 0, reading);
+    if (reading.readFiles) {
+        for (const int watch : m_folderWatches) {
+            if (reading.watches.count(watch) == 0 && watch != m_ancestorWatch)
+                ::inotify_rm_watch(m_inotify.get(), watch);
+        }
+        m_folderWatches = std::move(reading.watches);
+    }
     std::vector<std::string> numbers = reading.fileNumbers; // kept for a re-index without a re-read
     numbers.insert(numbers.end(), reading.edsNumbers.begin(), reading.edsNumbers.end());
     reading.index =
@@ -176,8 +182,18 @@ void ContactBook::read(Reading &reading)
 // Links to folders are not followed (a loop of them would never end); links to files are.
 void ContactBook::readFolder(const std::string &folder, int depth, Reading &reading)
 {
-    if (m_inotify.valid())
-        ::inotify_add_watch(m_inotify.get(), folder.c_str(), kChanges);
+    if (reading.folders++ == kMaxFolders)
+        reading.passedOver.emplace_back(m_directory, "its folders past the first " + std::to_string(kMaxFolders));
+    if (reading.folders > kMaxFolders)
+        return;
+    if (m_inotify.valid()) {
+        const int watch = ::inotify_add_watch(m_inotify.get(), folder.c_str(), kChanges);
+        if (watch >= 0)
+            reading.watches.insert(watch);
+        else // said once, as each cause is
+            reading.passedOver.emplace_back(
+                m_directory, "the changes in some of its folders (" + std::generic_category().message(errno) + ")");
+    }
     DIR *dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         reading.passedOver.emplace_back(folder, std::generic_category().message(errno));

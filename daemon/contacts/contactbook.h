@@ -23,8 +23,8 @@ class Reporter;
 //   `directory` and its folders: read at the start, and again kSettle after the last change
 //   inotify tells of (the folder, or a folder above it, made, removed or renamed too), so that
 //   a contact added or removed counts from the next call after that; idle, it wakes the daemon
-//   never. What is not a file, or cannot be read, is passed over and said; of a file no more
-//   than kMaxFileBytes is read;
+//   never. What is not a file, or cannot be read or watched, is passed over and said; of a file
+//   no more than kMaxFileBytes is read, of the folders no more than kMaxFolders, kMaxDepth deep;
 // - evolution-data-server's (EdsAddressBooks), read when opened and whenever they change.
 // The numbers of both are indexed together, and compare as list entries do. After the start,
 // the books are read and indexed on a thread beside the loop, and calls are judged with the
@@ -36,6 +36,10 @@ public:
     static constexpr std::chrono::milliseconds kSettle{100};
     // A contact's file with its photo is some hundreds of kilobytes.
     static constexpr std::size_t kMaxFileBytes = 16 << 20;
+    // A folder tree deeper or wider is no address book's. Each folder read holds one of the
+    // user's inotify watches, which the owner's other programs need too.
+    static constexpr int kMaxDepth = 8;
+    static constexpr int kMaxFolders = 256;
 
     // $XDG_DATA_HOME/kpeoplevcard, by default under ~/.local/share.
     static std::string kpeopleDirectory();
@@ -57,6 +61,8 @@ private:
         std::vector<std::string> fileNumbers;
         std::vector<std::string> edsNumbers;
         std::vector<std::pair<std::string, std::string>> passedOver; // (path, why)
+        int folders = 0; // read
+        std::set<int> watches; // of the folders read
         bool directoryThere = false;
         std::string region; // the thread's own copy
         std::unique_ptr<firewall::CallScreen> index;
@@ -79,6 +85,7 @@ private:
     Reporter &m_reporter;
     settingsstore::UniqueFd m_inotify;
     int m_ancestorWatch = -1; // of the nearest folder above the book's that is there
+    std::set<int> m_folderWatches; // of the book's folders, as read last
     eventloop::Source m_changes;
     eventloop::Source m_settle;
     settingsstore::UniqueFd m_finished; // an eventfd the thread signals
