@@ -72,6 +72,7 @@ void LogQueue::write()
 
 void LogQueue::flush(std::chrono::milliseconds wait)
 {
+    m_retry.reset(); // the loop has finished: its timers can no longer be set
     const auto giveUp = eventloop::Clock::now() + wait;
     while (!m_unwritten.empty() && eventloop::Clock::now() < giveUp) {
         write();

@@ -150,6 +150,8 @@ AppendResult append(const std::string &logPath, const std::string &lockPath, con
     struct stat st = {};
     if (::fstat(fd, &st) != 0)
         error = errno;
+    else if (st.st_size > settingsstore::kReadLimit)
+        error = EFBIG; // it is read whole below, and the window could not read it either
     const bool inStep =
         mark != nullptr && mark->device == st.st_dev && mark->inode == st.st_ino && mark->size == st.st_size;
     // Each entry is completed against what precedes it: the log for the first, then the

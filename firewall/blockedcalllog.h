@@ -54,9 +54,10 @@ inline constexpr std::chrono::milliseconds kLockPatience{2000};
 
 // Appends appendText() for each entry with a single write() under the lock. All or nothing: a
 // write that fails or comes up short is cut back off, so the log is as before (Failed, errno
-// set). A lock held by someone else gives Busy: at once with `wait` false, so that a caller
-// with calls to answer never waits on another process, else after kLockPatience. `mark`, when given, spares a frequent
-// appender reading the whole log each time.
+// set; EFBIG for a log longer than settingsstore::kReadLimit, which is no log of ours). A lock
+// held by someone else gives Busy: at once with `wait` false, so that a caller with calls to
+// answer never waits on another process, else after kLockPatience. `mark`, when given, spares
+// a frequent appender reading the whole log each time.
 AppendResult append(const std::string &logPath, const std::string &lockPath, const std::vector<Entry> &entries,
                     AppendMark *mark, bool wait);
 // One entry, waiting for the lock.

@@ -110,32 +110,35 @@ bool writeFileAtomically(const std::string &path, const std::string &content, Ac
 
 bool readFile(const std::string &path, std::string &content)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st = {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
         return false;
+    if (!S_ISREG(st.st_mode) || st.st_size > kReadLimit) {
+        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        return false;
+    }
     // Read in place, into as much as the file holds (one page more to see its end): grown
     // step by step, a settings file of 100,000 numbers cost three times its size in fresh
     // pages, and page faults are most of a daemon start.
-    struct stat st = {};
-    const size_t expected = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-    content.resize(expected + 4096);
+    content.resize(static_cast<size_t>(st.st_size) + 4096);
     size_t done = 0;
-    bool ok = true;
     for (;;) {
+        if (done == content.size() && done > size_t(kReadLimit)) {
+            errno = EFBIG; // it grew while read
+            return false;
+        }
         if (done == content.size())
             content.resize(content.size() * 2);
-        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
+        const ssize_t n = ::read(fd.get(), content.data() + done, content.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
+        if (n <= 0) {
+            content.resize(done);
+            return n == 0;
+        }
         done += static_cast<size_t>(n);
     }
-    ::close(fd);
-    content.resize(done);
-    return ok;
 }
 
 ReadEnd readFileBounded(const std::string &path, size_t limit, bool followLink,

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace settingsstore {
 
@@ -20,7 +21,10 @@ bool writeFileAtomically(const std::string &path, const std::string &content, Ac
 // The directory a file is in: "." for a bare name.
 std::string directoryOf(const std::string &path);
 
-// Reads a whole file; false when it cannot be opened or read.
+// The longest file readFile() reads: none of ours comes near it (100,000 numbers are 1.3 MB).
+inline constexpr off_t kReadLimit = 64 << 20;
+// Reads a whole file; false when it cannot be opened or read, is not a regular file (a FIFO in
+// its place would hold the reader for ever) or is longer than kReadLimit (errno EFBIG).
 bool readFile(const std::string &path, std::string &content);
 
 // A file of the user's folders, which may be anything: the regular file at `path` is handed to

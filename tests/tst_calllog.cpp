@@ -4,6 +4,7 @@
 #include "tests/testfiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -283,11 +284,16 @@ private slots:
         }
     }
 
-    void appendToAnUnwritableLogFails()
+    void unreadableLogsAreLeftAlone()
     {
         Log file;
         QVERIFY(
             !calllog::append(QFile::encodeName(QTemporaryDir().path()).toStdString() + "/x/y", file.lock, {"1", "2"}));
+        QVERIFY(::mkfifo(file.path.c_str(), 0600) == 0 && calllog::read(file.path).empty());
+        QVERIFY(::unlink(file.path.c_str()) == 0 && file.write("1\nA\n")
+                && ::truncate(file.path.c_str(), settingsstore::kReadLimit + 1) == 0);
+        QVERIFY(calllog::read(file.path).empty() && !calllog::append(file.path, file.lock, {"2", "B"}));
+        QCOMPARE(QFileInfo(QFile::decodeName(file.path.c_str())).size(), settingsstore::kReadLimit + 1);
     }
 
     // Writers in other processes append while this one deletes: no call is lost. A writer
