@@ -65,7 +65,7 @@ pid_t lockHolder(int lockFd, const std::string &path)
 // cgroup) holds up no other. The file grows by a byte a start, some kilobytes a year.
 void Instance::takeTicket(const std::string &path)
 {
-    m_ticketFd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    m_ticketFd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!m_ticketFd.valid() || ::write(m_ticketFd.get(), "\n", 1) != 1)
         return; // no number: the last to take over serves, as before
     const off_t end = ::lseek(m_ticketFd.get(), 0, SEEK_CUR);

@@ -469,9 +469,12 @@ private slots:
         QCOMPARE(ring("600999999"), QString("block"));
     }
 
+    // Nor do FIFOs in place of its files, which held its start, or its first answer, for ever.
     void staleSocketDoesNotStopAStart()
     {
         writeFile(storage() + ".blacklist.sock", "left over");
+        for (const char *file : {".blacklist.starts", ".blacklist.keys"})
+            QCOMPARE(::mkfifo(QFile::encodeName(storage() + file).constData(), 0600), 0);
         QVERIFY(startDaemon());
         QCOMPARE(ring("600112233"), QString("block"));
     }
