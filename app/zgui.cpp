@@ -29,6 +29,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <vector>
 
 namespace keys = firewall::settings;
 namespace text = firewall::text;
@@ -215,8 +216,14 @@ void ZGui::Create_SoftKey()
     m_softKey->setClickedSlot(1, qApp, SLOT(quit()));
 }
 
-void ZGui::buildMenu(std::initializer_list<MenuItem> items)
+void ZGui::buildMenu(std::initializer_list<MenuItem> own)
 {
+    // Every menu ends alike.
+    std::vector<MenuItem> items(own);
+    items.insert(items.end(),
+                 {{nullptr, nullptr, nullptr, nullptr},
+                  {"images/about.png", text::kMenuAbout, this, SLOT(about())},
+                  {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())}});
     ZConfig language(m_languagePath, false);
     // The old menu may be delivering the very activation that replaces it.
     if (m_menu != nullptr)
@@ -239,12 +246,7 @@ void ZGui::buildMenu(std::initializer_list<MenuItem> items)
 
 void ZGui::Create_MenuApp()
 {
-    buildMenu({
-        {"images/lang.png", text::kMenuLang, this, SLOT(language())},
-        {nullptr, nullptr, nullptr, nullptr},
-        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
-        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
-    });
+    buildMenu({{"images/lang.png", text::kMenuLang, this, SLOT(language())}});
 }
 
 void ZGui::buildNumberMenu(const char *addSlot, const char *removeSlot)
@@ -252,9 +254,6 @@ void ZGui::buildNumberMenu(const char *addSlot, const char *removeSlot)
     buildMenu({
         {"images/add.png", text::kMenuAdd, this, addSlot},
         {"images/remove.png", text::kMenuDelete, this, removeSlot},
-        {nullptr, nullptr, nullptr, nullptr},
-        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
-        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
     });
 }
 
@@ -270,12 +269,7 @@ void ZGui::Create_MenuWhite()
 
 void ZGui::Create_MenuCalls()
 {
-    buildMenu({
-        {"images/remove.png", text::kMenuDelete, this, SLOT(removeCall())},
-        {nullptr, nullptr, nullptr, nullptr},
-        {"images/about.png", text::kMenuAbout, this, SLOT(about())},
-        {"images/exit.png", text::kMenuExit, qApp, SLOT(quit())},
-    });
+    buildMenu({{"images/remove.png", text::kMenuDelete, this, SLOT(removeCall())}});
 }
 
 void ZGui::slotCurrentChanged(QWidget * /*page*/)

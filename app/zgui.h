@@ -92,7 +92,7 @@ private:
     QPixmap image(const QString &relativePath) const;
     control::Commands commands() const;
     void nameTabs();
-    void buildMenu(std::initializer_list<MenuItem> items);
+    void buildMenu(std::initializer_list<MenuItem> own);
     void buildNumberMenu(const char *addSlot, const char *removeSlot);
     void refreshStatus();
     void appendStatusRow(const char *icon, const QString &label, const QString &value);
