@@ -22,7 +22,7 @@ JOBS     ?= 2
 # package it as well (make test, CI).
 BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libphonenumber-dev \
                   libbenchmark-dev librsvg2-bin libsystemd-dev libexpat1-dev libxcb1-dev
-RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox mawk procps findutils util-linux \
+RUN_PACKAGES   := $(BUILD_PACKAGES) qt6-qpa-plugins fonts-dejavu-core busybox mawk procps util-linux \
                   coreutils tzdata mobile-broadband-provider-info xvfb x11vnc
 PACKAGES       := $(RUN_PACKAGES) clang libclang-rt-dev dpkg-dev file clang-format clang-tidy systemd \
                   dbus-daemon python3-dbusmock modemmanager dunst dbus-bin weston qt6-wayland at-spi2-core \
